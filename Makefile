@@ -1,0 +1,83 @@
+# The two commands: `make run` and `make test`. Both install what is missing
+# first (Debian packages, when run as root).
+
+BUILD      ?= build
+ARM_BUILD  ?= build-arm
+BOARD_BUILD?= build-board
+JOBS       ?= $(shell nproc)
+SECONDS    ?=
+ARM_SYSROOT = /usr/arm-linux-gnueabihf
+
+NATIVE_PACKAGES = cmake g++ make googletest libgtest-dev libbenchmark-dev
+ARM_PACKAGES    = g++-arm-linux-gnueabihf qemu-user
+FUZZ_PACKAGES   = clang libclang-rt-14-dev
+
+.PHONY: all deps deps-arm deps-fuzz build run test test-native test-arm arm asan tsan bench fuzz format clean
+
+all: build
+
+# Install Debian packages that are missing (needs root; otherwise only checks).
+define install_missing
+	@missing=""; for p in $(1); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    echo "Installing:$$missing"; apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	  else echo "Missing packages:$$missing (run as root or install them)"; exit 1; fi; \
+	fi
+endef
+
+deps:
+	$(call install_missing,$(NATIVE_PACKAGES))
+
+deps-arm:
+	$(call install_missing,$(ARM_PACKAGES))
+
+deps-fuzz:
+	$(call install_missing,$(FUZZ_PACKAGES))
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j$(JOBS)
+
+# The simulated meter, until Ctrl-C or for SECONDS=N.
+run: build
+	QM_APP_DIR=$(CURDIR)/config $(BUILD)/qmhost $(if $(SECONDS),--seconds $(SECONDS))
+
+test: test-native test-arm
+
+test-native: build
+	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+
+# The same tests built for the board's 32-bit ARM and run under qemu-arm.
+test-arm: deps deps-arm
+	cmake -S . -B $(ARM_BUILD) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/arm-linux-gnueabihf.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(ARM_BUILD) -j$(JOBS)
+	cd $(ARM_BUILD) && QEMU_LD_PREFIX=$(ARM_SYSROOT) ctest --output-on-failure -j$(JOBS)
+
+# The board build of the plug-in alone: 32-bit ARM, system-timer counter.
+arm: deps-arm
+	cmake -S . -B $(BOARD_BUILD) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/arm-linux-gnueabihf.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DQM_BOARD_TIMER=ON -DQM_BUILD_TESTS=OFF
+	cmake --build $(BOARD_BUILD) -j$(JOBS) --target QM9000
+	@echo "Board plug-in: $(BOARD_BUILD)/QM9000.so"
+
+asan: deps
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=address,undefined
+	cmake --build build-asan -j$(JOBS)
+	cd build-asan && ctest --output-on-failure -j$(JOBS)
+
+tsan: deps
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=thread
+	cmake --build build-tsan -j$(JOBS)
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j$(JOBS)
+
+bench: deps
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DQM_BUILD_BENCH=ON
+	cmake --build build-bench -j$(JOBS)
+	@for b in build-bench/bench_*; do [ -x "$$b" ] && $$b; done
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf $(BUILD) $(ARM_BUILD) $(BOARD_BUILD) build-asan build-tsan build-bench build-fuzz

@@ -1,0 +1,23 @@
+// The board functions a module calls. They are resolved from the host process
+// when the plug-in is loaded; a module declares them and never defines them.
+#pragma once
+
+#include <cstdint>
+
+#define QM_BOARD_API extern "C" __attribute__((visibility("default")))
+
+QM_BOARD_API int wiringPiSPISetup(int channel, int speed);
+QM_BOARD_API int wiringPiSPIDataRW(int channel, unsigned char* data, int len);
+QM_BOARD_API int wiringPiISR(int pin, int edgeType, void (*function)(void));
+QM_BOARD_API void pinMode(int pin, int mode);
+QM_BOARD_API void digitalWrite(int pin, int value);
+QM_BOARD_API unsigned int millis(void);
+QM_BOARD_API unsigned int micros(void);
+QM_BOARD_API void delay(unsigned int howLong);
+QM_BOARD_API void delayMicroseconds(unsigned int howLong);
+QM_BOARD_API int I2Cbegin(void);
+QM_BOARD_API void I2Cend(void);
+
+// wiringPi constants the module uses.
+constexpr int BOARD_OUTPUT = 1;
+constexpr int BOARD_INT_EDGE_FALLING = 1;

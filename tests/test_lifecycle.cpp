@@ -1,0 +1,177 @@
+// The module's lifecycle through the loaded plug-in: what it writes to the chip
+// at initialize, updateConfig and monitorStart, and how it meets failures.
+#include <optional>
+
+#include "PluginFixture.h"
+
+namespace {
+
+using Writes = std::vector<std::pair<uint16_t, uint32_t>>;
+
+// A write whose value is whatever the preceding read of that register returned.
+constexpr uint32_t ECHO = 0xEC40EC40;
+
+Writes neutralGainsAndOffsets() {
+    Writes writes;
+    for (uint16_t unAddress : {0x000, 0x00B, 0x020, 0x02B, 0x040, 0x04B, 0x06D, 0x072, 0x00E, 0x00F, 0x02E,
+                               0x02F, 0x04E, 0x04F, 0x00C, 0x00D, 0x02C, 0x02D, 0x04C, 0x04D, 0x06B})
+        writes.emplace_back(unAddress, 0);
+    return writes;
+}
+
+// Register set-up with the configuration defaults: 60 Hz, 120 V nominal,
+// 1077.11 V full scale, no wiring.
+Writes configurationRegisters() {
+    const uint32_t ulVLevel = static_cast<uint32_t>((1.0 / (120.0f / (1077.11f * 0.70710677))) * 1444084.0);
+    return {{0x4B6, 0x000F},   {0x060, 0},        {0x481, 0x0802},     {0x4AF, 0x0C00},     {0x493, 0xF000},
+            {0x424, 0x1FFFFF}, {0x498, 0xFFFF},   {0x49A, 0},          {0x49C, 1},          {0x4B0, 0x0011},
+            {0x4B1, 7999},     {0x4B2, 7999},     {0x4B9, 0},          {0x491, 0},          {0x48B, 0},
+            {0x405, 0},        {0x406, 0},        {0x402, 0xFFFFFFFF}, {0x403, 0xFFFFFFFF}, {0x072, 0},
+            {0x492, 0x0100},   {0x40F, ulVLevel}, {0x4A0, 0x0010}};
+}
+
+Writes meterOffRoutingMeterOn() {
+    return {{0x480, 0},          {0x405, 0},    {0x406, 0},          {0x424, 0x1FFFFF},
+            {0x405, 0},          {0x406, 0},    {0x498, 0x0084},     {0x402, 0x00800000},
+            {0x405, 0x00800000}, {0x402, ECHO}, {0x403, 0x00000240}, {0x406, 0x00000240},
+            {0x403, ECHO},       {0x480, 1},    {0x4B6, 0x000F}};
+}
+
+Writes concat(std::initializer_list<Writes> parts) {
+    Writes all;
+    for (const Writes& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+// Compares the bus's write sequence with the expected one; ECHO entries must
+// carry the value of the last read of the same register.
+void expectWrites(const Writes& expected) {
+    std::vector<std::pair<uint16_t, uint32_t>> actual;
+    std::vector<std::optional<uint32_t>> lastRead(0x1000);
+    std::vector<uint32_t> echoed;
+    for (const sim::SpiFrame& frame : sim::spiLog()) {
+        const bool bRead = frame.kind == sim::FrameKind::Read16 || frame.kind == sim::FrameKind::Read32;
+        const bool bWrite = frame.kind == sim::FrameKind::Write16 || frame.kind == sim::FrameKind::Write32;
+        if (bRead) lastRead[frame.address & 0xFFF] = frame.value;
+        if (!bWrite) continue;
+        actual.emplace_back(frame.address, frame.value);
+        echoed.push_back(lastRead[frame.address & 0xFFF].value_or(~frame.value));
+    }
+    ASSERT_EQ(actual.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); i++) {
+        SCOPED_TRACE(testing::Message() << "write " << i << " to 0x" << std::hex << expected[i].first);
+        EXPECT_EQ(actual[i].first, expected[i].first);
+        EXPECT_EQ(actual[i].second, expected[i].second == ECHO ? echoed[i] : expected[i].second);
+    }
+}
+
+class Lifecycle : public PluginTest {};
+
+TEST_F(Lifecycle, InitializeResetsTheChipThenConfiguresIt) {
+    const uint64_t ullStart = sim::nowMicros();
+    initialize();
+    expectWrites(
+        concat({{{0x480, 0}, {0x405, 0}, {0x406, 0}}, neutralGainsAndOffsets(), configurationRegisters()}));
+
+    // Reset pulse: low for 150 ms, then 350 ms before the first frame.
+    const auto& pins = sim::pinLog();
+    ASSERT_GE(pins.size(), 4u);
+    EXPECT_EQ(pins[2].pin, 5);
+    EXPECT_EQ(pins[2].level, 0);
+    EXPECT_EQ(pins[3].level, 1);
+    EXPECT_EQ(pins[3].timeMicros - pins[2].timeMicros, 150000u);
+    ASSERT_FALSE(sim::spiLog().empty());
+    EXPECT_GE(sim::spiLog().front().timeMicros - pins[3].timeMicros, 350000u);
+    EXPECT_GE(sim::spiLog().front().timeMicros - ullStart, 500000u);
+    EXPECT_EQ(sim::spiSetupSpeed(), 2500000);
+    EXPECT_TRUE(sim::isrRegistered(12));
+    EXPECT_FALSE(sim::chipRunning());  // configured, not started
+}
+
+TEST_F(Lifecycle, UpdateConfigReconfiguresRoutesAndStartsTheChip) {
+    initialize();
+    sim::clearSpiLog();
+    ASSERT_EQ(m_pModule->updateConfig("QM9000.json"), 0);
+    expectWrites(concat({configurationRegisters(), meterOffRoutingMeterOn()}));
+    EXPECT_TRUE(sim::chipRunning());
+}
+
+TEST_F(Lifecycle, MonitorStartRoutesRestartsAndClearsTheWindow) {
+    start();
+    block().s_unAcqBufferNextWrite = 17;
+    block().s_unAcqBufferLastWrite = 40;
+    block().s_ulEventFirstRecordID = 3;
+    block().s_fEventVMax[2] = 250.0f;
+    sim::clearSpiLog();
+    ASSERT_EQ(m_pModule->monitorStart(), 0);
+    expectWrites(meterOffRoutingMeterOn());
+    EXPECT_EQ(block().s_unAcqBufferNextWrite, 0);
+    EXPECT_EQ(block().s_unAcqBufferLastWrite, 0);
+    EXPECT_EQ(block().s_ulEventFirstRecordID, 0u);
+    EXPECT_EQ(block().s_fEventVMax[2], 0.0f);
+    EXPECT_EQ(m_pModule->monitorStop(), 0);
+}
+
+TEST_F(Lifecycle, InitializeZeroesTheRingAndStaysAtTheCurrentRecord) {
+    block().s_unAcqBufferNextIn = 7;
+    block().s_AcquisitionBuffer[7].m_fJournal[jrnl_VRMS_A] = 230.0f;
+    block().s_AcquisitionBuffer[4095].m_ulLimitStatusBits = 0x11;
+    testing::internal::CaptureStdout();
+    initialize();
+    fflush(stdout);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("Acquisition block size: 292\n"),
+              std::string::npos);
+    EXPECT_EQ(block().s_AcquisitionBuffer[7].m_fJournal[jrnl_VRMS_A], 0.0f);
+    EXPECT_EQ(block().s_AcquisitionBuffer[4095].m_ulLimitStatusBits, 0u);
+    EXPECT_EQ(nextIn(), 7);
+}
+
+TEST_F(Lifecycle, IsrRegistrationFailureIsReportedAndSetUpGoesOn) {
+    sim::setIsrSetupResult(-1);
+    testing::internal::CaptureStdout();
+    initialize();
+    fflush(stdout);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("Unable to setup ISR for IRQ1.\n"),
+              std::string::npos);
+    EXPECT_EQ(sim::chipRegister(0x4B1), 7999u);  // the chip was still configured
+}
+
+TEST_F(Lifecycle, SpiOpenFailureIsPrintedAndTheModuleCarriesOn) {
+    sim::setSpiSetupResult(-1);
+    testing::internal::CaptureStdout();
+    start();
+    fflush(stdout);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("nSPIfd = -1\r\n"), std::string::npos);
+    EXPECT_TRUE(sim::spiLog().empty());  // nothing reached the chip
+    EXPECT_FALSE(sim::chipRunning());
+    runFor(100);
+    EXPECT_EQ(nextIn(), 0);
+}
+
+TEST_F(Lifecycle, AbsentChipGivesNoRecordsAndNoCrash) {
+    for (sim::BusFault fault : {sim::BusFault::AbsentReadsOnes, sim::BusFault::AbsentReadsZeros}) {
+        SCOPED_TRACE(static_cast<int>(fault));
+        sim::setBusFault(fault);
+        start();
+        const uint16_t unBefore = nextIn();
+        runFor(200);
+        EXPECT_EQ(nextIn(), unBefore);
+    }
+}
+
+TEST_F(Lifecycle, RegisterHooksAreNotSupported) {
+    initialize();
+    for (uint32_t ulAddress : {0x000u, 0x402u, 0x480u, 0xFFFFFFFFu}) {
+        uint32_t ulValue = 0xA5A5A5A5;
+        EXPECT_EQ(m_pModule->registerRead(ulAddress, &ulValue), 1);
+        EXPECT_EQ(ulValue, 0xA5A5A5A5u);
+        EXPECT_EQ(m_pModule->registerWrite(ulAddress, &ulValue), 1);
+    }
+    EXPECT_EQ(sim::chipRegister(0x000), 0u);
+}
+
+TEST_F(Lifecycle, DestroyNullDoesNothing) {
+    m_loader.destroy(nullptr);
+}
+
+}  // namespace

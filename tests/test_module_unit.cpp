@@ -1,0 +1,211 @@
+// The module's classes reached directly, for behaviour the host interface
+// does not show: chip set-up words, the status service's flags, the warm-up.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <optional>
+
+#include "BoardIO.h"
+#include "HostBlock.h"
+#include "QM9000.h"
+#include "Sim.h"
+
+namespace {
+
+class ModuleUnit : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sim::reset();
+        ASSERT_GE(wiringPiSPISetup(0, 2500000), 0);
+        m_block = makeHostBlock();
+        m_module.m_pStat = m_block.get();
+        m_module.m_pAcqBuffer = g_pAcqBuffer = &m_block->s_AcquisitionBuffer[0];
+        m_module.m_Cfg9000.initialize(&m_module);
+        m_module.m_Cfg9000.load(nullptr);
+        m_module.m_bFound = true;
+    }
+    void TearDown() override {
+        for (const std::string& error : sim::protocolErrors())
+            ADD_FAILURE() << "SPI protocol error: " << error;
+        sim::reset();
+    }
+
+    // The last value written to a register in the bus log.
+    static std::optional<uint32_t> lastWrite(uint16_t unAddress) {
+        std::optional<uint32_t> value;
+        for (const auto& [address, written] : sim::spiWrites())
+            if (address == unAddress) value = written;
+        return value;
+    }
+
+    HostBlockPtr m_block;
+    QM9000 m_module;
+};
+
+TEST_F(ModuleUnit, AccModeFollowsWiringAndNominalFrequency) {
+    struct Case {
+        uint16_t unWiring;
+        float fNominalFreq;
+        uint32_t ulAccMode;
+    };
+    const Case cases[] = {
+        {5, 50.0f, 0x0040}, {4, 50.0f, 0x00C0}, {3, 50.0f, 0x0000}, {3, 60.0f, 0x0100}, {4, 60.0f, 0x01C0},
+        {0, 55.0f, 0x0000}, {0, 55.1f, 0x0100}, {0, 65.0f, 0x0000}, {0, 64.9f, 0x0100}, {1, 0.0f, 0x0000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "wiring " << c.unWiring << ", " << c.fNominalFreq << " Hz");
+        m_module.m_unWiring = c.unWiring;
+        m_module.m_fNominalFreq = c.fNominalFreq;
+        sim::clearSpiLog();
+        m_module.Configure9000Regs();
+        EXPECT_EQ(lastWrite(reg9000::ACCMODE), c.ulAccMode);
+    }
+}
+
+TEST_F(ModuleUnit, Config0AndIntegratorFollowTheSwitches) {
+    struct Case {
+        bool bHPFDisable, bMultipoint, bRogowski;
+        uint32_t ulConfig0, ulDICoeff;
+    };
+    const Case cases[] = {{false, false, false, 0x0000, 0},
+                          {true, false, false, 0x0008, 0},
+                          {false, true, false, 0x0010, 0},
+                          {false, false, true, 0x0820, 0xFFFFE000},
+                          {true, true, true, 0x0838, 0xFFFFE000}};
+    for (const Case& c : cases) {
+        m_module.m_bHPFDisable = c.bHPFDisable;
+        m_module.m_bMultipointEnable = c.bMultipoint;
+        m_module.m_bRogowskiEnable = c.bRogowski;
+        sim::clearSpiLog();
+        m_module.Configure9000Regs();
+        EXPECT_EQ(lastWrite(reg9000::CONFIG0), c.ulConfig0);
+        EXPECT_EQ(lastWrite(reg9000::DICOEFF), c.ulDICoeff);
+    }
+}
+
+TEST_F(ModuleUnit, VoltageLevelScalesNominalToFullScaleAndSaturates) {
+    m_module.m_fNominalVolts = 230.0f;
+    m_module.m_fFullScaleVoltsCorrected = 500.0f;
+    m_module.Configure9000Regs();
+    // 230 V of 500 V x 0.70710677: 1444084 x 353.553385 / 230.
+    EXPECT_EQ(lastWrite(reg9000::VLEVEL), 2219829u);
+
+    m_module.m_fNominalVolts = 0.0f;  // no nominal voltage: the level saturates, it does not wrap
+    m_module.Configure9000Regs();
+    EXPECT_EQ(lastWrite(reg9000::VLEVEL), 0xFFFFFFFFu);
+}
+
+TEST_F(ModuleUnit, InputRoutingWordsByOrderCode) {
+    struct Case {
+        uint32_t ulVoltageOrder, ulCurrentOrder, ulRedirect;
+    };
+    const Case cases[] = {{0, 0, 0x1FFFFF}, {1, 3, 0x177E11}, {2, 2, 0x1E5FC1}, {5, 4, 0x13EE42},
+                          {3, 5, 0x135E3A}, {4, 1, 0x166E57}, {6, 0, 0x1FFFFF}, {0, 99, 0x1FFFFF}};
+    for (const Case& c : cases) {
+        m_module.m_nVoltageInputOrder = c.ulVoltageOrder;
+        m_module.m_nCurrentInputOrder = c.ulCurrentOrder;
+        sim::clearSpiLog();
+        m_module.updateInputs();
+        EXPECT_EQ(lastWrite(reg9000::ADC_REDIRECT), c.ulRedirect)
+            << c.ulVoltageOrder << "," << c.ulCurrentOrder;
+    }
+}
+
+TEST_F(ModuleUnit, NothingReachesTheChipWhenNoneWasFound) {
+    m_module.m_bFound = false;
+    sim::clearSpiLog();
+    m_module.updateInputs();
+    m_module.Configure9000();
+    EXPECT_TRUE(sim::spiLog().empty());
+}
+
+TEST_F(ModuleUnit, StatusZeroBitsRaiseTheirHandOverFlags) {
+    struct Case {
+        uint32_t ulStatus0;
+        bool bEnergy, bPower, bWaveform;
+    };
+    const Case cases[] = {{0x00000001, true, false, false},
+                          {0x00040000, false, true, false},
+                          {0x00800000, false, false, true},
+                          {0x00840001, true, true, true},
+                          {0x7F3BFFFE, false, false, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.ulStatus0);
+        m_module.m_bEnergyReady = m_module.m_bPowerReady = m_module.m_bGetWFB = false;
+        sim::setChipRegister(reg9000::STATUS0, c.ulStatus0);
+        m_module.processIRQ();
+        EXPECT_EQ(m_module.m_bEnergyReady, c.bEnergy);
+        EXPECT_EQ(m_module.m_bPowerReady, c.bPower);
+        EXPECT_EQ(m_module.m_bGetWFB, c.bWaveform);
+        EXPECT_EQ(sim::chipRegister(reg9000::STATUS0), 0u);  // cleared by writing back what was read
+    }
+}
+
+TEST_F(ModuleUnit, MonitoringStartsWithTheFirstRecordAfterTwoSecondsWarmUp) {
+    m_module.m_Accumulator.initialize();
+    m_module.monitorStart();
+    const uint64_t ullStartMillis = m_module.m_ulMonitorWarmUp;
+    ASSERT_NE(ullStartMillis, 0u);
+    auto closeRecordAt = [&](uint64_t ullMillis) {
+        sim::advance(ullMillis * 1000 - sim::nowMicros());
+        m_module.m_bHalfCycleReady = true;  // as if an interrupt had been accepted
+        m_module.process();
+    };
+    closeRecordAt(ullStartMillis + 2000);
+    EXPECT_FALSE(m_module.m_bMonitorOn);
+    closeRecordAt(ullStartMillis + 2001);
+    EXPECT_TRUE(m_module.m_bMonitorOn);
+    EXPECT_EQ(m_module.m_ulMonitorWarmUp, 0u);
+
+    m_module.monitorStop();
+    EXPECT_FALSE(m_module.m_bMonitorOn);
+}
+
+TEST_F(ModuleUnit, JournalNamesStayWithoutADescriptionTable) {
+    strcpy(m_module.m_pszJrnlName[jrnl_VRMS_A], "Voltage A");
+    m_module.m_pMDT = nullptr;
+    m_module.initializeJrnlList();
+    EXPECT_STREQ(m_module.m_pszJrnlName[jrnl_VRMS_A], "Voltage A");
+}
+
+TEST(MeasSOMBase, EverySlotReportsItselfAndFails) {
+    MeasSOM base;
+    EXPECT_EQ(base.nSOM_ID, 9999);
+    uint32_t ulValue = 0;
+    struct Case {
+        std::function<int()> call;
+        const char* pszLine;
+    };
+    const Case cases[] = {
+        {[&] { return base.initialize("x", nullptr, nullptr); }, "9999\n"},
+        {[&] { return base.updateConfig("x"); }, "updateConfig\n"},
+        {[&] { return base.process(); }, "process\n"},
+        {[&] { return base.monitorStart(); }, "monitorStart\n"},
+        {[&] { return base.monitorStop(); }, "monitorStop\n"},
+        {[&] { return base.realtimeGet(0, &ulValue, 4); }, "realtimeGet\n"},
+        {[&] { return base.registerRead(0, &ulValue); }, "registerRead\n"},
+        {[&] { return base.registerWrite(0, &ulValue); }, "registerWrite\n"},
+    };
+    for (const Case& c : cases) {
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(c.call(), -1);
+        fflush(stdout);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.pszLine);
+    }
+}
+
+TEST(ModuleObject, IdentifiesItselfAndStartsFromItsDefaults) {
+    sim::reset();
+    QM9000 module;
+    EXPECT_EQ(module.nSOM_ID, 1001);
+    EXPECT_EQ(module.m_pMDT, nullptr);
+    EXPECT_FLOAT_EQ(module.m_fFullScaleAmps, 100.0f);
+    EXPECT_FLOAT_EQ(module.m_fFullScaleVoltsCorrected, 1077.11f);
+    EXPECT_EQ(memcmp(module.m_mrBurstReadMap, g_mrBurstReadMap, sizeof(module.m_mrBurstReadMap)), 0);
+    EXPECT_GT(module.m_fVolts_LSB, 0.0f);  // scaling computed at construction
+    sim::reset();
+}
+
+}  // namespace

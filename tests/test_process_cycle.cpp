@@ -1,0 +1,181 @@
+// The process cycle through the loaded plug-in: the interrupt gate, record
+// time stamps, publishing, the IRQ1 watchdog and the operating modes.
+#include <chrono>
+#include <thread>
+
+#include "PluginFixture.h"
+
+namespace {
+
+constexpr int IRQ1_PIN = 12;
+
+class ProcessCycle : public PluginTest {
+protected:
+    // A running module whose interrupts come only from the test.
+    void startQuiet() {
+        sim::setLineFrequency(0);
+        start();
+        runFor(5);
+    }
+    // Packed field: read by value.
+    ACCUMULATOR_DATA* lastAccumulator() { return block().s_pLastAccumulator; }
+    static size_t status1Reads() { return countFrames(sim::FrameKind::Read32, 0x403); }
+    static size_t status1Writes() { return countFrames(sim::FrameKind::Write32, 0x403); }
+};
+
+TEST_F(ProcessCycle, InterruptGateAcceptsOneRecordPerTenMilliseconds) {
+    struct Case {
+        uint64_t ullApartMicros;
+        uint16_t unRecords;
+    };
+    const Case cases[] = {{9000, 1}, {10000, 1}, {10001, 2}, {11000, 2}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.ullApartMicros << " us apart");
+        startQuiet();
+        sim::advanceMillis(100);  // well clear of any earlier interrupt
+        const uint16_t unBefore = nextIn();
+        const uint64_t ullFirst = sim::nowMicros();
+        sim::fallingEdge(IRQ1_PIN);
+        m_pModule->process();
+        sim::advance(ullFirst + c.ullApartMicros - sim::nowMicros());
+        sim::fallingEdge(IRQ1_PIN);
+        m_pModule->process();
+        m_pModule->process();
+        EXPECT_EQ(static_cast<uint16_t>(nextIn() - unBefore), c.unRecords);
+    }
+}
+
+TEST_F(ProcessCycle, RecordIsPublishedAndTheRingAdvances) {
+    startQuiet();
+    block().s_unAcqBufferNextIn = 4095;
+    sim::advanceMillis(100);
+    sim::fallingEdge(IRQ1_PIN);
+    m_pModule->process();
+    const PublishedRecord published = readPublished(block());
+    EXPECT_EQ(published.unIndex, 4095);
+    EXPECT_EQ(published.unNextIn, 0);  // wraps modulo 4096
+}
+
+TEST_F(ProcessCycle, RecordCarriesTheTimeOfItsInterrupt) {
+    startQuiet();
+    sim::advanceMillis(100);
+    // The interrupt comes at wall time ...000.800000 and is serviced 1.5 s later,
+    // so taking the delay off the service time borrows a second.
+    sim::setWallClock(1700000000, 800000);
+    sim::fallingEdge(IRQ1_PIN);
+    sim::advance(1500000);
+    m_pModule->process();
+    const PublishedRecord published = readPublished(block());
+    EXPECT_EQ(published.record.m_tvSeconds, 1700000000u);
+    EXPECT_EQ(published.record.m_tvMicroSeconds, 800000u);
+}
+
+TEST_F(ProcessCycle, HalfCyclesOfTheLineProduceRecords) {
+    struct Case {
+        double dHertz;
+        int nMinRecordsPerSecond, nMaxRecordsPerSecond;
+    };
+    // Interrupts closer than 10 ms start no record: at 60 Hz (8.3 ms) every
+    // other half-cycle is taken; at 49 Hz (10.2 ms) every one.
+    const Case cases[] = {{49.0, 97, 98}, {60.0, 59, 60}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.dHertz);
+        sim::setLineFrequency(c.dHertz);
+        start();
+        runFor(50);
+        const uint16_t unBefore = nextIn();
+        runFor(1000);
+        const int nRecords = static_cast<uint16_t>(nextIn() - unBefore);
+        EXPECT_GE(nRecords, c.nMinRecordsPerSecond);
+        EXPECT_LE(nRecords, c.nMaxRecordsPerSecond);
+    }
+}
+
+TEST_F(ProcessCycle, Irq1WatchdogClearsStatus1EveryQuarterSecondWithoutInterrupts) {
+    startQuiet();
+    m_pModule->process();  // the start-up itself took longer than the watchdog
+    sim::clearSpiLog();
+    runFor(300);
+    EXPECT_EQ(status1Reads(), 1u);
+    EXPECT_EQ(status1Writes(), 1u);
+    runFor(260);
+    EXPECT_EQ(status1Reads(), 2u);
+    EXPECT_EQ(status1Writes(), 2u);
+}
+
+TEST_F(ProcessCycle, StatusServiceClearsWhatItRead) {
+    startQuiet();
+    sim::setChipRegister(0x402, 0x00840001);
+    sim::setChipRegister(0x403, 0x00040200);
+    sim::fallingEdge(IRQ1_PIN);
+    m_pModule->process();
+    EXPECT_EQ(sim::chipRegister(0x402), 0u);
+    EXPECT_EQ(sim::chipRegister(0x403), 0u);
+    EXPECT_EQ(block().s_bPhaseSequenceError, 1);  // STATUS1 bit 18
+    sim::setChipRegister(0x403, 0x00000200);
+    sim::advanceMillis(20);
+    sim::fallingEdge(IRQ1_PIN);
+    m_pModule->process();
+    EXPECT_EQ(block().s_bPhaseSequenceError, 0);
+}
+
+TEST_F(ProcessCycle, TestModeRunsTheRegisterTestOnly) {
+    startQuiet();
+    sim::advanceMillis(100);
+    const uint16_t unBefore = nextIn();
+    block().s_pLastAccumulator = nullptr;
+    block().s_ulOpMode = 99;
+    sim::fallingEdge(IRQ1_PIN);
+    sim::clearSpiLog();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(m_pModule->process(), 0);
+    fflush(stdout);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("Address: 0x000B, Value: 0x00012345\r\n"),
+              std::string::npos);
+    ASSERT_EQ(sim::spiLog().size(), 2u);
+    EXPECT_EQ(sim::spiLog()[0].kind, sim::FrameKind::Write32);
+    EXPECT_EQ(sim::spiLog()[0].address, 0x00B);
+    EXPECT_EQ(sim::spiLog()[1].kind, sim::FrameKind::Read32);
+    EXPECT_EQ(nextIn(), unBefore);
+    EXPECT_EQ(lastAccumulator(), nullptr);  // the accumulator was not serviced
+
+    // Back in measuring mode the pending interrupt gives its record.
+    block().s_ulOpMode = 0;
+    m_pModule->process();
+    EXPECT_EQ(static_cast<uint16_t>(nextIn() - unBefore), 1);
+    EXPECT_NE(lastAccumulator(), nullptr);
+}
+
+TEST_F(ProcessCycle, CalibrationModeLeavesRingAndChipStatusAlone) {
+    startQuiet();
+    sim::advanceMillis(100);
+    const uint16_t unBefore = nextIn();
+    block().s_pLastAccumulator = nullptr;
+    block().s_ulOpMode = 1;
+    sim::fallingEdge(IRQ1_PIN);
+    sim::setChipRegister(0x402, 0x00000001);
+    sim::clearSpiLog();
+    for (int i = 0; i < 5; i++) EXPECT_EQ(m_pModule->process(), 0);
+    EXPECT_EQ(countFrames(sim::FrameKind::Read32, 0x402), 0u);  // status not serviced
+    EXPECT_EQ(sim::chipRegister(0x402), 1u);
+    EXPECT_EQ(nextIn(), unBefore);
+    EXPECT_EQ(lastAccumulator(), nullptr);
+}
+
+// Real-time mode: the board delivers IRQ1 on its own thread while this thread
+// calls process, as on the board. Bounded by a deadline, not timed.
+TEST_F(ProcessCycle, RealTimeInterruptThreadFeedsTheRing) {
+    sim::setLineFrequency(49.0);
+    start();
+    sim::setClockMode(sim::ClockMode::RealTime);
+    const uint16_t unBefore = nextIn();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (static_cast<uint16_t>(nextIn() - unBefore) < 5 && std::chrono::steady_clock::now() < deadline) {
+        m_pModule->process();
+        std::this_thread::yield();
+    }
+    sim::setClockMode(sim::ClockMode::Virtual);
+    EXPECT_GE(static_cast<uint16_t>(nextIn() - unBefore), 5);
+}
+
+}  // namespace
