@@ -57,6 +57,39 @@ constexpr uint32_t STATUS0_PWRRDY = 0x00040000;
 constexpr uint32_t STATUS0_PAGE_FULL = 0x00800000;
 constexpr uint32_t STATUS1_PHASE_SEQUENCE_ERROR = 0x00040000;
 
+#pragma pack(push, 1)
+
+// One total: the journal (or accumulator) index written and the phase A, B, C
+// indexes summed into it (TOTAL_VALUE_NONE = no such phase).
+struct TOTAL_CALC_ENTRY {
+    uint16_t unTotalOffset;
+    uint16_t unValueOffset[3];
+};
+
+// The totals of one wiring: power (journal values), energy and demand
+// (accumulator arrays), in that order.
+struct TOTAL_CALC_TABLE {
+    uint16_t unNumEntries[3];
+    const TOTAL_CALC_ENTRY* ptceTable[3];
+};
+
+#pragma pack(pop)
+
+constexpr uint16_t TOTAL_VALUE_NONE = 65535;
+constexpr unsigned TOTAL_TABLE_POWER = 0, TOTAL_TABLE_ENERGY = 1, TOTAL_TABLE_DEMAND = 2;
+constexpr uint16_t WIRING_CODES = 6;
+
+// Signal flags in s_unSignalValidFlags.
+constexpr uint16_t SIGNAL_VOLTAGE_A = 0x0001;  // B and C follow at << 1, << 2
+constexpr uint16_t SIGNAL_CURRENT_A = 0x0010;
+constexpr uint16_t SIGNAL_REVERSE_POWER = 0x0100;
+constexpr uint16_t SIGNAL_DEMAND_OVER_LIMIT = 0x0200;
+
+// Limit status bits of a phase's byte, and the external trigger bit.
+constexpr uint32_t LIMIT_VOLTS_HIGH = 0x01, LIMIT_VOLTS_LOW = 0x02, LIMIT_AMPS_HIGH = 0x10,
+                   LIMIT_AMPS_LOW = 0x20;
+constexpr uint32_t LIMIT_EXTERNAL_TRIGGER = 0x80000000;
+
 constexpr int ISR_PIN_IRQ1 = 12;
 constexpr uint8_t CHIP_SELECT_PIN = 8;
 constexpr uint8_t CHIP_RESET_PIN = 5;
@@ -99,16 +132,48 @@ public:
     void updateLSBs();
     void updateInputs();
     void processValues();
+    void processValuesConversion();
+    void processValuesValidateInputs();
+    void processValuesTotals(const TOTAL_CALC_TABLE* ptctTotalCalcTable, unsigned unTableType,
+                             float* pfValues);
+    void processValuesEnergyDirection();
+    void processRecordTotals();
+    uint32_t getRawValue(uint16_t unAddress, uint16_t unSizeInBits);
     static uint16_t swapBytes(uint16_t unValue) { return ADE_9000::swapBytes(unValue); }
     static uint32_t swapWords(uint32_t ulValue) { return ADE_9000::swapWords(ulValue); }
 
-    // Half-cycle work of later stages.
+    // Limits and recording windows.
     void processEvents();
+    int realtimeTrigger();
+
+    // Energy and demand intervals.
     void processEnergy();
     void processDemand();
+
+    // Phasors and waveform capture.
     void processPhasor();
     void processWaveforms();
     void processHarmonics();
+    void processTemperature();
+
+    // Realtime requests.
+    int realtimeGetVandI(int nType, void* pvResult, uint32_t ulMaxResult);
+    int realtimeGetPhasor(int nType, void* pvResult, uint32_t ulMaxResult);
+    int realtimeGetEnergy(int nType, void* pvResult, uint32_t ulMaxResult);
+    int realtimeGetModbus(int nType, void* pvResult, uint32_t ulMaxResult);
+    int realtimeGetScope(int nType, void* pvResult, uint32_t ulMaxResult);
+
+    // Totals by wiring code, and which values mean something for each wiring.
+    static const TOTAL_CALC_ENTRY s_tcePowerSingle[7], s_tcePowerSplit[7], s_tcePowerWye[7],
+        s_tcePowerDelta2[7], s_tcePowerDelta3[7];
+    static const TOTAL_CALC_ENTRY s_tceEnergySingle[6], s_tceEnergySplit[6], s_tceEnergyWye[6],
+        s_tceEnergyDelta2[6], s_tceEnergyDelta3[6];
+    static const TOTAL_CALC_ENTRY s_tceDemandSingle[6], s_tceDemandSplit[6], s_tceDemandWye[6],
+        s_tceDemandDelta2[6], s_tceDemandDelta3[6];
+    static const TOTAL_CALC_TABLE s_ptceTotalsByWiring[WIRING_CODES];
+    static const uint16_t s_unPowerValidByWiring[20][WIRING_CODES];
+    static const uint16_t s_unEnergyValidByWiring[WIRING_CODES];
+    static const uint16_t s_unDemandValidByWiring[WIRING_CODES];
 
     ADE_9000 m_ADE9000;
     Cfg9000 m_Cfg9000;
@@ -180,4 +245,8 @@ public:
 private:
     void closeRecord();
     void checkWarmUp();
+    void openRecordingWindow();
+    void applyVectorTotals(float* pfValues, uint16_t unWatt, uint16_t unVar, uint16_t unVA, uint16_t unFWatt,
+                           uint16_t unFVar, uint16_t unFVA);
+    uint16_t publishedIndex();
 };

@@ -91,9 +91,10 @@ int QM9000::process() {
             g_pAcqBuffer->m_tvMicroSeconds = static_cast<uint32_t>(llMicros);
         }
 
-        const float* pfJournal = m_pAcqBuffer->m_fJournal;
-        if (pfJournal[jrnl_FREQ_A] != 0.0f || pfJournal[jrnl_FREQ_B] != 0.0f ||
-            pfJournal[jrnl_FREQ_C] != 0.0f)
+        // Angles are read while the line carries a signal, judged by the newest
+        // published record: the slot being filled may hold values of a lap ago.
+        const float* pfNewest = m_pStat->s_AcquisitionBuffer[publishedIndex()].m_fJournal;
+        if (pfNewest[jrnl_FREQ_A] != 0.0f || pfNewest[jrnl_FREQ_B] != 0.0f || pfNewest[jrnl_FREQ_C] != 0.0f)
             processPhasor();
 
         processValues();

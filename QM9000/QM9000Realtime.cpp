@@ -1,8 +1,131 @@
-// Live-data requests from the host's threads.
+// Live-data requests from the host's threads: binary records of the newest
+// acquisition record and the working interval, and the waveform snapshot.
+#include <cstring>
+#include <initializer_list>
+
 #include "QM9000.h"
 
-// TEMPORARY: the binary records, the waveform snapshot and the JSON reports
-// land with the realtime services; until then every request is unrecognised.
-int QM9000::realtimeGet(int, void*, uint32_t) {
-    return 2;
+namespace {
+constexpr uint32_t VANDI_FLOATS = jrnl_NUM_REGS;  // 63
+constexpr uint32_t PHASOR_FLOATS = 6;
+constexpr uint32_t ENERGY_FLOATS = 3 * accum_ENERGY_MAX;             // 72
+constexpr uint32_t MODBUS_FLOATS = jrnl_MAX + 2 * accum_ENERGY_MAX;  // 118
+constexpr uint32_t SCOPE_FLOATS = 6 * 128;
+constexpr int RESULT_OK = 0, RESULT_UNKNOWN = 2, RESULT_TOO_SMALL = 3;
+
+// A bounded request (ulMaxResult not 0) smaller than the record gets nothing.
+bool fits(uint32_t ulMaxResult, uint32_t ulFloats) {
+    return ulMaxResult == 0 || ulMaxResult >= ulFloats * sizeof(float);
+}
+
+constexpr float SCOPE_COUNTS_FULL_SCALE = 18196.0f;
+constexpr double CURRENT_CHANNEL_FACTOR = 3.003003003003003;
+constexpr uint16_t WFB_CFG = 0x4A0;
+constexpr uint16_t WFB_CAPTURE = 0x0010;
+}  // namespace
+
+int QM9000::realtimeGet(int nType, void* pvResult, uint32_t ulMaxResult) {
+    switch (nType) {
+        case 0:
+        case 4:
+            return realtimeGetVandI(nType, pvResult, ulMaxResult);
+        case 1:
+        case 7:
+            return realtimeGetScope(nType, pvResult, ulMaxResult);
+        case 2:
+            return realtimeGetPhasor(nType, pvResult, ulMaxResult);
+        case 5:
+            return realtimeGetEnergy(nType, pvResult, ulMaxResult);
+        case 10:
+            return realtimeGetModbus(nType, pvResult, ulMaxResult);
+        case 13:
+            return realtimeTrigger();
+        // TEMPORARY: the JSON reports (6, 8, 9, 11) land with the description table.
+        default:
+            return RESULT_UNKNOWN;
+    }
+}
+
+uint16_t QM9000::publishedIndex() {
+    pthread_mutex_lock(&m_pStat->s_mutexAcqBuffer);
+    const uint16_t unIndex = m_pStat->s_unAcqBufferUI % ACQ_BUFFER_RECORDS;
+    pthread_mutex_unlock(&m_pStat->s_mutexAcqBuffer);
+    return unIndex;
+}
+
+int QM9000::realtimeGetVandI(int, void* pvResult, uint32_t ulMaxResult) {
+    if (!fits(ulMaxResult, VANDI_FLOATS)) return RESULT_TOO_SMALL;
+    memcpy(pvResult, m_pStat->s_AcquisitionBuffer[publishedIndex()].m_fJournal, VANDI_FLOATS * sizeof(float));
+    return RESULT_OK;
+}
+
+int QM9000::realtimeGetPhasor(int, void* pvResult, uint32_t ulMaxResult) {
+    if (!fits(ulMaxResult, PHASOR_FLOATS)) return RESULT_TOO_SMALL;
+    memcpy(pvResult, &m_pStat->s_AcquisitionBuffer[publishedIndex()].m_fJournal[jrnl_VANGLE_A],
+           PHASOR_FLOATS * sizeof(float));
+    return RESULT_OK;
+}
+
+int QM9000::realtimeGetEnergy(int, void* pvResult, uint32_t ulMaxResult) {
+    if (!fits(ulMaxResult, ENERGY_FLOATS)) return RESULT_TOO_SMALL;
+    const ACCUMULATOR_DATA* pWorking = m_Accumulator.getWorkingInterval();
+    auto* pDest = static_cast<char*>(pvResult);
+    memcpy(pDest, pWorking->m_fEnergyAccum, sizeof(pWorking->m_fEnergyAccum));
+    memcpy(pDest + sizeof(pWorking->m_fEnergyAccum), pWorking->m_fEnergyTotal,
+           sizeof(pWorking->m_fEnergyTotal));
+    memcpy(pDest + 2 * sizeof(pWorking->m_fEnergyAccum), pWorking->m_fDemandMax,
+           sizeof(pWorking->m_fDemandMax));
+    return RESULT_OK;
+}
+
+int QM9000::realtimeGetModbus(int, void* pvResult, uint32_t ulMaxResult) {
+    if (!fits(ulMaxResult, MODBUS_FLOATS)) return RESULT_TOO_SMALL;
+    auto* pDest = static_cast<char*>(pvResult);
+    memcpy(pDest, m_pStat->s_AcquisitionBuffer[publishedIndex()].m_fJournal, jrnl_MAX * sizeof(float));
+    const ACCUMULATOR_DATA* pWorking = m_Accumulator.getWorkingInterval();
+    pDest += jrnl_MAX * sizeof(float);
+    memcpy(pDest, pWorking->m_fEnergyAccum, sizeof(pWorking->m_fEnergyAccum));
+    memcpy(pDest + sizeof(pWorking->m_fEnergyAccum), pWorking->m_fEnergyTotal,
+           sizeof(pWorking->m_fEnergyTotal));
+    return RESULT_OK;
+}
+
+int QM9000::realtimeGetScope(int nType, void* pvResult, uint32_t ulMaxResult) {
+    if (!fits(ulMaxResult, SCOPE_FLOATS)) return RESULT_TOO_SMALL;
+    pthread_mutex_lock(&g_mutexWaveform);
+    if (nType == 7) {
+        // Re-arm the capture: clear the page-full report, restart the buffer.
+        m_ADE9000.writeReg(reg9000::STATUS0, STATUS0_PAGE_FULL);
+        m_ADE9000.clearRegBits16(WFB_CFG, WFB_CAPTURE);
+        m_ADE9000.writeReg16(WFB_CFG, 0x0000);
+        m_ADE9000.setRegBits16(WFB_CFG, WFB_CAPTURE);
+        m_bWaveformUpdated = false;
+        m_bScopeRequested = true;
+        pthread_mutex_unlock(&g_mutexWaveform);
+        return RESULT_OK;
+    }
+    if (!m_bWaveformUpdated) {
+        pthread_mutex_unlock(&g_mutexWaveform);
+        return RESULT_TOO_SMALL;
+    }
+    const float fConvVolt = (m_fFullScaleVoltsCorrected / SCOPE_COUNTS_FULL_SCALE) * m_fPTRatio;
+    const float fConvAmp =
+        static_cast<float>(m_fFullScaleAmps * CURRENT_CHANNEL_FACTOR / SCOPE_COUNTS_FULL_SCALE * m_fCTRatio);
+    const uint16_t(*pSet)[128] = m_unWaveforms[m_unWaveformDisplayIndex];
+    float* pfDest = static_cast<float*>(pvResult);
+    // Voltages A, B, C (channels 1, 3, 5), then currents A, B, C (0, 2, 4).
+    for (int ch : {1, 3, 5})
+        for (int i = 0; i < 128; i++) {
+            const uint16_t unSample = static_cast<uint16_t>(pSet[ch][i] + (m_ulWFBCalOffset[ch] & 0xFFFF) -
+                                                            static_cast<uint16_t>(m_nWFBOSCounts));
+            *pfDest++ = static_cast<float>(static_cast<int16_t>(unSample)) * (m_fWFBCalRatio[ch] * fConvVolt);
+        }
+    for (int ch : {0, 2, 4})
+        for (int i = 0; i < 128; i++) {
+            const uint16_t unSample = static_cast<uint16_t>(pSet[ch][i] + (m_ulWFBCalOffset[ch] & 0xFFFF));
+            *pfDest++ = static_cast<float>(static_cast<int16_t>(unSample)) * (m_fWFBCalRatio[ch] * fConvAmp);
+        }
+    m_bWaveformUpdated = false;
+    pthread_mutex_unlock(&g_mutexWaveform);
+    return RESULT_OK;
 }

@@ -7,42 +7,9 @@
 #include <functional>
 #include <optional>
 
-#include "BoardIO.h"
-#include "HostBlock.h"
-#include "QM9000.h"
-#include "Sim.h"
+#include "ModuleFixture.h"
 
 namespace {
-
-class ModuleUnit : public ::testing::Test {
-protected:
-    void SetUp() override {
-        sim::reset();
-        ASSERT_GE(wiringPiSPISetup(0, 2500000), 0);
-        m_block = makeHostBlock();
-        m_module.m_pStat = m_block.get();
-        m_module.m_pAcqBuffer = g_pAcqBuffer = &m_block->s_AcquisitionBuffer[0];
-        m_module.m_Cfg9000.initialize(&m_module);
-        m_module.m_Cfg9000.load(nullptr);
-        m_module.m_bFound = true;
-    }
-    void TearDown() override {
-        for (const std::string& error : sim::protocolErrors())
-            ADD_FAILURE() << "SPI protocol error: " << error;
-        sim::reset();
-    }
-
-    // The last value written to a register in the bus log.
-    static std::optional<uint32_t> lastWrite(uint16_t unAddress) {
-        std::optional<uint32_t> value;
-        for (const auto& [address, written] : sim::spiWrites())
-            if (address == unAddress) value = written;
-        return value;
-    }
-
-    HostBlockPtr m_block;
-    QM9000 m_module;
-};
 
 TEST_F(ModuleUnit, AccModeFollowsWiringAndNominalFrequency) {
     struct Case {

@@ -1,0 +1,55 @@
+// Energy and demand: the chip's energy and power-accumulation registers folded
+// into the accumulator's working interval.
+#include <initializer_list>
+
+#include "AccumulatorTables.h"
+#include "QM9000.h"
+
+void QM9000::processEnergy() {
+    ACCUMULATOR_DATA* pWorking = m_Accumulator.getWorkingInterval();
+    pWorking->m_9000AccumCount++;
+    for (int k = 0; k < accum_ENERGY_NUM_REGS; k++) {
+        const ENERGY_READ_DESCRIPTION& desc = g_engDesc[k];
+        if (desc.unAddressHi == ENERGY_ADDRESS_NONE) continue;
+        uint32_t ulLow = 0, ulHigh = 0;
+        m_ADE9000.readReg(desc.unAddressLo, ulLow);  // read in pairs, as the chip latches them
+        m_ADE9000.readReg(desc.unAddressHi, ulHigh);
+        const float fEnergy = static_cast<float>(static_cast<int32_t>(ulHigh)) * m_fEnergy_LSB;
+        pWorking->m_fEnergyAccum[k] += fEnergy;
+        pWorking->m_fEnergyTotal[k] += fEnergy;
+    }
+    if (m_unWiring >= WIRING_CODES) return;
+    const TOTAL_CALC_TABLE* pTotals = &s_ptceTotalsByWiring[m_unWiring];
+    for (float* pfValues : {pWorking->m_fEnergyAccum, pWorking->m_fEnergyTotal}) {
+        processValuesTotals(pTotals, TOTAL_TABLE_ENERGY, pfValues);
+        if (m_unWiring == 4 || m_unWiring == 5)
+            applyVectorTotals(pfValues, accum_TOT_WATTHR, accum_TOT_VARHR, accum_TOT_VAHR, accum_TOT_FWATTHR,
+                              accum_TOT_FVARHR, accum_TOT_FVAHR);
+    }
+}
+
+void QM9000::processDemand() {
+    ACCUMULATOR_DATA* pWorking = m_Accumulator.getWorkingInterval();
+    const uint16_t unCount = ++pWorking->m_9000DemandCount;
+    m_pStat->s_unSignalValidFlags = m_pStat->s_unSignalValidFlags & ~SIGNAL_DEMAND_OVER_LIMIT;
+    for (int k = accum_POWER_MAX; k < ENERGY_DESC_ROWS; k++) {
+        const ENERGY_READ_DESCRIPTION& desc = g_engDesc[k];
+        if (desc.unAddressHi != ENERGY_ADDRESS_NONE || desc.unAddressLo == ENERGY_ADDRESS_NONE) continue;
+        const int j = k - accum_POWER_MAX;
+        uint32_t ulValue = 0;
+        m_ADE9000.readReg(desc.unAddressLo, ulValue);
+        const float fPower = static_cast<float>(static_cast<int32_t>(ulValue)) * m_fPMAX_LSB;
+        pWorking->m_fDemandAvg[j] = (pWorking->m_fDemandAvg[j] * (unCount - 1) + fPower) / unCount;
+        if (fPower > pWorking->m_fDemandMax[j]) pWorking->m_fDemandMax[j] = fPower;
+    }
+    if (m_unWiring >= WIRING_CODES) return;
+    const TOTAL_CALC_TABLE* pTotals = &s_ptceTotalsByWiring[m_unWiring];
+    for (float* pfValues : {pWorking->m_fDemandMax, pWorking->m_fDemandAvg}) {
+        processValuesTotals(pTotals, TOTAL_TABLE_DEMAND, pfValues);
+        if (m_unWiring == 4 || m_unWiring == 5)
+            applyVectorTotals(pfValues, accum_TOT_WATT_ACC, accum_TOT_VAR_ACC, accum_TOT_VA_ACC,
+                              accum_TOT_FWATT_ACC, accum_TOT_FVAR_ACC, accum_TOT_FVA_ACC);
+    }
+    if (m_fDemandLimit > 0.0f && m_fDemandLimit < pWorking->m_fDemandMax[accum_TOT_WATT_ACC])
+        m_pStat->s_unSignalValidFlags = m_pStat->s_unSignalValidFlags | SIGNAL_DEMAND_OVER_LIMIT;
+}

@@ -1,0 +1,335 @@
+// The measurement engine's steps reached directly: totals by wiring, phase
+// validation, limits and recording windows, energy and demand intervals, and
+// the realtime requests' edges.
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "ModuleFixture.h"
+
+namespace {
+
+class Engine : public ModuleUnit {
+protected:
+    float* journal() { return m_module.m_pAcqBuffer->m_fJournal; }
+    uint16_t signalFlags() { return m_block->s_unSignalValidFlags; }
+
+    // Phase p: watts, VA, VAR, PF and their fundamental counterparts.
+    void setPowers(int p, float fWatt, float fVA, float fVAR) {
+        journal()[jrnl_WATT_A + p] = fWatt;
+        journal()[jrnl_VA_A + p] = fVA;
+        journal()[jrnl_VAR_A + p] = fVAR;
+        journal()[jrnl_PF_A + p] = fVA != 0 ? fWatt / fVA : 0;
+        journal()[jrnl_FWATT_A + p] = fWatt / 2;
+        journal()[jrnl_FVA_A + p] = fVA / 2;
+        journal()[jrnl_FVAR_A + p] = fVAR / 2;
+    }
+};
+
+TEST_F(Engine, TotalsFollowTheWiring) {
+    struct Case {
+        uint16_t unWiring;
+        float fWatt, fVA, fVAR, fFWatt;
+    };
+    // Phases A, B, C carry 1000/2000/4000 W, 1250/2500/5000 VA, 750/1500/3000 VAR.
+    const Case cases[] = {
+        {1, 1000, 1250, 750, 500},   {2, 5000, 6250, 3750, 2500},  // A + C
+        {3, 7000, 8750, 5250, 3500},                               // A + B + C
+        {4, 5000, 6250, 3750, 2500},                               // VA from W and VAR: sqrt(5000^2 + 3750^2)
+        {5, 5000, 6250, 3750, 2500},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.unWiring);
+        m_module.m_unWiring = c.unWiring;
+        setPowers(0, 1000, 1250, 750);
+        setPowers(1, 2000, 2500, 1500);
+        setPowers(2, 4000, 5000, 3000);
+        m_module.processRecordTotals();
+        EXPECT_FLOAT_EQ(journal()[jrnl_TOT_WATT], c.fWatt);
+        EXPECT_FLOAT_EQ(journal()[jrnl_TOT_VA], c.fVA);
+        EXPECT_FLOAT_EQ(journal()[jrnl_TOT_VAR], c.fVAR);
+        EXPECT_FLOAT_EQ(journal()[jrnl_TOT_FWATT], c.fFWatt);
+        EXPECT_FLOAT_EQ(journal()[jrnl_TOT_PF], 0.8f);
+    }
+}
+
+TEST_F(Engine, DeltaTotalApparentPowerIsTheVectorSum) {
+    m_module.m_unWiring = 4;
+    setPowers(0, 1000, 1000, 1000);  // per-phase VA deliberately inconsistent
+    setPowers(1, 0, 0, 0);
+    setPowers(2, 2000, 2000, 3000);
+    m_module.processRecordTotals();
+    EXPECT_FLOAT_EQ(journal()[jrnl_TOT_VA], 5000.0f);  // 3 kW and 4 kVAR
+    EXPECT_FLOAT_EQ(journal()[jrnl_TOT_PF], 0.6f);
+}
+
+TEST_F(Engine, NoWiringSumsNothingButStillDerivesThePowerFactor) {
+    m_module.m_unWiring = 0;
+    setPowers(0, 1000, 1250, 750);
+    journal()[jrnl_TOT_WATT] = 300;
+    journal()[jrnl_TOT_VA] = 600;
+    m_module.processRecordTotals();
+    EXPECT_FLOAT_EQ(journal()[jrnl_TOT_WATT], 300.0f);
+    EXPECT_FLOAT_EQ(journal()[jrnl_TOT_PF], 0.5f);
+
+    journal()[jrnl_TOT_VA] = 0;  // no apparent power: no division
+    m_module.processRecordTotals();
+    EXPECT_EQ(journal()[jrnl_TOT_PF], 0.0f);
+
+    m_module.m_unWiring = 6;  // unknown wiring: totals untouched
+    journal()[jrnl_TOT_PF] = 0.25f;
+    m_module.processRecordTotals();
+    EXPECT_EQ(journal()[jrnl_TOT_PF], 0.25f);
+}
+
+TEST_F(Engine, PhaseWithoutVoltageIsBlankedAndFlagged) {
+    for (int i = 0; i < jrnl_MAX; i++) journal()[i] = 7.0f;
+    journal()[jrnl_VRMS_A] = 230.0f;
+    journal()[jrnl_VRMS_B] = 25.0f;  // at the noise floor: not above it
+    journal()[jrnl_VRMS_C] = 26.0f;
+    journal()[jrnl_IRMS_A] = 0.01f;  // at the current floor
+    journal()[jrnl_IRMS_B] = 5.0f;
+    journal()[jrnl_IRMS_C] = 0.02f;
+    m_block->s_unSignalValidFlags = 0x0402;  // an unrelated bit survives
+    m_module.processValuesValidateInputs();
+    // Blanking B zeroes its current too, so B's current flag falls with it.
+    EXPECT_EQ(signalFlags(), 0x0400 | 0x0001 | 0x0004 | 0x0040);
+    for (int q = 0; q < 20; q++) {
+        EXPECT_EQ(journal()[3 * q + 1], 0.0f) << "phase B value " << q;
+        EXPECT_NE(journal()[3 * q + 0], 0.0f) << "phase A value " << q;
+        EXPECT_NE(journal()[3 * q + 2], 0.0f) << "phase C value " << q;
+    }
+    EXPECT_EQ(journal()[jrnl_NIRMS], 7.0f);  // neutral values are not tested
+}
+
+TEST_F(Engine, ReversePowerFlagFollowsTheSumOfThePhases) {
+    struct Case {
+        float a, b, c;
+        bool bReverse;
+    };
+    const Case cases[] = {
+        {100, 100, 100, false}, {-100, 50, 49, true}, {-100, 50, 50, false}, {0, 0, -1, true}};
+    for (const Case& c : cases) {
+        journal()[jrnl_WATT_A] = c.a;
+        journal()[jrnl_WATT_B] = c.b;
+        journal()[jrnl_WATT_C] = c.c;
+        m_module.processValuesEnergyDirection();
+        EXPECT_EQ((signalFlags() & SIGNAL_REVERSE_POWER) != 0, c.bReverse) << c.a << " " << c.b << " " << c.c;
+    }
+}
+
+class RecordingWindow : public Engine {
+protected:
+    void SetUp() override {
+        Engine::SetUp();
+        m_module.m_fVHigh = 250.0f;
+        m_module.m_fVLow = 200.0f;
+        m_module.m_fIHigh = 20.0f;
+        m_module.m_fILow = 1.0f;
+        m_module.m_unPreTrigCycles = 10;
+        m_module.m_unTotalTrigCycles = 100;
+        setOneCycle(230.0f, 5.0f);
+    }
+    void setOneCycle(float fVolts, float fAmps) {
+        for (int p = 0; p < 3; p++) {
+            journal()[jrnl_VRMS1_A + p] = fVolts;
+            journal()[jrnl_IRMS1_A + p] = fAmps;
+        }
+    }
+    // One record's limit check, as the process cycle runs it, then the ring moves on.
+    uint32_t checkRecord(uint16_t unNextIn) {
+        m_block->s_unAcqBufferNextIn = unNextIn;
+        m_module.processEvents();
+        return m_module.m_pAcqBuffer->m_ulLimitStatusBits;
+    }
+    bool windowOpen() { return m_block->s_unAcqBufferNextWrite != m_block->s_unAcqBufferLastWrite; }
+    void writerDone() { m_block->s_unAcqBufferNextWrite = m_block->s_unAcqBufferLastWrite; }
+};
+
+TEST_F(RecordingWindow, StatusBitsByPhaseAndLimit) {
+    struct Case {
+        uint32_t ulEnable;
+        int nPhase;
+        float fVolts, fAmps;
+        uint32_t ulStatus;
+    };
+    const Case cases[] = {
+        {0x000001, 0, 251, 5, 0x000001},    {0x000001, 0, 250, 5, 0},  // strictly above
+        {0x000200, 1, 199, 5, 0x000200},    {0x100000, 2, 230, 21, 0x100000},
+        {0x002000, 1, 230, 0.5f, 0x002000}, {0x000000, 0, 1000, 100, 0},  // disabled limits never fire
+        {0x333333, 2, 0, 0, 0x220000},  // a blanked phase reads 0 V: voltage and current low
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.ulEnable);
+        m_module.m_ulLimitEnable = c.ulEnable;
+        m_module.m_bTriggered = false;
+        setOneCycle(230.0f, 5.0f);
+        journal()[jrnl_VRMS1_A + c.nPhase] = c.fVolts;
+        journal()[jrnl_IRMS1_A + c.nPhase] = c.fAmps;
+        EXPECT_EQ(checkRecord(5), c.ulStatus);
+        EXPECT_EQ(uint32_t{m_block->s_ulLimitStatusBits}, c.ulStatus);
+        writerDone();
+    }
+}
+
+TEST_F(RecordingWindow, OpensOnceAtStartAndOnceAtEnd) {
+    m_module.m_ulLimitEnable = 0x010101;
+    m_module.m_pAcqBuffer->m_tvSeconds = 1700000123;
+    setOneCycle(260.0f, 5.0f);
+    checkRecord(5);
+    ASSERT_TRUE(windowOpen());
+    EXPECT_EQ(m_block->s_unAcqBufferNextWrite, 4090);  // 5 - 10 - 1, modulo 4096
+    EXPECT_EQ(m_block->s_unAcqBufferLastWrite, 95);    // 4090 + 100 + 1
+    const EVENT_INFO lastEvent = m_block->s_eiLastEventInfo;
+    EXPECT_EQ(lastEvent.ttEvent, 1700000123);
+    EXPECT_EQ(lastEvent.ulLimitStatus, 0x010101u);
+    writerDone();
+
+    for (uint16_t n = 6; n < 60; n++) checkRecord(n);  // the swell lasts
+    EXPECT_FALSE(windowOpen());
+
+    setOneCycle(230.0f, 5.0f);
+    checkRecord(60);
+    ASSERT_TRUE(windowOpen());
+    EXPECT_EQ(m_block->s_unAcqBufferNextWrite, 49);
+    EXPECT_EQ(m_block->s_unAcqBufferLastWrite, 150);
+    EXPECT_FALSE(m_module.m_bTriggered);
+}
+
+TEST_F(RecordingWindow, PendingWindowIsNeitherMovedNorExtended) {
+    m_module.m_ulLimitEnable = 0x01;
+    setOneCycle(260.0f, 5.0f);
+    checkRecord(200);
+    const uint16_t unNextWrite = m_block->s_unAcqBufferNextWrite;
+    setOneCycle(230.0f, 5.0f);
+    checkRecord(201);  // the trigger ends while the writer is still busy: dropped
+    EXPECT_EQ(m_block->s_unAcqBufferNextWrite, unNextWrite);
+    EXPECT_FALSE(m_module.m_bTriggered);
+    m_block->s_eiLastEventInfo.ulLimitStatus = 0;
+    setOneCycle(260.0f, 5.0f);
+    checkRecord(202);  // a new trigger start still updates the last event
+    EXPECT_EQ(uint32_t{m_block->s_eiLastEventInfo.ulLimitStatus}, 0x01u);
+    EXPECT_EQ(m_block->s_unAcqBufferNextWrite, unNextWrite);
+}
+
+TEST_F(RecordingWindow, RealtimeTriggerMarksOneRecord) {
+    m_module.m_ulLimitEnable = 0x010101;
+    EXPECT_EQ(m_module.realtimeGet(13, nullptr, 0), 0);
+    EXPECT_EQ(checkRecord(10), 0x80000000u);
+    EXPECT_TRUE(windowOpen());
+    EXPECT_TRUE(m_module.m_bTriggered);
+    writerDone();
+    EXPECT_EQ(checkRecord(11), 0u);  // the trigger ends on the next record
+    EXPECT_TRUE(windowOpen());
+    EXPECT_FALSE(m_module.m_bTriggered);
+}
+
+class Intervals : public Engine {
+protected:
+    static int64_t at(int nHour, int nMinute, int nSecond) {
+        return 1700000000 / 86400 * 86400 + nHour * 3600 + nMinute * 60 + nSecond;  // a UTC day
+    }
+    void setTime(int64_t llSeconds) { sim::setWallClock(llSeconds, 0); }
+};
+
+TEST_F(Intervals, AlignToTheWallClockAndSwitchAfterTheirEnd) {
+    CAccumulator& accumulator = m_module.m_Accumulator;
+    accumulator.updateConfig(true, 15);
+    setTime(at(10, 7, 30));
+    accumulator.start();
+    ASSERT_TRUE(accumulator.isOn());
+    EXPECT_EQ(accumulator.getWorkingInterval()->m_ttStartTime, at(10, 15, 0));
+    EXPECT_EQ(accumulator.m_ttEndInterval, at(10, 30, 0));
+
+    accumulator.getWorkingInterval()->m_fEnergyTotal[accum_AWATTHR] = 12.5f;
+    accumulator.getWorkingInterval()->m_fEnergyAccum[accum_AWATTHR] = 2.5f;
+    accumulator.getWorkingInterval()->m_fDemandMax[accum_AWATT_ACC] = 900.0f;
+    accumulator.getWorkingInterval()->m_9000AccumCount = 5;
+    setTime(at(10, 30, 0));
+    accumulator.process();  // not later than the end yet
+    EXPECT_EQ(accumulator.getWorkingInterval()->m_ttStartTime, at(10, 15, 0));
+
+    setTime(at(10, 30, 1));
+    accumulator.process();
+    const ACCUMULATOR_DATA* pCompleted = accumulator.getCompletedInterval();
+    const ACCUMULATOR_DATA* pWorking = accumulator.getWorkingInterval();
+    EXPECT_EQ(pCompleted->m_ttStartTime, at(10, 30, 0));
+    EXPECT_EQ(pWorking->m_ttStartTime, at(10, 30, 0));
+    EXPECT_EQ(accumulator.m_ttEndInterval, at(10, 45, 0));
+    EXPECT_EQ(pWorking->m_9000AccumCount, 0);
+    EXPECT_EQ(pWorking->m_fEnergyAccum[accum_AWATTHR], 0.0f);
+    EXPECT_EQ(pWorking->m_fDemandMax[accum_AWATT_ACC], 0.0f);
+    EXPECT_EQ(pWorking->m_fEnergyTotal[accum_AWATTHR], 12.5f);  // running total carried over
+    EXPECT_EQ(pCompleted->m_fEnergyAccum[accum_AWATTHR], 2.5f);
+}
+
+TEST_F(Intervals, DisabledOrZeroLengthIntervalsStayOff) {
+    CAccumulator& accumulator = m_module.m_Accumulator;
+    setTime(at(10, 7, 30));
+    accumulator.updateConfig(false, 15);
+    accumulator.start();
+    EXPECT_FALSE(accumulator.isOn());
+    accumulator.updateConfig(true, 0);  // would divide by zero aligning the boundary
+    accumulator.start();
+    EXPECT_FALSE(accumulator.isOn());
+}
+
+TEST(RealtimeRequests, UnknownCodesAndSmallBuffersWriteNothing) {
+    sim::reset();
+    auto block = makeHostBlock();
+    QM9000 module;
+    module.m_pStat = block.get();
+    std::vector<uint8_t> buffer(4096, 0xA5);
+    for (int nType : {3, 12, -1, 14, 1000})
+        EXPECT_EQ(module.realtimeGet(nType, buffer.data(), 4096), 2) << nType;
+    struct Case {
+        int nType;
+        uint32_t ulSize;
+    };
+    const Case cases[] = {{0, 252}, {4, 252}, {2, 24}, {5, 288}, {10, 472}, {1, 3072}, {7, 3072}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(module.realtimeGet(c.nType, buffer.data(), c.ulSize - 1), 3) << c.nType;
+    }
+    EXPECT_EQ(std::count(buffer.begin(), buffer.end(), 0xA5), 4096);
+    EXPECT_FALSE(module.m_bScopeRequested);  // a refused arm request arms nothing
+    // Unbounded (0) and exact sizes are served.
+    EXPECT_EQ(module.realtimeGet(0, buffer.data(), 0), 0);
+    EXPECT_EQ(module.realtimeGet(10, buffer.data(), 472), 0);
+    EXPECT_EQ(module.realtimeGet(1, buffer.data(), 0), 3);  // no snapshot captured yet
+    sim::reset();
+}
+
+TEST(RealtimeRequests, SnapshotSamplesConvertWithOffsetsAndRatios) {
+    sim::reset();
+    auto block = makeHostBlock();
+    QM9000 module;
+    module.m_pStat = block.get();
+    module.m_fFullScaleVoltsCorrected = 18196.0f;  // one volt per count
+    module.m_fFullScaleAmps = 18196.0f / 3.003003003003003;
+    module.m_unWaveformDisplayIndex = 1;
+    module.m_unWaveforms[1][1][0] = 0xFFFF;  // voltage A
+    module.m_unWaveforms[1][0][0] = 0x8000;  // current A
+    module.m_bWaveformUpdated = true;
+    std::vector<float> fSamples(768, 99.0f);
+    ASSERT_EQ(module.realtimeGet(1, fSamples.data(), 3072), 0);
+    EXPECT_FLOAT_EQ(fSamples[0], -1.0f);
+    EXPECT_FLOAT_EQ(fSamples[384], -32768.0f);
+    EXPECT_FLOAT_EQ(fSamples[1], 0.0f);
+
+    module.m_unWaveforms[1][3][5] = 100;   // voltage B, with offset and offset counts
+    module.m_ulWFBCalOffset[3] = 0x10005;  // only the low 16 bits count
+    module.m_nWFBOSCounts = 2;
+    module.m_fWFBCalRatio[3] = 0.5f;
+    module.m_unWaveforms[1][2][7] = 100;  // current B: the offset counts do not apply
+    module.m_ulWFBCalOffset[2] = 1;
+    module.m_bWaveformUpdated = true;
+    ASSERT_EQ(module.realtimeGet(1, fSamples.data(), 0), 0);
+    EXPECT_FLOAT_EQ(fSamples[128 + 5], (100 + 5 - 2) * 0.5f);
+    EXPECT_FLOAT_EQ(fSamples[384 + 128 + 7], 101.0f);
+    EXPECT_FLOAT_EQ(fSamples[0], -3.0f);  // 0xFFFF less two offset counts
+    // Each snapshot is delivered once.
+    EXPECT_EQ(module.realtimeGet(1, fSamples.data(), 0), 3);
+    sim::reset();
+}
+
+}  // namespace
