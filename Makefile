@@ -74,7 +74,7 @@ tsan: deps
 bench: deps
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DQM_BUILD_BENCH=ON
 	cmake --build build-bench -j$(JOBS)
-	@for b in build-bench/bench_*; do [ -x "$$b" ] && $$b; done
+	build-bench/bench_module
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
