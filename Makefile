@@ -8,7 +8,7 @@ JOBS       ?= $(shell nproc)
 SECONDS    ?=
 ARM_SYSROOT = /usr/arm-linux-gnueabihf
 
-NATIVE_PACKAGES = cmake g++ make googletest libgtest-dev libbenchmark-dev
+NATIVE_PACKAGES = cmake g++ make googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev
 ARM_PACKAGES    = g++-arm-linux-gnueabihf qemu-user
 FUZZ_PACKAGES   = clang libclang-rt-14-dev
 

@@ -162,6 +162,11 @@ public:
     int realtimeGetEnergy(int nType, void* pvResult, uint32_t ulMaxResult);
     int realtimeGetModbus(int nType, void* pvResult, uint32_t ulMaxResult);
     int realtimeGetScope(int nType, void* pvResult, uint32_t ulMaxResult);
+    int realtimeGetJSONValues(int nType, void* pvResult, uint32_t ulMaxResult);
+    int realtimeGetScaledJSONValues(int nType, void* pvResult, uint32_t ulMaxResult);
+    uint32_t realtimeCreateScaledRow(const char* pszDesc, const char* pszBaseUnits, const char* pszEndOfLine,
+                                     bool bScale, float fRegA, float fRegB, float fRegC, float fTotal,
+                                     char* pszResult, uint16_t uValFlags);
 
     // Totals by wiring code, and which values mean something for each wiring.
     static const TOTAL_CALC_ENTRY s_tcePowerSingle[7], s_tcePowerSplit[7], s_tcePowerWye[7],

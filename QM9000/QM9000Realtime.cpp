@@ -38,9 +38,13 @@ int QM9000::realtimeGet(int nType, void* pvResult, uint32_t ulMaxResult) {
             return realtimeGetEnergy(nType, pvResult, ulMaxResult);
         case 10:
             return realtimeGetModbus(nType, pvResult, ulMaxResult);
+        case 6:
+            return realtimeGetScaledJSONValues(nType, pvResult, ulMaxResult);
+        case 11:
+            return realtimeGetJSONValues(nType, pvResult, ulMaxResult);
         case 13:
             return realtimeTrigger();
-        // TEMPORARY: the JSON reports (6, 8, 9, 11) land with the description table.
+        // TEMPORARY: the register list (8, 9) lands with the description table.
         default:
             return RESULT_UNKNOWN;
     }

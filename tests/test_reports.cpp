@@ -1,0 +1,184 @@
+// The JSON reports of the realtime requests: exact text where the format binds,
+// bounds that hold, and texts a real JSON parser accepts as the host embeds them.
+#include <cstring>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "ModuleFixture.h"
+
+namespace {
+
+class Reports : public ModuleUnit {
+protected:
+    float* journal() { return m_block->s_AcquisitionBuffer[0].m_fJournal; }
+    ACCUMULATOR_DATA* working() { return m_module.m_Accumulator.getWorkingInterval(); }
+
+    // Runs a request into a buffer of the given size (plus a guard area).
+    int request(int nType, uint32_t ulMaxResult, std::string& text) {
+        std::vector<char> buffer(ulMaxResult + 64 + 16384, '\x7f');
+        const int nResult = m_module.realtimeGet(nType, buffer.data(), ulMaxResult);
+        if (nResult == 0) text.assign(buffer.data());
+        m_untouched = buffer[0] == '\x7f';
+        m_written = nResult == 0 ? strlen(buffer.data()) + 1 : 0;
+        return nResult;
+    }
+    static size_t count(const std::string& text, const std::string& piece) {
+        size_t n = 0;
+        for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) n++;
+        return n;
+    }
+    bool m_untouched = false;
+    size_t m_written = 0;
+};
+
+TEST_F(Reports, ValuesReportListsEveryValueWithItsDecimals) {
+    journal()[jrnl_VRMS_A] = 230.456f;
+    working()->m_fEnergyTotal[accum_AWATTHR] = 1.5f;
+    working()->m_fDemandMax[accum_BWATT_ACC] = 812.25f;
+    strcpy(m_module.m_pszJrnlName[jrnl_VRMS_A], "Voltage A");
+    std::string text;
+    ASSERT_EQ(request(11, 65536, text), 0);
+    EXPECT_NE(text.find("{ \"reg\": \"3\", \"value\": \"230.46\", \"name\": \"Voltage A\"},\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("{ \"reg\": \"0\", \"value\": \"1.500\", \"name\": \"Energy - A (kWh)\"},\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("{ \"reg\": \"25\", \"value\": \"812.250\", \"name\": \"Demand - B (kW)\"}"),
+              std::string::npos);
+    EXPECT_EQ(count(text, "\"reg\""), 70u + 24u + 24u);
+    // The last item of each array ends without a comma.
+    EXPECT_NE(
+        text.find("\"reg\": \"69\", \"value\": \"0.00\", \"name\": \"\"}\n      ],\n      \"energy\":[\n"),
+        std::string::npos);
+    EXPECT_NE(text.find("- Total (kVAh)\"}\n      ],\n      \"demand\":[\n"), std::string::npos);
+    EXPECT_NE(text.find("- Total  (kVA)\"}\n    ]\n    }"), std::string::npos);
+    EXPECT_EQ(text.substr(0, 35), "    \"registers\": {\n      \"power\":[\n");
+    EXPECT_EQ(text.substr(text.size() - 11), "    ]\n    }");  // no line feed at the end
+
+    m_module.m_bExtraDigits = true;
+    ASSERT_EQ(request(11, 65536, text), 0);
+    EXPECT_NE(text.find("\"value\": \"230.4560\""), std::string::npos);
+    EXPECT_NE(text.find("\"value\": \"1.50000\""), std::string::npos);
+}
+
+TEST_F(Reports, ValuesReportParsesAsTheHostEmbedsIt) {
+    for (int i = 0; i < jrnl_MAX; i++) journal()[i] = 1.25f * i;
+    std::string text;
+    ASSERT_EQ(request(11, 65536, text), 0);
+    const auto document = nlohmann::json::parse("{\n" + text + "\n}");
+    const auto& registers = document.at("registers");
+    ASSERT_EQ(registers.at("power").size(), 70u);
+    EXPECT_EQ(registers.at("power")[8].at("value"), "10.00");
+    EXPECT_EQ(registers.at("energy").size(), 24u);
+    EXPECT_EQ(registers.at("demand").size(), 24u);
+    EXPECT_EQ(registers.at("demand")[0].at("reg"), "24");
+    EXPECT_EQ(registers.at("demand")[23].at("name"), "Fund. Demand (apparent) - Total  (kVA)");
+}
+
+TEST_F(Reports, ValuesReportStaysWithinTheBuffer) {
+    std::string text;
+    for (uint32_t ulMax : {0u, 35u, 98u}) {
+        EXPECT_EQ(request(11, ulMax, text), 3) << ulMax;
+        EXPECT_TRUE(m_untouched) << ulMax;
+    }
+    // The smallest buffer that takes the fixed pieces gets them and no item.
+    ASSERT_EQ(request(11, 99, text), 0);
+    EXPECT_EQ(m_written, 99u);
+    EXPECT_EQ(count(text, "\"reg\""), 0u);
+    EXPECT_NO_THROW(nlohmann::json::parse("{" + text + "}"));
+
+    // Every size from there on: never past the buffer, always valid JSON, and a
+    // cut array's last item ends without a comma.
+    for (uint32_t ulMax = 99; ulMax < 9000; ulMax += 37) {
+        SCOPED_TRACE(ulMax);
+        ASSERT_EQ(request(11, ulMax, text), 0);
+        EXPECT_LE(m_written, ulMax);
+        EXPECT_EQ(text.find(",\n      ]"), std::string::npos);
+        EXPECT_NO_THROW(nlohmann::json::parse("{" + text + "}"));
+    }
+}
+
+struct ScaledCase {
+    const char* name;
+    uint16_t unWiring;
+    float fA, fB, fC, fTotal;
+    const char* pszExpected;
+};
+
+TEST_F(Reports, ScaledRowsPickThePrefixAndMarkWhatTheWiringLacks) {
+    const ScaledCase cases[] = {
+        {"wye total basis", 3, 1200, 1300, 1100, 3600,
+         "{ \"desc\": \"True Power\", \"units\": \"kW\", \"values\": [ 1.200, 1.300, 1.100, 3.600 ] }"},
+        {"single", 1, 100, 200, 300, 100,
+         "{ \"desc\": \"True Power\", \"units\": \"W\", \"values\": [ 100.000, \"*\", \"*\", 100.000 ] }"},
+        {"delta2 total only", 4, 100, 200, 300, 600,
+         "{ \"desc\": \"True Power\", \"units\": \"kW\", \"values\": [ \"*\", \"*\", \"*\", 0.600 ] }"},
+        {"no wiring, raw basis", 0, 600, 0, 0, 0,
+         "{ \"desc\": \"True Power\", \"units\": \"kW\", \"values\": [ \"*\", \"*\", \"*\", \"*\" ] }"},
+        {"exactly 500", 3, 0, 0, 0, 500,
+         "{ \"desc\": \"True Power\", \"units\": \"kW\", \"values\": [ 0.000, 0.000, 0.000, 0.500 ] }"},
+        {"just below 500", 3, 0, 0, 0, 499.9f,
+         "{ \"desc\": \"True Power\", \"units\": \"W\", \"values\": [ 0.000, 0.000, 0.000, 499.900 ] }"},
+        {"exactly 500000", 3, 0, 0, 0, 500000,
+         "{ \"desc\": \"True Power\", \"units\": \"MW\", \"values\": [ 0.000, 0.000, 0.000, 0.500 ] }"},
+        {"giga", 3, 0, 0, 0, 2.5e9f,
+         "{ \"desc\": \"True Power\", \"units\": \"GW\", \"values\": [ 0.000, 0.000, 0.000, 2.500 ] }"},
+    };
+    for (const ScaledCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_module.m_unWiring = c.unWiring;
+        journal()[jrnl_WATT_A] = c.fA;
+        journal()[jrnl_WATT_B] = c.fB;
+        journal()[jrnl_WATT_C] = c.fC;
+        journal()[jrnl_TOT_WATT] = c.fTotal;
+        std::string text;
+        ASSERT_EQ(request(6, 0, text), 0);
+        EXPECT_NE(text.find(c.pszExpected), std::string::npos)
+            << text.substr(text.find("True Power") - 15, 120);
+    }
+}
+
+TEST_F(Reports, ScaledRowBasisIsTheLargestPhaseWithoutAValidTotal) {
+    char szRow[512];
+    m_module.realtimeCreateScaledRow("Reactive Power", "VAr", "\n", true, -600, -700, -800, 0, szRow, 0x0007);
+    EXPECT_STREQ(szRow,
+                 "      { \"desc\": \"Reactive Power\", \"units\": \"kVAr\", \"values\": [ -0.600, -0.700, "
+                 "-0.800, \"*\" ] }\n");
+    // Unscaled rows are never prefixed.
+    m_module.realtimeCreateScaledRow("Frequency", "Hz", ",\n", false, 50000, 50000, 50000, 0, szRow, 0x0007);
+    EXPECT_STREQ(szRow,
+                 "      { \"desc\": \"Frequency\", \"units\": \"Hz\", \"values\": [ 50000.000, 50000.000, "
+                 "50000.000, \"*\" ] },\n");
+    // Absurd magnitudes cut the value list instead of overflowing it.
+    const uint32_t ulLength =
+        m_module.realtimeCreateScaledRow("X", "W", "\n", false, 1e38f, 1e38f, 1e38f, 1e38f, szRow, 0x8007);
+    EXPECT_EQ(ulLength, strlen(szRow));
+    EXPECT_LT(ulLength, 512u);
+}
+
+TEST_F(Reports, ScaledReportParsesAndHasEverySection) {
+    m_module.m_unWiring = 3;
+    for (int i = 0; i < jrnl_MAX; i++) journal()[i] = 10.0f * i;
+    working()->m_fEnergyTotal[accum_TOT_WATTHR] = 123456.0f;
+    std::string text;
+    ASSERT_EQ(request(6, 0, text), 0);
+    const auto sections = nlohmann::json::parse("[\n" + text + "]");
+    ASSERT_EQ(sections.size(), 4u);
+    const char* kNames[] = {"energy", "power", "neutral", "demand"};
+    const size_t kRows[] = {6, 20, 3, 6};
+    for (size_t s = 0; s < 4; s++) {
+        EXPECT_EQ(sections[s].at("section"), kNames[s]);
+        EXPECT_EQ(sections[s].at("values").size(), kRows[s]);
+    }
+    EXPECT_EQ(sections[0].at("values")[0].at("units"), "kWhr");
+    EXPECT_DOUBLE_EQ(sections[0].at("values")[0].at("values")[3].get<double>(), 123.456);
+    EXPECT_EQ(sections[2].at("values")[0].at("values")[1], "*");  // neutral: first column only
+
+    // A bounded buffer too small for the whole text gets nothing.
+    const size_t nSize = text.size() + 1;
+    EXPECT_EQ(request(6, static_cast<uint32_t>(nSize - 1), text), 3);
+    EXPECT_TRUE(m_untouched);
+    EXPECT_EQ(request(6, static_cast<uint32_t>(nSize), text), 0);
+}
+
+}  // namespace
