@@ -7,6 +7,11 @@ Board& Board::instance() {
     return board;
 }
 
+Board::Board() {
+    chip.setRegisterSource(&meter);
+    history.restart(0, LineSignal{});
+}
+
 // The interrupt thread must stop before the parts its callbacks touch go.
 Board::~Board() {
     clock.setMode(ClockMode::Virtual);
@@ -16,16 +21,27 @@ void Board::powerOn(uint64_t startMicros) {
     clock.setMode(ClockMode::Virtual);
     std::lock_guard<std::mutex> lock(mutex);
     zeroCrossings.reset();
+    energy.reset();
+    waveform.reset();
     clock.restart(startMicros * 1000);
     gpio.reset();
     spi.reset();
     chip.powerOn();
-    line = LineSignal{};
+    history.restart(startMicros * 1000, LineSignal{});
+    setup = MeterSetup{};
+    eeprom.reset();
+    i2c.reset();
     noInterrupts = false;
+    chipWasRunning = false;
 }
 
 int Board::settleLocked() {
-    zeroCrossings.update(chip.running(), line.frequencyHz);
+    const bool running = chip.running();
+    if (running && !chipWasRunning) history.rebasePhase(clock.nowNanos());
+    chipWasRunning = running;
+    zeroCrossings.update(running && history.current().anyVoltage(), history.phase());
+    energy.update(running);
+    waveform.update(running && (chip.stored(kRegWfbCfg) & kWfbCfgCapture) != 0);
     return chip.takeIrq1Edges();
 }
 
@@ -64,18 +80,42 @@ void Board::deliverFallingEdge(int pin) {
     if (routine != nullptr) routine();
 }
 
-// Runs on the clock (the interrupt thread in real-time mode), so the edge is
-// delivered right here.
-void Board::onZeroCrossing(uint64_t generation) {
+// Events run on the clock (the interrupt thread in real-time mode), so their
+// edges are delivered right here.
+template <typename Work>
+void Board::onEvent(Work&& work) {
     int edges;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (!zeroCrossings.isCurrent(generation)) return;
-        chip.zeroCrossing();
-        zeroCrossings.scheduleNext();
+        if (!std::forward<Work>(work)()) return;
         edges = chip.takeIrq1Edges();
     }
     for (int i = 0; i < edges; ++i) deliverFallingEdge(kIrq1Pin);
+}
+
+void Board::onZeroCrossing(uint64_t generation) {
+    onEvent([&] {
+        if (!zeroCrossings.isCurrent(generation)) return false;
+        chip.zeroCrossing();
+        zeroCrossings.scheduleNext();
+        return true;
+    });
+}
+
+void Board::onInterval(EnergyMeter::Kind kind, uint64_t generation) {
+    onEvent([&] {
+        if (!energy.isCurrent(generation)) return false;
+        energy.completeInterval(kind);
+        return true;
+    });
+}
+
+void Board::onPageFull(uint64_t generation) {
+    onEvent([&] {
+        if (!waveform.isCurrent(generation)) return false;
+        waveform.completePage();
+        return true;
+    });
 }
 
 }  // namespace sim::detail

@@ -55,10 +55,16 @@ void delayMicroseconds(unsigned int howLong) {
     Board::instance().clock.advance(uint64_t{howLong} * 1000);
 }
 
-// No module EEPROM is fitted yet, so the bus cannot be opened. The EEPROM
-// device attaches here: I2Cbegin hands out a descriptor its transfers answer.
+// The bus to the module's EEPROM: the descriptor I2Cbegin hands out is the
+// one the simulated device calls (sim::i2cDeviceOps) answer.
 int I2Cbegin(void) {
-    return -1;
+    Board& board = Board::instance();
+    std::lock_guard<std::mutex> lock(board.mutex);
+    return board.i2c.begin(board.clock.nowNanos());
 }
 
-void I2Cend(void) {}
+void I2Cend(void) {
+    Board& board = Board::instance();
+    std::lock_guard<std::mutex> lock(board.mutex);
+    board.i2c.end(board.clock.nowNanos());
+}

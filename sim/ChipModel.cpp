@@ -1,5 +1,6 @@
 #include "ChipModel.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -12,6 +13,7 @@ namespace sim::detail {
 
 ChipModel::ChipModel() {
     m_rowOf.fill(-1);
+    m_pinned.assign(m_rowOf.size(), false);
     m_values.resize(REGISTER_DEFS_ROWS);
     m_behaviours.reserve(REGISTER_DEFS_ROWS);
     for (int row = 0; row < REGISTER_DEFS_ROWS; ++row) {
@@ -31,11 +33,14 @@ void ChipModel::powerOn() {
     m_irq1Connected = true;
     m_ignoreWrites.clear();
     m_stuckStatus0 = m_stuckStatus1 = 0;
+    m_pinned.assign(m_rowOf.size(), false);
 }
 
 void ChipModel::resetRegisters() {
+    m_waveformBuffer.fill(0);
     for (int row = 0; row < REGISTER_DEFS_ROWS; ++row)
         m_values[row] = g_rd9000RegisterDefs[row].ulInit & widthMask(row);
+    ++m_changeCount;
 }
 
 int ChipModel::rowOf(uint16_t address) const {
@@ -69,7 +74,7 @@ uint32_t ChipModel::valueOf(uint16_t address) const {
     if (isBurstWord(address)) return valueOf(burstPrimary(address));
     const int row = rowOf(address);
     uint32_t value = m_values[row];
-    if (m_source != nullptr) m_source->compute(address, value);
+    if (m_source != nullptr && !m_pinned[address]) m_source->compute(address, value);
     return (value | stuckBits(address)) & widthMask(row);
 }
 
@@ -91,6 +96,8 @@ WriteEffect ChipModel::writeRegister(uint16_t address, uint32_t value) {
             m_values[row] = value & widthMask(row);
             break;
     }
+    // Status bits feed no measurement, and the module clears them on every cycle.
+    if (behaviour.access != Access::WriteOneToClear) ++m_changeCount;
     if (behaviour.effect == WriteEffect::InterruptMask) updateIrq1(true);
     return behaviour.effect;
 }
@@ -104,8 +111,18 @@ void ChipModel::readBurstValues(uint8_t* dest) const {
 }
 
 void ChipModel::readWaveformBuffer(uint8_t* dest, std::size_t bytes) const {
-    // A page source filling the buffer from the signal plugs in here.
     std::memset(dest, 0, bytes);
+    if (m_heldInReset) return;
+    const std::size_t samples = std::min(bytes / 2, m_waveformBuffer.size());
+    for (std::size_t i = 0; i < samples; ++i) {
+        const auto sample = static_cast<uint16_t>(m_waveformBuffer[i]);
+        dest[2 * i] = static_cast<uint8_t>(sample >> 8);
+        dest[2 * i + 1] = static_cast<uint8_t>(sample);
+    }
+}
+
+void ChipModel::writeWaveformBuffer(const WaveformBuffer& samples) {
+    m_waveformBuffer = samples;
 }
 
 uint32_t ChipModel::peek(uint16_t address) const {
@@ -117,8 +134,27 @@ void ChipModel::poke(uint16_t address, uint32_t value) {
     if (isBurstWord(address)) address = burstPrimary(address);
     const int row = checkedRow(address);
     m_values[row] = value & widthMask(row);
+    ++m_changeCount;
+    if (m_source != nullptr && m_source->computes(address)) m_pinned[address] = true;
     // The line follows the registers, but a test setting them raises no edge.
     updateIrq1(false);
+}
+
+void ChipModel::release(uint16_t address) {
+    if (isBurstWord(address)) address = burstPrimary(address);
+    checkedRow(address);
+    m_pinned[address] = false;
+    ++m_changeCount;
+}
+
+void ChipModel::latch(uint16_t address, uint32_t value) {
+    const int row = rowOf(address);
+    m_values[row] = value & widthMask(row);
+}
+
+void ChipModel::raiseStatus0(uint32_t bits) {
+    m_values[rowOf(kRegStatus0)] |= bits;
+    updateIrq1(true);
 }
 
 void ChipModel::driveResetPin(int level) {

@@ -9,6 +9,7 @@
 #include <set>
 #include <vector>
 
+#include "ChipRegisters.h"
 #include "RegisterBehaviour.h"
 
 namespace sim::detail {
@@ -17,8 +18,10 @@ namespace sim::detail {
 class RegisterSource {
 public:
     virtual ~RegisterSource() = default;
-    // True with `value` set when `address` is computed; false to use storage.
+    // True with `value` set when `address` is computed now; false to use storage.
     virtual bool compute(uint16_t address, uint32_t& value) const = 0;
+    // Whether `address` is one the source computes at all (running or not).
+    virtual bool computes(uint16_t address) const = 0;
 };
 
 class ChipModel {
@@ -38,13 +41,29 @@ public:
     WriteEffect writeRegister(uint16_t address, uint32_t value);
     // The measurement block, 61 words most significant byte first.
     void readBurstValues(uint8_t* dest) const;
-    // The waveform buffer. Silent until a page source is attached.
+    // The waveform buffer: sample sets of six channels, most significant byte
+    // first. All zero while held in reset.
     void readWaveformBuffer(uint8_t* dest, std::size_t bytes) const;
 
     // ---- Test face: no bus side effects; throw std::out_of_range for
-    // addresses not in the catalogue ----
+    // addresses not in the catalogue. Poking a computed register pins it:
+    // it then reads its stored value until released ----
     uint32_t peek(uint16_t address) const;
     void poke(uint16_t address, uint32_t value);
+    void release(uint16_t address);
+
+    // ---- The chip's own signal processing (addresses in the catalogue) ----
+    // Storage as it stands, without computed values, pins or stuck bits.
+    uint32_t stored(uint16_t address) const { return m_values[rowOf(address)]; }
+    // Writes a result register (read-only on the bus); results are not inputs,
+    // so changeCount() stays.
+    void latch(uint16_t address, uint32_t value);
+    void raiseStatus0(uint32_t bits);
+    using WaveformBuffer = std::array<int16_t, kWaveformBytes / 2>;
+    void writeWaveformBuffer(const WaveformBuffer& samples);
+    // Counts changes by writes, the test face and resets, so computed values
+    // know when to recompute.
+    uint64_t changeCount() const { return m_changeCount; }
 
     // ---- Reset input: low holds the chip in reset; high again completes it ----
     void driveResetPin(int level);
@@ -85,6 +104,10 @@ private:
     bool m_irq1Level = false;  // as last evaluated, to find falling edges
     int m_pendingIrq1Edges = 0;
     bool m_irq1Connected = true;
+
+    uint64_t m_changeCount = 0;
+    std::vector<bool> m_pinned;  // by address
+    WaveformBuffer m_waveformBuffer{};
 
     std::set<uint16_t> m_ignoreWrites;
     uint32_t m_stuckStatus0 = 0;

@@ -10,6 +10,12 @@ constexpr uint16_t kRegStatus1 = 0x403;
 constexpr uint16_t kRegMask0 = 0x405;
 constexpr uint16_t kRegMask1 = 0x406;
 constexpr uint16_t kRegRun = 0x480;
+constexpr uint16_t kRegConfig0 = 0x060;
+constexpr uint16_t kRegAccMode = 0x492;
+constexpr uint16_t kRegWfbCfg = 0x4A0;
+constexpr uint16_t kRegEpCfg = 0x4B0;
+constexpr uint16_t kRegPwrTime = 0x4B1;
+constexpr uint16_t kRegEgyTime = 0x4B2;
 
 // The measurement block read in one burst: 61 words, 19 per phase then 4 neutral.
 constexpr uint16_t kBurstFirst = 0x680;
@@ -25,6 +31,13 @@ constexpr uint16_t kBurstValuesCommand = 0x6808;
 constexpr uint16_t kBurstWaveformCommand = 0x8018;
 
 constexpr uint32_t kStatus1ZeroCrossing = 0x00000200;
+constexpr uint32_t kStatus0EnergyReady = 0x00000001;
+constexpr uint32_t kStatus0PowerReady = 0x00040000;
+constexpr uint32_t kStatus0PageFull = 0x00800000;
+
+constexpr uint32_t kEpCfgEnable = 0x0001;        // energy and power accumulation on
+constexpr uint32_t kEpCfgLoadInterval = 0x0010;  // each interval replaces the energy registers
+constexpr uint32_t kWfbCfgCapture = 0x0010;      // waveform capture on
 
 // Board wiring.
 constexpr int kResetPin = 5;

@@ -3,26 +3,13 @@
 #include <mutex>
 #include <stdexcept>
 
-#include "Board.h"
 #include "Sim.h"
+#include "TestFaceAccess.h"
 
 namespace sim {
 
-namespace {
-
-using detail::Board;
-
-Board& board() {
-    return Board::instance();
-}
-
-template <typename Read>
-auto locked(Read&& read) {
-    std::lock_guard<std::mutex> lock(board().mutex);
-    return read();
-}
-
-}  // namespace
+using detail::board;
+using detail::locked;
 
 // ---- Whole board ----
 
@@ -157,14 +144,18 @@ uint64_t chipResetCount() {
     return locked([] { return board().chip.resetCount(); });
 }
 
+void releaseChipRegister(uint16_t address) {
+    board().update([&] { board().chip.release(address); });
+}
+
 void setLineFrequency(double hertz) {
     if (!(hertz >= 0) || std::isinf(hertz))
         throw std::invalid_argument("line frequency must be finite and >= 0");
-    board().update([&] { board().line.frequencyHz = hertz; });
+    board().update([&] { board().changeLine([&](detail::LineSignal& line) { line.frequencyHz = hertz; }); });
 }
 
 double lineFrequency() {
-    return locked([] { return board().line.frequencyHz; });
+    return locked([] { return board().history.current().frequencyHz; });
 }
 
 bool irq1Asserted() {

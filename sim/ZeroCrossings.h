@@ -1,11 +1,12 @@
-// Turns the line frequency into the chip's half-cycle events on the clock
-// while the chip runs. Guarded by the board mutex.
+// Turns the line's phase into the chip's half-cycle events on the clock while
+// the chip runs and some phase carries a voltage. Guarded by the board mutex.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 
 #include "Clock.h"
+#include "SignalHistory.h"
 
 namespace sim::detail {
 
@@ -19,18 +20,19 @@ public:
 
     void reset();
     // Starts, stops or retimes the crossings after anything that may change
-    // whether the chip runs or the line frequency. A no-op when neither did.
-    void update(bool chipRunning, double frequencyHz);
+    // whether they run or the line's phase. A no-op when neither did.
+    void update(bool active, const LinePhase& phase);
     bool isCurrent(uint64_t generation) const { return m_active && generation == m_generation; }
     void scheduleNext();
 
 private:
+    void schedule();
+
     Clock& m_clock;
     Handler m_onCrossing;
     bool m_active = false;
-    double m_frequencyHz = 0;
-    uint64_t m_originNanos = 0;  // crossing k falls at origin + k half-periods
-    uint64_t m_count = 0;
+    LinePhase m_phase;
+    uint64_t m_index = 0;       // half-cycle of m_phase due next
     uint64_t m_generation = 0;  // stale callbacks of an earlier run see a new generation
     EventId m_pending = 0;
 };
