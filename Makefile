@@ -76,6 +76,30 @@ bench: deps
 	cmake --build build-bench -j$(JOBS)
 	build-bench/bench_module
 
+# Each libFuzzer target of the configuration files for FUZZ_SECONDS, one after
+# the other (clang with AddressSanitizer and UndefinedBehaviorSanitizer). New
+# inputs go to $(FUZZ_BUILD)/corpus; the committed seeds in fuzz/corpus are
+# read only (make test replays them).
+FUZZ_BUILD   ?= build-fuzz
+FUZZ_SECONDS ?= 60
+# The loader targets write a scratch file per input; memory-backed is faster.
+FUZZ_TMPDIR  ?= $(shell [ -w /dev/shm ] && echo /dev/shm || echo /tmp)
+FUZZ_TARGETS  = fuzz_scan_values fuzz_find_str fuzz_element_bounds fuzz_read_json fuzz_add_field \
+                fuzz_cfgprobe_load fuzz_cfg9000_load fuzz_init9000_load fuzz_cal9000_load
+
+fuzz: deps deps-fuzz
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DQM_SANITIZE=address,undefined -DQM_FUZZ=ON -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link
+	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target $(FUZZ_TARGETS)
+	@for t in $(FUZZ_TARGETS); do \
+	  echo "== $$t: $(FUZZ_SECONDS) s"; mkdir -p $(FUZZ_BUILD)/corpus/$$t; \
+	  if ! TMPDIR=$(FUZZ_TMPDIR) $(FUZZ_BUILD)/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	      -artifact_prefix=$(FUZZ_BUILD)/$$t- $(FUZZ_BUILD)/corpus/$$t fuzz/corpus/$$t > $(FUZZ_BUILD)/$$t.log 2>&1; then \
+	    tail -n 40 $(FUZZ_BUILD)/$$t.log; exit 1; \
+	  fi; \
+	  grep -E "stat::number_of_executed_units|Done" $(FUZZ_BUILD)/$$t.log; \
+	done
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 

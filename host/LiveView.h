@@ -1,0 +1,13 @@
+// The live console view of the meter, read through realtimeGet as a host would.
+#pragma once
+
+#include <string>
+
+#include "MeasSOM.h"
+#include "RPi.h"
+#include "RecordingWriter.h"
+
+// Renders one screen: per phase and total values, angles, interval energy and
+// peak demand, limit status and recording windows.
+std::string renderLiveView(MeasSOM& module, STATUS_AND_CONTROL& stat, const RecordingWriter& writer,
+                           double dSeconds, const std::string& scenario);
