@@ -4,3 +4,7 @@ qm_add_test(test_engine_unit SOURCES test_engine_unit.cpp WallClock.cpp $<TARGET
 qm_add_test(test_reports SOURCES test_reports.cpp WallClock.cpp $<TARGET_OBJECTS:qm9000_objects>
             LIBS qmsim qmhostcore)
 target_include_directories(test_reports SYSTEM PRIVATE ${QM_TEST_JSON_INCLUDE})
+
+# End to end through the loaded plug-in against the measuring chip.
+qm_add_test(test_measurement SOURCES test_measurement.cpp WallClock.cpp LIBS qmsim qmhostcore)
+add_dependencies(test_measurement QM9000)

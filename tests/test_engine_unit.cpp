@@ -238,7 +238,7 @@ TEST_F(Intervals, AlignToTheWallClockAndSwitchAfterTheirEnd) {
     setTime(at(10, 7, 30));
     accumulator.start();
     ASSERT_TRUE(accumulator.isOn());
-    EXPECT_EQ(accumulator.getWorkingInterval()->m_ttStartTime, at(10, 15, 0));
+    EXPECT_EQ(int64_t{accumulator.getWorkingInterval()->m_ttStartTime}, at(10, 15, 0));
     EXPECT_EQ(accumulator.m_ttEndInterval, at(10, 30, 0));
 
     accumulator.getWorkingInterval()->m_fEnergyTotal[accum_AWATTHR] = 12.5f;
@@ -247,14 +247,14 @@ TEST_F(Intervals, AlignToTheWallClockAndSwitchAfterTheirEnd) {
     accumulator.getWorkingInterval()->m_9000AccumCount = 5;
     setTime(at(10, 30, 0));
     accumulator.process();  // not later than the end yet
-    EXPECT_EQ(accumulator.getWorkingInterval()->m_ttStartTime, at(10, 15, 0));
+    EXPECT_EQ(int64_t{accumulator.getWorkingInterval()->m_ttStartTime}, at(10, 15, 0));
 
     setTime(at(10, 30, 1));
     accumulator.process();
     const ACCUMULATOR_DATA* pCompleted = accumulator.getCompletedInterval();
     const ACCUMULATOR_DATA* pWorking = accumulator.getWorkingInterval();
-    EXPECT_EQ(pCompleted->m_ttStartTime, at(10, 30, 0));
-    EXPECT_EQ(pWorking->m_ttStartTime, at(10, 30, 0));
+    EXPECT_EQ(int64_t{pCompleted->m_ttStartTime}, at(10, 30, 0));
+    EXPECT_EQ(int64_t{pWorking->m_ttStartTime}, at(10, 30, 0));
     EXPECT_EQ(accumulator.m_ttEndInterval, at(10, 45, 0));
     EXPECT_EQ(pWorking->m_9000AccumCount, 0);
     EXPECT_EQ(pWorking->m_fEnergyAccum[accum_AWATTHR], 0.0f);

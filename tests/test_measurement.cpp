@@ -1,0 +1,295 @@
+// The meter end to end through the loaded plug-in: a known three-phase signal
+// on the simulated chip comes back as the right engineering values, events
+// open their recording windows, energy and demand add up over time, intervals
+// follow the wall clock and a waveform snapshot shows one cycle.
+#include <unistd.h>
+
+#include <cmath>
+#include <vector>
+
+#include "ConfigFile.h"
+#include "PluginFixture.h"
+
+namespace {
+
+constexpr double PI = 3.14159265358979323846;
+constexpr double LAG = 36.87;                         // degrees: PF 0.8
+constexpr double FSV_WYE = 500.0 * double(0.90045f);  // the scale the module derives for wye
+constexpr double FSV_DELTA = 500.0 * double(0.9012f);
+
+// Within 0.1 % of the truth, or the given absolute resolution where coarser.
+#define EXPECT_TRUE_VALUE(actual, truth, resolution) \
+    EXPECT_NEAR((actual), (truth), std::max(std::fabs(double(truth)) * 0.001, double(resolution)))
+
+class Measurement : public PluginTest {
+protected:
+    void SetUp() override {
+        PluginTest::SetUp();
+        char szDir[] = "/tmp/qm-measure-XXXXXX";
+        ASSERT_NE(mkdtemp(szDir), nullptr);
+        m_dir = szDir;
+        m_config = m_dir + "/QM9000.json";
+    }
+    void TearDown() override {
+        unlink(m_config.c_str());
+        rmdir(m_dir.c_str());
+        PluginTest::TearDown();
+    }
+    void startWith(const Settings& settings, double dFullScaleVolts = FSV_WYE) {
+        writeConfig(m_config, settings);
+        sim::setFullScale(dFullScaleVolts, 10.0);
+        ASSERT_EQ(m_pModule->initialize(m_config.c_str(), nullptr, m_block.get()), 0);
+        ASSERT_EQ(m_pModule->updateConfig(m_config.c_str()), 0);
+    }
+    void reconfigure(const Settings& settings, double dFullScaleVolts) {
+        writeConfig(m_config, settings);
+        sim::setFullScale(dFullScaleVolts, 10.0);
+        ASSERT_EQ(m_pModule->updateConfig(m_config.c_str()), 0);
+    }
+    std::vector<float> registerMap() {
+        std::vector<float> values(118, -12345.0f);
+        EXPECT_EQ(m_pModule->realtimeGet(10, values.data(), 472), 0);
+        return values;
+    }
+    // Runs with process calls every `stepMillis` (for long spans without
+    // half-cycle records, whose bus traffic would only slow the test).
+    void runQuietly(uint64_t millis, uint64_t stepMillis) {
+        const uint64_t ullEnd = sim::nowMicros() + millis * 1000;
+        while (sim::nowMicros() < ullEnd) {
+            sim::advance(std::min<uint64_t>(stepMillis * 1000, ullEnd - sim::nowMicros()));
+            m_pModule->process();
+        }
+    }
+
+    std::string m_dir, m_config;
+};
+
+TEST_F(Measurement, RecordHoldsTheAppliedTruth) {
+    startWith(wyeMeter());
+    runFor(300);
+    const std::vector<float> v = registerMap();
+    const double dWatts = 230.0 * 5.0 * std::cos(LAG * PI / 180), dVA = 230.0 * 5.0;
+    const double dVAR = 230.0 * 5.0 * std::sin(LAG * PI / 180);
+    for (int p = 0; p < 3; p++) {
+        SCOPED_TRACE(testing::Message() << "phase " << p);
+        EXPECT_TRUE_VALUE(v[jrnl_FREQ_A + p], 50.0, 0.001);
+        for (int q : {jrnl_VRMS_A, jrnl_FVRMS_A, jrnl_VRMS1_A, jrnl_VRMS1012_A})
+            EXPECT_TRUE_VALUE(v[q + p], 230.0, 0.01);
+        for (int q : {jrnl_IRMS_A, jrnl_FIRMS_A, jrnl_IRMS1_A, jrnl_IRMS1012_A})
+            EXPECT_TRUE_VALUE(v[q + p], 5.0, 0.001);
+        EXPECT_TRUE_VALUE(v[jrnl_WATT_A + p], dWatts, 0.05);
+        EXPECT_TRUE_VALUE(v[jrnl_FWATT_A + p], dWatts, 0.05);
+        EXPECT_TRUE_VALUE(v[jrnl_VA_A + p], dVA, 0.05);
+        EXPECT_TRUE_VALUE(v[jrnl_FVA_A + p], dVA, 0.05);
+        EXPECT_TRUE_VALUE(v[jrnl_VAR_A + p], dVAR, 0.05);
+        EXPECT_TRUE_VALUE(v[jrnl_FVAR_A + p], dVAR, 0.05);
+        EXPECT_TRUE_VALUE(v[jrnl_PF_A + p], 0.8, 1e-6);
+        EXPECT_NEAR(v[jrnl_VTHD_A + p], 0.0, 0.01);
+        EXPECT_NEAR(v[jrnl_ITHD_A + p], 0.0, 0.01);
+        EXPECT_TRUE_VALUE(v[jrnl_IANGLE_A + p], LAG, 0.02);
+    }
+    EXPECT_EQ(v[jrnl_VANGLE_A], 0.0f);
+    EXPECT_NEAR(v[jrnl_VANGLE_B], -120.0, 0.12);
+    EXPECT_NEAR(v[jrnl_VANGLE_C], 120.0, 0.12);
+    EXPECT_NEAR(v[jrnl_NIRMS], 0.0, 0.01);  // balanced: the neutral carries nothing
+    EXPECT_TRUE_VALUE(v[jrnl_TOT_WATT], 3 * dWatts, 0.1);
+    EXPECT_TRUE_VALUE(v[jrnl_TOT_VA], 3 * dVA, 0.1);
+    EXPECT_TRUE_VALUE(v[jrnl_TOT_VAR], 3 * dVAR, 0.1);
+    EXPECT_TRUE_VALUE(v[jrnl_TOT_PF], 0.8, 1e-6);
+    EXPECT_EQ(block().s_unSignalValidFlags & 0x0177, 0x0077);  // all present, power forward
+}
+
+TEST_F(Measurement, HarmonicsShowAsThd) {
+    sim::setHarmonics(sim::Phase::A, sim::Quantity::Voltage, {{3, 5.0}});
+    sim::setHarmonics(sim::Phase::B, sim::Quantity::Current, {{5, 12.0}, {7, 9.0}});
+    startWith(wyeMeter());
+    runFor(300);
+    const std::vector<float> v = registerMap();
+    EXPECT_TRUE_VALUE(v[jrnl_VTHD_A], 5.0, 0.01);
+    EXPECT_TRUE_VALUE(v[jrnl_ITHD_B], 15.0, 0.01);  // sqrt(12^2 + 9^2)
+    EXPECT_TRUE_VALUE(v[jrnl_FVRMS_A], 230.0, 0.01);
+    EXPECT_TRUE_VALUE(v[jrnl_VRMS_A], 230.0 * std::sqrt(1.0025), 0.01);
+}
+
+TEST_F(Measurement, TotalsFollowEveryWiring) {
+    struct Case {
+        int nWiring;
+        double dFullScaleVolts;
+        double dPhases;  // phases summed into the totals
+    };
+    const Case cases[] = {
+        {1, 500.0, 1}, {2, FSV_WYE, 2}, {3, FSV_WYE, 3}, {4, FSV_DELTA, 2}, {5, FSV_DELTA, 2}};
+    startWith(wyeMeter());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "wiring " << c.nWiring);
+        reconfigure(with(wyeMeter(), "Wiring", std::to_string(c.nWiring)), c.dFullScaleVolts);
+        runFor(300);
+        const std::vector<float> v = registerMap();
+        EXPECT_TRUE_VALUE(v[jrnl_TOT_WATT], c.dPhases * 920.0, 0.1);
+        EXPECT_TRUE_VALUE(v[jrnl_TOT_VAR], c.dPhases * 690.0, 0.1);
+        EXPECT_TRUE_VALUE(v[jrnl_TOT_VA], c.dPhases * 1150.0, 0.1);
+        EXPECT_TRUE_VALUE(v[jrnl_TOT_PF], 0.8, 1e-5);
+    }
+}
+
+TEST_F(Measurement, LostPhaseIsBlankedAndFlagged) {
+    startWith(wyeMeter());
+    sim::losePhase(sim::Phase::B, sim::nowMicros() + 100000);
+    runFor(400);
+    const std::vector<float> v = registerMap();
+    for (int q = 0; q < 20; q++) EXPECT_EQ(v[3 * q + 1], 0.0f) << "phase B value " << q;
+    EXPECT_TRUE_VALUE(v[jrnl_VRMS_A], 230.0, 0.01);
+    EXPECT_EQ(block().s_unSignalValidFlags & 0x0077, 0x0055);
+    EXPECT_TRUE_VALUE(v[jrnl_TOT_WATT], 2 * 920.0, 0.1);
+}
+
+TEST_F(Measurement, SwellOpensOneWindowAtItsStartAndOneAtItsEnd) {
+    startWith(with(with(wyeMeter(), "VLimitEnable", "1"), "VHighPercent", "110"));
+    ASSERT_EQ(m_pModule->monitorStart(), 0);
+    const uint64_t ullSwellStart = sim::nowMicros() + 3000000;
+    sim::swell(sim::Phase::A, 1.2, ullSwellStart, 1000000);
+
+    struct Window {
+        uint16_t unNextIn, unNextWrite, unLastWrite;
+    };
+    std::vector<Window> windows;
+    const uint64_t ullEnd = sim::nowMicros() + 6000000;
+    while (sim::nowMicros() < ullEnd) {
+        sim::advance(1000);
+        const uint16_t unNextIn = nextIn();
+        m_pModule->process();
+        // The writer: takes each window as soon as it opens.
+        if (block().s_unAcqBufferNextWrite != block().s_unAcqBufferLastWrite) {
+            windows.push_back({unNextIn, block().s_unAcqBufferNextWrite, block().s_unAcqBufferLastWrite});
+            block().s_unAcqBufferNextWrite = block().s_unAcqBufferLastWrite;
+        }
+    }
+    ASSERT_EQ(windows.size(), 2u);
+    for (const Window& w : windows) {
+        EXPECT_EQ(w.unNextWrite, (w.unNextIn + 4096 - 10 - 1) % 4096);
+        EXPECT_EQ(w.unLastWrite, (w.unNextWrite + 100 + 1) % 4096);
+    }
+    // The first window opens on the first record of the swell, the second on
+    // the first record after it; the records between carry the limit bit.
+    const DATA_ACQ* pRing = block().s_AcquisitionBuffer;
+    EXPECT_EQ(pRing[windows[0].unNextIn].m_ulLimitStatusBits, 0x01u);
+    EXPECT_EQ(pRing[(windows[0].unNextIn + 4095) % 4096].m_ulLimitStatusBits, 0u);
+    EXPECT_EQ(pRing[windows[1].unNextIn].m_ulLimitStatusBits, 0u);
+    EXPECT_EQ(pRing[(windows[1].unNextIn + 4095) % 4096].m_ulLimitStatusBits, 0x01u);
+    const EVENT_INFO lastEvent = block().s_eiLastEventInfo;
+    EXPECT_EQ(lastEvent.ulLimitStatus, 0x01u);
+}
+
+TEST_F(Measurement, EnergyAfterAnHourIsPowerTimesTime) {
+    startWith(with(with(wyeMeter(), "EnergyEnable", "1"), "EnergyInterval", "60"));
+    sim::setNoInterrupts(true);  // no half-cycle records: energy comes from the status polls alone
+    runQuietly(3600 * 1000, 100);
+    std::vector<float> energy(72);  // interval energy, running energy, peak demand
+    ASSERT_EQ(m_pModule->realtimeGet(5, energy.data(), 288), 0);
+    for (int p = 0; p < 3; p++) {
+        EXPECT_TRUE_VALUE(energy[24 + accum_AWATTHR + p], 920.0, 0.01);  // running total, Wh
+        EXPECT_TRUE_VALUE(energy[24 + accum_AVARHR + p], 690.0, 0.01);
+        EXPECT_TRUE_VALUE(energy[24 + accum_AVAHR + p], 1150.0, 0.01);
+        EXPECT_TRUE_VALUE(energy[48 + accum_AWATT_ACC + p], 920.0, 0.05);  // peak demand, W
+    }
+    EXPECT_TRUE_VALUE(energy[24 + accum_TOT_WATTHR], 2760.0, 0.03);
+    EXPECT_TRUE_VALUE(energy[48 + accum_TOT_WATT_ACC], 2760.0, 0.1);
+}
+
+TEST_F(Measurement, IntervalFollowsTheWallClock) {
+    const int64_t llDay = 1700000000 / 86400 * 86400;
+    startWith(with(with(wyeMeter(), "EnergyEnable", "1"), "EnergyInterval", "15"));
+    sim::setNoInterrupts(true);
+    sim::setWallClock(llDay + 10 * 3600 + 7 * 60 + 30);
+    ASSERT_EQ(m_pModule->monitorStart(), 0);
+    runQuietly(22 * 60 * 1000 + 29 * 1000, 200);  // 10:29:59
+    m_pModule->process();
+    ACCUMULATOR_DATA* pLast = block().s_pLastAccumulator;
+    ASSERT_NE(pLast, nullptr);
+    EXPECT_EQ(int64_t{pLast->m_ttStartTime}, 0);  // nothing completed yet
+    runQuietly(3 * 1000, 200);                    // past 10:30:00
+    pLast = block().s_pLastAccumulator;
+    EXPECT_EQ(int64_t{pLast->m_ttStartTime}, llDay + 10 * 3600 + 30 * 60);
+    EXPECT_GT(pLast->m_9000AccumCount, 1300);  // about one energy update a second
+    EXPECT_TRUE_VALUE(pLast->m_fEnergyAccum[accum_TOT_WATTHR], 2760.0 * pLast->m_9000AccumCount / 3600.0,
+                      0.05);
+}
+
+TEST_F(Measurement, SnapshotIsOneCycleFromTheRisingZeroCrossing) {
+    startWith(wyeMeter());
+    runFor(100);
+    ASSERT_EQ(m_pModule->realtimeGet(7, nullptr, 0), 0);  // arm
+    std::vector<float> samples(768, 0.0f);
+    int nResult = 3;
+    for (int i = 0; i < 200 && nResult == 3; i++) {
+        runFor(5);
+        nResult = m_pModule->realtimeGet(1, samples.data(), 3072);
+    }
+    ASSERT_EQ(nResult, 0);
+    const float* pVoltsA = &samples[0];
+    const float* pAmpsA = &samples[384];
+    EXPECT_LT(pVoltsA[0], 0.0f);
+    EXPECT_GE(pVoltsA[1], 0.0f);
+    const double dVoltPeak = 230.0 * std::sqrt(2.0), dAmpPeak = 5.0 * std::sqrt(2.0);
+    const float fVMax = *std::max_element(pVoltsA, pVoltsA + 128);
+    const float fVMin = *std::min_element(pVoltsA, pVoltsA + 128);
+    EXPECT_NEAR(fVMax, dVoltPeak, dVoltPeak * 0.01);
+    EXPECT_NEAR(fVMin, -dVoltPeak, dVoltPeak * 0.01);
+    EXPECT_NEAR(pVoltsA[33], dVoltPeak, dVoltPeak * 0.01);  // a quarter cycle in
+    // The current lags by 36.87 degrees: it rises through zero 13.1 samples later.
+    EXPECT_LT(pAmpsA[13], 0.0f);
+    EXPECT_GT(pAmpsA[15], 0.0f);
+    EXPECT_NEAR(*std::max_element(pAmpsA, pAmpsA + 128), dAmpPeak, dAmpPeak * 0.01);
+    // Phase B's voltage lags A's by a third of a cycle.
+    const float* pVoltsB = &samples[128];
+    EXPECT_NEAR(pVoltsB[1 + 43], 0.0, dVoltPeak * 0.03);
+    // Delivered once.
+    EXPECT_EQ(m_pModule->realtimeGet(1, samples.data(), 3072), 3);
+}
+
+class PhaseAngles : public Measurement {
+protected:
+    static size_t angleReads() {
+        size_t n = 0;
+        for (uint16_t unAddress = 0x482; unAddress <= 0x487; unAddress++)
+            n += countFrames(sim::FrameKind::Read16, unAddress);
+        return n;
+    }
+    void oneRecord() {
+        sim::advanceMillis(25);
+        sim::fallingEdge(12);
+        m_pModule->process();
+    }
+};
+
+TEST_F(PhaseAngles, SecondRecordAfterInitializeCarriesThem) {
+    startWith(wyeMeter());
+    sim::setNoInterrupts(true);
+    sim::clearSpiLog();
+    oneRecord();
+    EXPECT_EQ(angleReads(), 0u);  // nothing published yet carries a frequency
+    oneRecord();
+    EXPECT_EQ(angleReads(), 6u);
+    const PublishedRecord published = readPublished(block());
+    EXPECT_TRUE_VALUE(published.record.m_fJournal[jrnl_IANGLE_A], LAG, 0.02);
+    EXPECT_NEAR(published.record.m_fJournal[jrnl_VANGLE_B], -120.0, 0.12);
+}
+
+TEST_F(PhaseAngles, OnlyTheNewestRecordDecides) {
+    sim::setLineFrequency(0);  // no signal: records carry no frequency
+    startWith(wyeMeter());
+    sim::setNoInterrupts(true);
+    oneRecord();
+    sim::clearSpiLog();
+    // A frequency left over in the slot being filled is stale: no angle read.
+    block().s_AcquisitionBuffer[nextIn()].m_fJournal[jrnl_FREQ_B] = 50.0f;
+    oneRecord();
+    EXPECT_EQ(angleReads(), 0u);
+    // The newest record has one: the angles are read.
+    const uint16_t unNewest = readPublished(block()).unIndex;
+    block().s_AcquisitionBuffer[unNewest].m_fJournal[jrnl_FREQ_C] = 60.0f;
+    oneRecord();
+    EXPECT_EQ(angleReads(), 6u);
+}
+
+}  // namespace
