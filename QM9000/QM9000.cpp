@@ -132,6 +132,12 @@ int QM9000::initialize(const char* pszCfgFName, MDT* pMDT, STATUS_AND_CONTROL* p
 
     printf("Acquisition block size: %d\n", static_cast<int>(sizeof(DATA_ACQ)));
     memset(pStat->s_AcquisitionBuffer, 0, sizeof(pStat->s_AcquisitionBuffer));
+    // Until the first record is closed, readers are shown the (zeroed) record
+    // before the one being filled, never the one being written.
+    pthread_mutex_lock(&pStat->s_mutexAcqBuffer);
+    pStat->s_unAcqBufferUI =
+        static_cast<uint16_t>((pStat->s_unAcqBufferNextIn + ACQ_BUFFER_RECORDS - 1) % ACQ_BUFFER_RECORDS);
+    pthread_mutex_unlock(&pStat->s_mutexAcqBuffer);
 
     pthread_cond_init(&g_condPMUReady, nullptr);
     g_bIRQ1.store(false, std::memory_order_release);
@@ -185,7 +191,10 @@ int QM9000::monitorStart() {
         memset(stat.s_fEventIMin, 0, sizeof(stat.s_fEventIMin));
         memset(stat.s_fEventIMax, 0, sizeof(stat.s_fEventIMax));
     }
-    m_Accumulator.start();
+    {
+        std::lock_guard<std::mutex> lock(m_mutexIntervals);
+        m_Accumulator.start();
+    }
     m_bTriggered = false;
     m_bExpansionTrigger = false;
     m_bMonitorOn = false;
@@ -198,6 +207,7 @@ int QM9000::monitorStop() {
     m_bExpansionTrigger = false;
     m_bMonitorOn = false;
     m_ulMonitorWarmUp = 0;
+    std::lock_guard<std::mutex> lock(m_mutexIntervals);
     m_Accumulator.stop();
     return 0;
 }

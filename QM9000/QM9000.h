@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "Accumulator.h"
 #include "Cal9000.h"
@@ -149,6 +150,7 @@ public:
     // Energy and demand intervals.
     void processEnergy();
     void processDemand();
+    ACCUMULATOR_DATA workingIntervalSnapshot();
 
     // Phasors and waveform capture.
     void processPhasor();
@@ -246,6 +248,9 @@ public:
     BURST_READ_MAP_RECORD m_mrBurstReadMap[BURST_READ_MAP_ROWS];
     char m_pszJrnlName[jrnl_MAX][32];
     bool m_bDebugValues;
+    // Guards the accumulator's interval records between the process cycle and
+    // the realtime readers on the host's threads.
+    std::mutex m_mutexIntervals;
 
 private:
     void closeRecord();

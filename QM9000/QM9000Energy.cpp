@@ -1,22 +1,32 @@
 // Energy and demand: the chip's energy and power-accumulation registers folded
 // into the accumulator's working interval.
 #include <initializer_list>
+#include <mutex>
 
 #include "AccumulatorTables.h"
 #include "QM9000.h"
 
 void QM9000::processEnergy() {
-    ACCUMULATOR_DATA* pWorking = m_Accumulator.getWorkingInterval();
-    pWorking->m_9000AccumCount++;
+    // The chip first, then the interval under its lock: readers never wait on the bus.
+    float fEnergy[accum_ENERGY_NUM_REGS] = {};
+    bool bRead[accum_ENERGY_NUM_REGS] = {};
     for (int k = 0; k < accum_ENERGY_NUM_REGS; k++) {
         const ENERGY_READ_DESCRIPTION& desc = g_engDesc[k];
         if (desc.unAddressHi == ENERGY_ADDRESS_NONE) continue;
         uint32_t ulLow = 0, ulHigh = 0;
         m_ADE9000.readReg(desc.unAddressLo, ulLow);  // read in pairs, as the chip latches them
         m_ADE9000.readReg(desc.unAddressHi, ulHigh);
-        const float fEnergy = static_cast<float>(static_cast<int32_t>(ulHigh)) * m_fEnergy_LSB;
-        pWorking->m_fEnergyAccum[k] += fEnergy;
-        pWorking->m_fEnergyTotal[k] += fEnergy;
+        fEnergy[k] = static_cast<float>(static_cast<int32_t>(ulHigh)) * m_fEnergy_LSB;
+        bRead[k] = true;
+    }
+
+    std::lock_guard<std::mutex> lock(m_mutexIntervals);
+    ACCUMULATOR_DATA* pWorking = m_Accumulator.getWorkingInterval();
+    pWorking->m_9000AccumCount++;
+    for (int k = 0; k < accum_ENERGY_NUM_REGS; k++) {
+        if (!bRead[k]) continue;
+        pWorking->m_fEnergyAccum[k] += fEnergy[k];
+        pWorking->m_fEnergyTotal[k] += fEnergy[k];
     }
     if (m_unWiring >= WIRING_CODES) return;
     const TOTAL_CALC_TABLE* pTotals = &s_ptceTotalsByWiring[m_unWiring];
@@ -29,18 +39,26 @@ void QM9000::processEnergy() {
 }
 
 void QM9000::processDemand() {
-    ACCUMULATOR_DATA* pWorking = m_Accumulator.getWorkingInterval();
-    const uint16_t unCount = ++pWorking->m_9000DemandCount;
-    m_pStat->s_unSignalValidFlags = m_pStat->s_unSignalValidFlags & ~SIGNAL_DEMAND_OVER_LIMIT;
+    float fPower[accum_NUM_REGS] = {};
+    bool bRead[accum_NUM_REGS] = {};
     for (int k = accum_POWER_MAX; k < ENERGY_DESC_ROWS; k++) {
         const ENERGY_READ_DESCRIPTION& desc = g_engDesc[k];
         if (desc.unAddressHi != ENERGY_ADDRESS_NONE || desc.unAddressLo == ENERGY_ADDRESS_NONE) continue;
         const int j = k - accum_POWER_MAX;
         uint32_t ulValue = 0;
         m_ADE9000.readReg(desc.unAddressLo, ulValue);
-        const float fPower = static_cast<float>(static_cast<int32_t>(ulValue)) * m_fPMAX_LSB;
-        pWorking->m_fDemandAvg[j] = (pWorking->m_fDemandAvg[j] * (unCount - 1) + fPower) / unCount;
-        if (fPower > pWorking->m_fDemandMax[j]) pWorking->m_fDemandMax[j] = fPower;
+        fPower[j] = static_cast<float>(static_cast<int32_t>(ulValue)) * m_fPMAX_LSB;
+        bRead[j] = true;
+    }
+
+    m_pStat->s_unSignalValidFlags = m_pStat->s_unSignalValidFlags & ~SIGNAL_DEMAND_OVER_LIMIT;
+    std::lock_guard<std::mutex> lock(m_mutexIntervals);
+    ACCUMULATOR_DATA* pWorking = m_Accumulator.getWorkingInterval();
+    const uint16_t unCount = ++pWorking->m_9000DemandCount;
+    for (int j = 0; j < accum_NUM_REGS; j++) {
+        if (!bRead[j]) continue;
+        pWorking->m_fDemandAvg[j] = (pWorking->m_fDemandAvg[j] * (unCount - 1) + fPower[j]) / unCount;
+        if (fPower[j] > pWorking->m_fDemandMax[j]) pWorking->m_fDemandMax[j] = fPower[j];
     }
     if (m_unWiring >= WIRING_CODES) return;
     const TOTAL_CALC_TABLE* pTotals = &s_ptceTotalsByWiring[m_unWiring];
@@ -52,4 +70,10 @@ void QM9000::processDemand() {
     }
     if (m_fDemandLimit > 0.0f && m_fDemandLimit < pWorking->m_fDemandMax[accum_TOT_WATT_ACC])
         m_pStat->s_unSignalValidFlags = m_pStat->s_unSignalValidFlags | SIGNAL_DEMAND_OVER_LIMIT;
+}
+
+// A consistent copy of the working interval for readers on other threads.
+ACCUMULATOR_DATA QM9000::workingIntervalSnapshot() {
+    std::lock_guard<std::mutex> lock(m_mutexIntervals);
+    return *m_Accumulator.getWorkingInterval();
 }

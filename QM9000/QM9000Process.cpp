@@ -60,8 +60,11 @@ int QM9000::process() {
     if (ulOpMode == OPMODE_TEST) return processTest();
     if (ulOpMode == OPMODE_CALIBRATE) return processCalibrate();
 
-    m_Accumulator.process();
-    m_pStat->s_pLastAccumulator = m_Accumulator.getCompletedInterval();
+    {
+        std::lock_guard<std::mutex> lock(m_mutexIntervals);
+        m_Accumulator.process();
+        m_pStat->s_pLastAccumulator = m_Accumulator.getCompletedInterval();
+    }
 
     processIRQ();
 

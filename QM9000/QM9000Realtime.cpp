@@ -72,13 +72,11 @@ int QM9000::realtimeGetPhasor(int, void* pvResult, uint32_t ulMaxResult) {
 
 int QM9000::realtimeGetEnergy(int, void* pvResult, uint32_t ulMaxResult) {
     if (!fits(ulMaxResult, ENERGY_FLOATS)) return RESULT_TOO_SMALL;
-    const ACCUMULATOR_DATA* pWorking = m_Accumulator.getWorkingInterval();
+    const ACCUMULATOR_DATA working = workingIntervalSnapshot();
     auto* pDest = static_cast<char*>(pvResult);
-    memcpy(pDest, pWorking->m_fEnergyAccum, sizeof(pWorking->m_fEnergyAccum));
-    memcpy(pDest + sizeof(pWorking->m_fEnergyAccum), pWorking->m_fEnergyTotal,
-           sizeof(pWorking->m_fEnergyTotal));
-    memcpy(pDest + 2 * sizeof(pWorking->m_fEnergyAccum), pWorking->m_fDemandMax,
-           sizeof(pWorking->m_fDemandMax));
+    memcpy(pDest, working.m_fEnergyAccum, sizeof(working.m_fEnergyAccum));
+    memcpy(pDest + sizeof(working.m_fEnergyAccum), working.m_fEnergyTotal, sizeof(working.m_fEnergyTotal));
+    memcpy(pDest + 2 * sizeof(working.m_fEnergyAccum), working.m_fDemandMax, sizeof(working.m_fDemandMax));
     return RESULT_OK;
 }
 
@@ -86,11 +84,10 @@ int QM9000::realtimeGetModbus(int, void* pvResult, uint32_t ulMaxResult) {
     if (!fits(ulMaxResult, MODBUS_FLOATS)) return RESULT_TOO_SMALL;
     auto* pDest = static_cast<char*>(pvResult);
     memcpy(pDest, m_pStat->s_AcquisitionBuffer[publishedIndex()].m_fJournal, jrnl_MAX * sizeof(float));
-    const ACCUMULATOR_DATA* pWorking = m_Accumulator.getWorkingInterval();
+    const ACCUMULATOR_DATA working = workingIntervalSnapshot();
     pDest += jrnl_MAX * sizeof(float);
-    memcpy(pDest, pWorking->m_fEnergyAccum, sizeof(pWorking->m_fEnergyAccum));
-    memcpy(pDest + sizeof(pWorking->m_fEnergyAccum), pWorking->m_fEnergyTotal,
-           sizeof(pWorking->m_fEnergyTotal));
+    memcpy(pDest, working.m_fEnergyAccum, sizeof(working.m_fEnergyAccum));
+    memcpy(pDest + sizeof(working.m_fEnergyAccum), working.m_fEnergyTotal, sizeof(working.m_fEnergyTotal));
     return RESULT_OK;
 }
 

@@ -139,7 +139,8 @@ int QM9000::realtimeGetJSONValues(int, void* pvResult, uint32_t ulMaxResult) {
     // The whole text, fixed pieces and NUL included, stays within the buffer.
     if (ulMaxResult < VALUES_HEADER_LENGTH + VALUES_FIXED_TAIL) return RESULT_TOO_SMALL;
     const DATA_ACQ record = m_pStat->s_AcquisitionBuffer[publishedIndex()];
-    const ACCUMULATOR_DATA* pWorking = m_Accumulator.getWorkingInterval();
+    const ACCUMULATOR_DATA working = workingIntervalSnapshot();
+    const ACCUMULATOR_DATA* pWorking = &working;
     const int nPowerDecimals = m_bExtraDigits ? 4 : 2;
     const int nEnergyDecimals = m_bExtraDigits ? 5 : 3;
     const uint32_t ulLimit = ulMaxResult - VALUES_FIXED_TAIL;
@@ -225,7 +226,8 @@ uint32_t QM9000::realtimeCreateScaledRow(const char* pszDesc, const char* pszBas
 }
 
 int QM9000::realtimeGetScaledJSONValues(int, void* pvResult, uint32_t ulMaxResult) {
-    const ACCUMULATOR_DATA* pWorking = m_Accumulator.getWorkingInterval();
+    const ACCUMULATOR_DATA working = workingIntervalSnapshot();
+    const ACCUMULATOR_DATA* pWorking = &working;
     const uint16_t unWiring = m_unWiring < WIRING_CODES ? m_unWiring : 0;
     std::string text;
     char szRow[SCALED_ROW_MAX];
