@@ -6,6 +6,7 @@ ARM_BUILD  ?= build-arm
 BOARD_BUILD?= build-board
 JOBS       ?= $(shell nproc)
 SECONDS    ?=
+SCENARIO   ?= steady
 ARM_SYSROOT = /usr/arm-linux-gnueabihf
 
 NATIVE_PACKAGES = cmake g++ make googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev
@@ -41,7 +42,7 @@ build: deps
 
 # The simulated meter, until Ctrl-C or for SECONDS=N.
 run: build
-	QM_APP_DIR=$(CURDIR)/config $(BUILD)/qmhost $(if $(SECONDS),--seconds $(SECONDS))
+	QM_APP_DIR=$(CURDIR)/config $(BUILD)/qmhost --scenario $(SCENARIO) $(if $(SECONDS),--seconds $(SECONDS))
 
 test: test-native test-arm
 
