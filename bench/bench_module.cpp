@@ -81,15 +81,16 @@ void BM_RealtimeRequest(benchmark::State& state) {
     running.halfCycle();
     running.halfCycle();
     const int nType = static_cast<int>(state.range(0));
-    std::vector<uint8_t> buffer(8192);
+    std::vector<uint8_t> buffer(16384);
     for (auto _ : state) {
         if (nType == 1) {
             running.module.m_bWaveformUpdated = true;  // a captured set is waiting
         }
-        benchmark::DoNotOptimize(running.module.realtimeGet(nType, buffer.data(), 0));
+        benchmark::DoNotOptimize(
+            running.module.realtimeGet(nType, buffer.data(), static_cast<uint32_t>(buffer.size())));
     }
 }
-BENCHMARK(BM_RealtimeRequest)->Arg(0)->Arg(1)->Arg(2)->Arg(5)->Arg(10)->Arg(13);
+BENCHMARK(BM_RealtimeRequest)->Arg(0)->Arg(1)->Arg(2)->Arg(5)->Arg(6)->Arg(10)->Arg(11)->Arg(13);
 
 }  // namespace
 
