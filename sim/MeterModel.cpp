@@ -256,8 +256,10 @@ MeterModel::Readings MeterModel::computeReadings() const {
         p.hasVoltage = v1 > 0;
         p.hasCurrent = i1 > 0;
 
-        p.voltageGain = (1 + eV.gainPercent / 100) * gainOf(reg(kVGain));
-        const double currentGain = (1 + eI.gainPercent / 100) * gainOf(reg(kIGain));
+        p.voltageErrorGain = 1 + eV.gainPercent / 100;
+        p.currentErrorGain = 1 + eI.gainPercent / 100;
+        p.voltageGain = p.voltageErrorGain * gainOf(reg(kVGain));
+        const double currentGain = p.currentErrorGain * gainOf(reg(kIGain));
         int region = 0;
         if (multipoint) {
             const double code = currentGain * std::sqrt(ims) / r.scale.ampsPerCode;

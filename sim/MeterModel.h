@@ -57,6 +57,9 @@ public:
         bool hasVoltage, hasCurrent;
         // What the windowed flavours and the waveform samples need.
         double voltageGain, currentGain;
+        // The waveform buffer samples ahead of the calibration registers: only
+        // the channel's own errors show there.
+        double voltageErrorGain, currentErrorGain;
         double voltageNoise, currentNoise;  // intrinsic RMS offsets, squared and signed
         int32_t vrmsOneOffset, irmsOneOffset, vrms1012Offset, irms1012Offset;
         double phaseError;       // radians at the fundamental

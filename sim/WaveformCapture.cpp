@@ -73,17 +73,20 @@ void WaveformCapture::completePage() {
             double volts = 0, amps = 0;
             for (const HarmonicPhasor& h : spectra[voltageChannel(phase)])
                 volts += std::abs(h.value) * std::sin(kTwoPi * h.order * cycles + std::arg(h.value));
+            // The buffer takes the samples ahead of the calibration registers
+            // (the module scales them with its own ratios): only the channel's
+            // own gain and phase errors show.
             for (const HarmonicPhasor& h : spectra[currentChannel(phase)]) {
-                const double shift = MeterModel::measuredShift(p, h.order, now.signal.frequencyHz);
+                const double shift = h.order * p.phaseError;
                 amps += std::abs(h.value) * std::sin(kTwoPi * h.order * cycles + std::arg(h.value) - shift);
             }
             const int v = voltageChannel(phase), i = currentChannel(phase);
             page[set * kChannelsPerSet + v] =
-                toSample(std::sqrt(2.0) * volts * p.voltageGain, m_setup.fullScaleVolts,
+                toSample(std::sqrt(2.0) * volts * p.voltageErrorGain, m_setup.fullScaleVolts,
                          m_setup.errors[v].dcOffsetCounts);
             page[set * kChannelsPerSet + i] =
-                toSample(std::sqrt(2.0) * amps * p.currentGain, m_setup.fullScaleAmps * kCurrentChannelFactor,
-                         m_setup.errors[i].dcOffsetCounts);
+                toSample(std::sqrt(2.0) * amps * p.currentErrorGain,
+                         m_setup.fullScaleAmps * kCurrentChannelFactor, m_setup.errors[i].dcOffsetCounts);
         }
     }
     m_chip.writeWaveformBuffer(page);

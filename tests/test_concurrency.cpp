@@ -53,7 +53,8 @@ TEST_F(Concurrency, RealtimeReadersRunBesideTheProcessCycle) {
     records.join();
     reports.join();
     sim::setClockMode(sim::ClockMode::Virtual);
-    EXPECT_GE(static_cast<uint16_t>(nextIn() - unBefore), 150);  // over a second: energy and demand updates too
+    EXPECT_GE(static_cast<uint16_t>(nextIn() - unBefore),
+              150);  // over a second: energy and demand updates too
     EXPECT_GE(nSnapshots.load(), 2);
 }
 

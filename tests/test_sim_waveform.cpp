@@ -145,6 +145,9 @@ TEST_F(WaveformPages, SamplesScaleToVoltsAndAmpsWithTheModulesFactors) {
 TEST_F(WaveformPages, ChannelErrorsShowInTheSamples) {
     sim::setChannelError(sim::Channel::VB, {2.0, 0, 0, 37});
     startChipLikeTheModule();
+    // The samples come ahead of the calibration registers: a gain register
+    // that corrects the readings leaves the samples as the channel delivers them.
+    sim::setChipRegister(0x02B, static_cast<uint32_t>(static_cast<int32_t>((1 / 1.02 - 1) * 134217728.0)));
     sim::advanceMillis(41);
     const std::vector<int16_t> page = waveformPage();
     long sum = 0;
