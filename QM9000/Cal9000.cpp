@@ -190,8 +190,8 @@ bool Cal9000::setPending(char* pszName, uint32_t ulValue, float fValue) {
     return true;
 }
 
-void Cal9000::saveCal() {
-    if (!m_pPMU || !m_pPMU->m_pStat) return;
+bool Cal9000::saveCal() {
+    if (!m_pPMU || !m_pPMU->m_pStat) return false;
     // The host's field need not be terminated.
     const char* pszField = m_pPMU->m_pStat->s_pszActiveCal;
     std::array<char, sizeof(m_pPMU->m_pStat->s_pszActiveCal) + 1> path{};
@@ -200,7 +200,7 @@ void Cal9000::saveCal() {
     AtomicFileWriter writer(path.data());
     if (!writer.isOpen()) {
         printf("Couldn't open cal file: %s\r\n", path.data());
-        return;
+        return false;
     }
     writer.print(g_pszCalJSONHeader);
     for (const CAL_LIST* pNode = m_pCalList; pNode; pNode = pNode->s_pNextCal) {
@@ -221,17 +221,19 @@ void Cal9000::saveCal() {
         writer.write(line.data(), static_cast<size_t>(nLine));
     }
     writer.print(g_pszCalJSONFooter);
-    if (!writer.commit()) printf("Couldn't write cal file: %s\r\n", path.data());
+    if (writer.commit()) return true;
+    printf("Couldn't write cal file: %s\r\n", path.data());
+    return false;
 }
 
-void Cal9000::saveZeroCal() {
+bool Cal9000::saveZeroCal() {
     for (CAL_LIST* pNode = m_pCalList; pNode; pNode = pNode->s_pNextCal) {
         CAL_CONSTANT& constant = pNode->s_Cal;
         constant.s_ulCalConstant = constant.s_ulCalPending = 0;
         constant.s_fCalConstant = constant.s_fCalPending = 0.0f;
         constant.s_bChanged = false;
     }
-    saveCal();
+    return saveCal();
 }
 
 void Cal9000::readAndDumpCal() {

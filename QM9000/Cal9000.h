@@ -48,9 +48,10 @@ public:
     void pushPendingCal();
     void pushZeroCal();
     bool setPending(char* pszName, uint32_t ulValue, float fValue);
-    // Writes the pending values to the active calibration file.
-    void saveCal();
-    void saveZeroCal();
+    // Writes the pending values to the active calibration file; false when
+    // the file could not be replaced (it then keeps its previous content).
+    bool saveCal();
+    bool saveZeroCal();
     void readAndDumpCal();
     void dumpPending();
     bool HasChanged() { return m_bChanged; }

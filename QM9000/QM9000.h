@@ -128,6 +128,28 @@ public:
     int processTest();
     int processCalibrate();
 
+    // Calibration commands and the steps they share.
+    int processCalPending();
+    int processCalClean();
+    int processCalStart();
+    int processCalSave();
+    int processCalCancel();
+    int processCalVGain();
+    int processCalIGain();
+    int processCalVOS();
+    int processCalIOS();
+    int processCalPhase();
+    int processCalPGain();
+    int processCalPWOS();
+    int processCalPVAROS();
+    int processCalMultipointDefine();
+    int processCalMultipointGain();
+    int processCalMultipointPhase();
+    int processCalMultipointEnable();
+    int processCalWFBOS();
+    bool calWaitEGYRDY(uint16_t unSecsTimeout);
+    void calPrintLSBs();
+
     // Conversion and scaling.
     void initializeLSBs();
     void updateLSBs();

@@ -1,0 +1,47 @@
+// Steps every calibration procedure shares: the printed frame, register
+// sampling and averaging, the energy-interval setup, and handing a computed
+// value to the calibration store by name.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "QM9000.h"
+
+// Results of the calibration commands.
+constexpr int CAL_DONE = 0;
+constexpr int CAL_UNRECOGNIZED = 2;
+constexpr int CAL_BAD_INPUT = 4;  // input missing or out of range, capture timed out, file not written
+
+// The banner and Begin line when constructed; end() prints the End line with
+// the elapsed milliseconds and the banner. A procedure that leaves early
+// without closing simply does not call end().
+class CalFrame {
+public:
+    explicit CalFrame(const char* pszName);
+    int end(int nResult);
+
+private:
+    const char* m_pszName;
+    uint32_t m_ulStartMillis;
+};
+
+// One sample of a register: read nReads times in a row, the last reading kept.
+uint32_t calSample(ADE_9000& chip, uint16_t unAddress, int nReads);
+
+// nSamples samples, each followed by a wait of unWaitMillis, summed and
+// divided by the count toward zero. The sums are exact for any register
+// contents; the average of 32-bit readings always fits 32 bits.
+uint32_t calAverageUnsigned(ADE_9000& chip, uint16_t unAddress, int nSamples, int nReads,
+                            unsigned unWaitMillis);
+int32_t calAverageSigned(ADE_9000& chip, uint16_t unAddress, int nSamples, int nReads, unsigned unWaitMillis);
+
+// Energy over intervals of 8000 samples, EGYRDY at the end of each.
+void calSetupEnergyInterval(ADE_9000& chip);
+
+// setPending with a name the procedure formed or holds as a constant.
+void calSetPending(Cal9000& cal, const char* pszName, uint32_t ulValue, float fValue);
+
+// The host's calibration file path, terminated even when the field is full.
+using CalPath = std::array<char, sizeof(STATUS_AND_CONTROL::s_pszActiveCal) + 1>;
+CalPath calActivePath(const STATUS_AND_CONTROL& stat);

@@ -1,0 +1,16 @@
+# Calibration: the arithmetic, the procedures of the module class against the
+# simulated chip, and the commands through the loaded plug-in and the host
+# block, with the technician's bench.
+qm_add_test(test_calibrate_math SOURCES test_calibrate_math.cpp ${PROJECT_SOURCE_DIR}/QM9000/DriverADE9000.cpp
+            LIBS qmsim)
+qm_add_test(test_calibrate_procedures SOURCES test_calibrate_procedures.cpp ScratchFiles.cpp WallClock.cpp
+            ${PROJECT_SOURCE_DIR}/host/CalibrationBench.cpp $<TARGET_OBJECTS:qm9000_objects>
+            LIBS qmsim qmhostcore)
+qm_add_test(test_calibrate_commands SOURCES test_calibrate_commands.cpp ScratchFiles.cpp WallClock.cpp
+            ${PROJECT_SOURCE_DIR}/host/CalibrationBench.cpp ${PROJECT_SOURCE_DIR}/host/CalibrateTool.cpp
+            ${PROJECT_SOURCE_DIR}/host/BoardScale.cpp
+            LIBS qmsim qmhostcore qmappfiles)
+add_dependencies(test_calibrate_commands QM9000)
+# Directory listings and file status on the 32-bit board's build, under qemu on
+# a host whose file systems hand out 64-bit inode numbers.
+target_compile_definitions(test_calibrate_commands PRIVATE _FILE_OFFSET_BITS=64)
