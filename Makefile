@@ -86,7 +86,8 @@ FUZZ_SECONDS ?= 60
 # The loader targets write a scratch file per input; memory-backed is faster.
 FUZZ_TMPDIR  ?= $(shell [ -w /dev/shm ] && echo /dev/shm || echo /tmp)
 FUZZ_TARGETS  = fuzz_scan_values fuzz_find_str fuzz_element_bounds fuzz_read_json fuzz_add_field \
-                fuzz_cfgprobe_load fuzz_cfg9000_load fuzz_init9000_load fuzz_cal9000_load
+                fuzz_cfgprobe_load fuzz_cfg9000_load fuzz_init9000_load fuzz_cal9000_load \
+                fuzz_mdt_page fuzz_mdt_eeprom
 
 fuzz: deps deps-fuzz
 	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "BoardIO.h"
+#include "MDT.h"
 #include "RegisterMath.h"
 #include "Tables9000.h"
 #include "qm_timer.h"
@@ -294,8 +295,19 @@ void QM9000::meterOff() {
 void QM9000::initializeJrnlList() {
     if (!m_pMDT) return;
     memset(m_pszJrnlName, 0, sizeof(m_pszJrnlName));
-    // TEMPORARY: the names come from the description table's register list,
-    // which lands with the module description table.
+    const MDT_REGLIST* pList = m_pMDT->getRegisterList();
+    // Each journal value takes the description of the first "jrnl_" register
+    // that carries it; the totals are never named here.
+    for (uint32_t ulIndex = 0; ulIndex < jrnl_NUM_REGS; ulIndex++) {
+        for (const MDT_REGLIST* pNode = pList; pNode; pNode = pNode->pmdtRegNext) {
+            const MDT_REGISTER& reg = pNode->mdtReg;
+            if (reg.s_ulReg != ulIndex || !strstr(reg.s_pszAbbrev, "jrnl_")) continue;
+            // At most 31 characters; the NUL after them is the cleared name's.
+            memcpy(m_pszJrnlName[ulIndex], reg.s_pszDescription,
+                   strnlen(reg.s_pszDescription, sizeof(m_pszJrnlName[ulIndex]) - 1));
+            break;
+        }
+    }
 }
 
 // Lists each burst-fed journal value with its register's unit label. Indexed

@@ -188,6 +188,7 @@ public:
     int realtimeGetScope(int nType, void* pvResult, uint32_t ulMaxResult);
     int realtimeGetJSONValues(int nType, void* pvResult, uint32_t ulMaxResult);
     int realtimeGetScaledJSONValues(int nType, void* pvResult, uint32_t ulMaxResult);
+    int realtimeGetRegList(int nType, void* pvResult, uint32_t ulMaxResult);
     uint32_t realtimeCreateScaledRow(const char* pszDesc, const char* pszBaseUnits, const char* pszEndOfLine,
                                      bool bScale, float fRegA, float fRegB, float fRegC, float fTotal,
                                      char* pszResult, uint16_t uValFlags);

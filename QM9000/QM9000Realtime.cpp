@@ -44,7 +44,9 @@ int QM9000::realtimeGet(int nType, void* pvResult, uint32_t ulMaxResult) {
             return realtimeGetJSONValues(nType, pvResult, ulMaxResult);
         case 13:
             return realtimeTrigger();
-        // TEMPORARY: the register list (8, 9) lands with the description table.
+        case 8:
+        case 9:
+            return realtimeGetRegList(nType, pvResult, ulMaxResult);
         default:
             return RESULT_UNKNOWN;
     }

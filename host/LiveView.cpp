@@ -71,6 +71,7 @@ std::string renderLiveView(MeasSOM& module, STATUS_AND_CONTROL& stat, const Reco
     line(screen, "  limits 0x%08X   signal flags 0x%04X   recording windows %u (%lu records)", ulLimits,
          unFlags, writer.windows(), writer.records());
     line(screen, "%s", "");
-    line(screen, "%s", "  keys + Enter: j = JSON values, s = scaled JSON values, q = quit");
+    line(screen, "%s",
+         "  keys + Enter: j = JSON values, s = scaled JSON values, r = register list, q = quit");
     return screen;
 }

@@ -16,6 +16,7 @@
 #include "BoardScale.h"
 #include "HostBlock.h"
 #include "LiveView.h"
+#include "ModuleTable.h"
 #include "PluginLoader.h"
 #include "RecordingWriter.h"
 #include "Scenarios.h"
@@ -36,16 +37,22 @@ struct Options {
     std::string scenario = "steady";
     double dSeconds = 0;  // 0: until Ctrl-C
     bool bLiveView = true;
+    std::string eepromImage;  // empty: <appDir>/eeprom.bin if there is one, else memory only
+    BlankEepromPage blankPage = BlankEepromPage::SimulatedModule;
 };
 
 void usage() {
     printf(
-        "usage: qmhost [--seconds N] [--scenario NAME] [--log] [--plugin PATH]\r\n"
+        "usage: qmhost [--seconds N] [--scenario NAME] [--log] [--plugin PATH] [--eeprom PATH]\r\n"
+        "              [--blank-eeprom module|default|none]\r\n"
         "       qmhost calibrate ...   the calibration bench (qmhost calibrate --help)\r\n"
         "       qmhost mdt ...         the module description table (qmhost mdt --help)\r\n"
         "  Runs the measurement module against the simulated board until Ctrl-C\r\n"
         "  (or for N seconds) and shows a live view, refreshed once a second.\r\n"
         "  Scenarios: %s. --log prints one line a second instead of the view.\r\n"
+        "  The module's EEPROM is the image file <appdir>/eeprom.bin when there is one\r\n"
+        "  (--eeprom names another); a blank one gets the simulated module's page,\r\n"
+        "  the module's default page or nothing (--blank-eeprom).\r\n"
         "  QM_APP_DIR overrides the application directory.\r\n",
         scenarioNames());
 }
@@ -62,6 +69,10 @@ bool parse(int argc, char** argv, Options& options) {
             options.scenario = argv[++i];
         else if (arg == "--log")
             options.bLiveView = false;
+        else if (arg == "--eeprom" && bHasValue)
+            options.eepromImage = argv[++i];
+        else if (arg == "--blank-eeprom" && bHasValue && parseBlankEepromPage(argv[i + 1], options.blankPage))
+            i++;
         else
             return false;
     }
@@ -88,7 +99,7 @@ std::string pendingCommand() {
 }
 
 void printReport(MeasSOM& module, int nType, const char* pszTitle) {
-    static char szText[16384];
+    static char szText[32768];
     if (module.realtimeGet(nType, szText, sizeof(szText)) == 0)
         printf("---- %s ----\r\n%s\r\n", pszTitle, szText);
     else
@@ -112,6 +123,10 @@ int main(int argc, char** argv) {
 
     sim::reset();
     sim::setSpiLogLimit(1000);  // a long run keeps only the latest frames
+    // The module's description table, read from its EEPROM (on the virtual
+    // clock, so the EEPROM's write cycles take no real time) for the module.
+    MDT mdt(sim::i2cDeviceOps());
+    const std::string moduleLine = setUpModuleTable(mdt, options.eepromImage, options.blankPage);
     sim::setClockMode(sim::ClockMode::RealTime);
 
     PluginLoader loader;
@@ -133,7 +148,7 @@ int main(int argc, char** argv) {
     if (chdir(options.appDir.c_str()) != 0) printf("qmhost: cannot enter %s\r\n", options.appDir.c_str());
 
     MeasSOM* pModule = loader.create();
-    pModule->initialize(configFile.c_str(), nullptr, block.get());
+    pModule->initialize(configFile.c_str(), &mdt, block.get());
     pModule->updateConfig(configFile.c_str());
     pModule->monitorStart();
     printf("qmhost: module %d running, scenario %s; Ctrl-C stops\r\n", pModule->nSOM_ID,
@@ -152,6 +167,7 @@ int main(int argc, char** argv) {
             const double dSeconds = (ullNow - ullStart) / 1e6;
             if (options.bLiveView) {
                 fputs(renderLiveView(*pModule, *block, writer, dSeconds, options.scenario).c_str(), stdout);
+                printf("  %s\r\n", moduleLine.c_str());
             } else {
                 const PublishedRecord published = readPublished(*block);
                 printf("t=%6.1f s  records: %4u/s  ring: next %4u  V A %.2f  windows %u\r\n", dSeconds,
@@ -165,6 +181,7 @@ int main(int argc, char** argv) {
         if (command == "q") break;
         if (command == "j") printReport(*pModule, 11, "JSON values (request 11)");
         if (command == "s") printReport(*pModule, 6, "scaled JSON values (request 6)");
+        if (command == "r") printReport(*pModule, 8, "register list (request 8)");
         if (options.dSeconds > 0 && ullNow - ullStart >= options.dSeconds * 1e6) break;
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }

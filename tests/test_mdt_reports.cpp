@@ -1,0 +1,173 @@
+// What the module reads from the description table: the register list report
+// (requests 8 and 9) and the names of the journal values.
+#include <cstdlib>
+#include <cstring>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "MDT.h"
+#include "ModuleFixture.h"
+
+namespace {
+
+struct Entry {
+    uint32_t ulReg;
+    std::string abbrev;
+    std::string desc;
+};
+
+std::string pageWith(const std::vector<Entry>& entries) {
+    std::string text = "{\n  \"registers\": [\n";
+    for (size_t i = 0; i < entries.size(); i++)
+        text += "    { \"address\": \"0x0000\", \"read\": 1, \"len\": 4, \"reg\": " +
+                std::to_string(entries[i].ulReg) + ", \"abbrev\": \"" + entries[i].abbrev +
+                "\", \"desc\": \"" + entries[i].desc + "\" }" + (i + 1 < entries.size() ? ",\n" : "\n");
+    return text + "  ]\n}\n";
+}
+
+class MdtReports : public ModuleUnit {
+protected:
+    void SetUp() override {
+        ModuleUnit::SetUp();
+        m_module.m_pMDT = &m_mdt;
+    }
+    void setEntries(const std::vector<Entry>& entries) {
+        const std::string text = pageWith(entries);
+        m_mdt.setPage(0, text.c_str(), static_cast<uint32_t>(text.size() + 1));
+        ASSERT_TRUE(m_mdt.createRegisterList(0));
+    }
+    // Runs a request into a buffer with a guard area behind it.
+    int request(int nType, uint32_t ulMaxResult, std::string& text) {
+        std::vector<char> buffer(ulMaxResult + 65536, '\x7f');
+        const int nResult = m_module.realtimeGet(nType, buffer.data(), ulMaxResult);
+        m_bUntouched = buffer[0] == '\x7f';
+        text = nResult == 0 ? std::string(buffer.data()) : std::string();
+        return nResult;
+    }
+
+    MDT m_mdt;
+    bool m_bUntouched = false;
+};
+
+TEST_F(MdtReports, RegisterListNamesEachPublishedValueOnce) {
+    setEntries({
+        {70, "interval_AWATTHR", "Interval Energy A"},
+        {3, "jrnl_VRMS_A", "RMS Voltage A"},
+        {3, "jrnl_VRMS_X", "second entry for 3"},
+        {5, "other_VRMS_C", "not published"},
+        {117, "accum_TOT_FVAHR", "Running Fund. VA Energy"},
+        {118, "accum_BEYOND", "past the record"},
+        {0, "xjrnl_FREQ_A", "Frequency A"},
+    });
+    std::string text;
+    ASSERT_EQ(request(8, 0, text), 0);
+    EXPECT_EQ(
+        text,
+        "\"registers\": [\r\n"
+        "{\"reg\": 0, \"modbus\": 40001, \"abbrev\": \"xjrnl_FREQ_A\", \"desc\": \"Frequency A\" },\r\n"
+        "{\"reg\": 3, \"modbus\": 40007, \"abbrev\": \"jrnl_VRMS_A\", \"desc\": \"RMS Voltage A\" },\r\n"
+        "{\"reg\": 70, \"modbus\": 40141, \"abbrev\": \"interval_AWATTHR\", \"desc\": \"Interval Energy A\" "
+        "},\r\n"
+        "{\"reg\": 117, \"modbus\": 40235, \"abbrev\": \"accum_TOT_FVAHR\", \"desc\": \"Running Fund. VA "
+        "Energy\" }\r\n"
+        "]\r\n");
+    std::string text9;
+    ASSERT_EQ(request(9, 0, text9), 0);
+    EXPECT_EQ(text9, text);
+}
+
+TEST_F(MdtReports, RegisterListWithoutMatchesIsAnEmptyArray) {
+    std::string text;
+    // A page without text has no list at all.
+    ASSERT_EQ(request(8, 0, text), 0);
+    EXPECT_EQ(text, "\"registers\": [\r\n]\r\n");
+    setEntries({{3, "abbrev", "description"}, {200, "jrnl_X", "too far"}});
+    ASSERT_EQ(request(8, 0, text), 0);
+    EXPECT_EQ(text, "\"registers\": [\r\n]\r\n");
+}
+
+TEST_F(MdtReports, RegisterListNeedsATable) {
+    m_module.m_pMDT = nullptr;
+    std::string text;
+    EXPECT_EQ(request(8, 0, text), 2);
+    EXPECT_TRUE(m_bUntouched);
+    EXPECT_EQ(request(9, 100000, text), 2);
+}
+
+TEST_F(MdtReports, RegisterListIsWrittenWholeOrNotAtAll) {
+    setEntries({{3, "jrnl_VRMS_A", "RMS Voltage A"}, {4, "jrnl_VRMS_B", "RMS Voltage B"}});
+    std::string full;
+    ASSERT_EQ(request(8, 0, full), 0);
+    const uint32_t ulNeeded = static_cast<uint32_t>(full.size() + 1);
+    std::string text;
+    EXPECT_EQ(request(8, ulNeeded, text), 0);
+    EXPECT_EQ(text, full);
+    for (uint32_t ulMax : {ulNeeded - 1, 1u, 20u}) {
+        SCOPED_TRACE(ulMax);
+        EXPECT_EQ(request(8, ulMax, text), 3);
+        EXPECT_TRUE(m_bUntouched);
+    }
+    m_mdt.clearPage(0);
+    m_mdt.m_mdtpPages[0].destroyRegisterList();
+    EXPECT_EQ(request(8, 20, text), 0);  // the empty list and its NUL
+    EXPECT_EQ(request(8, 19, text), 3);
+}
+
+TEST_F(MdtReports, RegisterListParsesAsTheHostEmbedsIt) {
+    std::vector<Entry> entries;
+    for (uint32_t i = 0; i < 118; i++)
+        entries.push_back({i, "jrnl_" + std::to_string(i), std::string(100, 'd')});
+    setEntries(entries);
+    std::string text;
+    ASSERT_EQ(request(8, 0, text), 0);
+    const auto document = nlohmann::json::parse("{" + text + "}");
+    const auto& registers = document.at("registers");
+    ASSERT_EQ(registers.size(), 118u);
+    for (uint32_t i = 0; i < 118; i += 39) {
+        EXPECT_EQ(registers[i].at("reg"), i);
+        EXPECT_EQ(registers[i].at("modbus"), 40001 + 2 * i);
+        EXPECT_EQ(registers[i].at("abbrev"), "jrnl_" + std::to_string(i));
+    }
+    EXPECT_EQ(nlohmann::json::parse("{\"registers\": [\r\n]\r\n}").at("registers").size(), 0u);
+}
+
+TEST_F(MdtReports, JournalNamesComeFromTheFirstJrnlRegisterOfEachValue) {
+    strcpy(m_module.m_pszJrnlName[10], "stale");
+    strcpy(m_module.m_pszJrnlName[63], "stale total");
+    const std::string long40(40, 'L');
+    setEntries({
+        {3, "jrnl_VRMS_A", "RMS Voltage A"},
+        {3, "jrnl_VRMS_A", "a later entry"},
+        {6, "accum_X", "not a journal register"},
+        {0, "xjrnl_FREQ", "Frequency A"},
+        {62, "jrnl_NIRMS1012", long40},
+        {64, "jrnl_TOT_VA", "Total VA"},
+        {69, "jrnl_TOT_FVAR", "Total Fund. VAR"},
+    });
+    m_module.initializeJrnlList();
+    EXPECT_STREQ(m_module.m_pszJrnlName[3], "RMS Voltage A");
+    EXPECT_STREQ(m_module.m_pszJrnlName[0], "Frequency A");
+    EXPECT_EQ(std::string(m_module.m_pszJrnlName[62]), long40.substr(0, 31));
+    for (int i : {6, 10, 63, 64, 69}) EXPECT_STREQ(m_module.m_pszJrnlName[i], "") << i;
+
+    // The values report shows the names.
+    std::vector<char> buffer(65536);
+    ASSERT_EQ(m_module.realtimeGet(11, buffer.data(), static_cast<uint32_t>(buffer.size())), 0);
+    EXPECT_NE(std::string(buffer.data())
+                  .find("{ \"reg\": \"3\", \"value\": \"0.00\", \"name\": \"RMS Voltage A\"}"),
+              std::string::npos);
+}
+
+TEST_F(MdtReports, JournalNamesStayWithoutATable) {
+    strcpy(m_module.m_pszJrnlName[3], "kept");
+    m_module.m_pMDT = nullptr;
+    m_module.initializeJrnlList();
+    EXPECT_STREQ(m_module.m_pszJrnlName[3], "kept");
+    // A table without a list clears them.
+    m_module.m_pMDT = &m_mdt;
+    m_module.initializeJrnlList();
+    EXPECT_STREQ(m_module.m_pszJrnlName[3], "");
+}
+
+}  // namespace
