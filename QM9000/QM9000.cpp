@@ -228,7 +228,7 @@ int QM9000::Configure9000() {
     m_Cal9000.pushCal();
     m_Cal9000.readAndDumpCal();
     m_jsonInit.load("Init9000.json");
-    m_ADE9000.setRegBits16(reg9000::WFB_CFG, 0x0010);
+    m_ADE9000.setRegBits16(reg9000::WFB_CFG, WFB_CFG_CAPTURE);
     return 0;
 }
 

@@ -57,6 +57,7 @@ constexpr uint32_t STATUS0_EGYRDY = 0x00000001;
 constexpr uint32_t STATUS0_PWRRDY = 0x00040000;
 constexpr uint32_t STATUS0_PAGE_FULL = 0x00800000;
 constexpr uint32_t STATUS1_PHASE_SEQUENCE_ERROR = 0x00040000;
+constexpr uint16_t WFB_CFG_CAPTURE = 0x0010;  // waveform buffer filling
 
 #pragma pack(push, 1)
 

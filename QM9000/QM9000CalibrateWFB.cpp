@@ -8,7 +8,6 @@
 #include "CalibrationSteps.h"
 
 namespace {
-constexpr uint16_t WFB_CAPTURE = 0x0010;  // WFB_CFG: capture on
 constexpr uint32_t CAPTURE_TIMEOUT_MILLIS = 2000;
 constexpr const char* WFBOS_NAME = "WFBOS";
 }  // namespace
@@ -19,9 +18,9 @@ int QM9000::processCalWFBOS() {
 
     // A fresh capture with every other buffer setting at zero.
     m_ADE9000.writeReg(reg9000::STATUS0, STATUS0_PAGE_FULL);
-    m_ADE9000.clearRegBits16(reg9000::WFB_CFG, WFB_CAPTURE);
+    m_ADE9000.clearRegBits16(reg9000::WFB_CFG, WFB_CFG_CAPTURE);
     m_ADE9000.writeReg16(reg9000::WFB_CFG, 0x0000);
-    m_ADE9000.setRegBits16(reg9000::WFB_CFG, WFB_CAPTURE);
+    m_ADE9000.setRegBits16(reg9000::WFB_CFG, WFB_CFG_CAPTURE);
 
     uint32_t ulStatus0 = 0;
     m_ADE9000.readReg(reg9000::STATUS0, ulStatus0);
@@ -37,7 +36,7 @@ int QM9000::processCalWFBOS() {
     const int32_t lAccum = calmath::waveformOffset(*pBuffer);
 
     m_ADE9000.writeReg(reg9000::STATUS0, STATUS0_PAGE_FULL);
-    m_ADE9000.clearRegBits16(reg9000::WFB_CFG, WFB_CAPTURE);
+    m_ADE9000.clearRegBits16(reg9000::WFB_CFG, WFB_CFG_CAPTURE);
 
     printf("WFB Offset(Counts): %d\n", lAccum);
     calSetPending(m_Cal9000, WFBOS_NAME, static_cast<uint32_t>(lAccum), static_cast<float>(lAccum));

@@ -64,7 +64,7 @@ void QM9000::processWaveforms() {
             m_unWaveforms[unFill][c][n] = swapBytes(pPage->unSample[nStart + n][c]);
 
     m_ADE9000.writeReg(reg9000::STATUS0, STATUS0_PAGE_FULL);
-    m_ADE9000.clearRegBits16(reg9000::WFB_CFG, 0x0010);
+    m_ADE9000.clearRegBits16(reg9000::WFB_CFG, WFB_CFG_CAPTURE);
 
     // The reader sets m_bScopeRequested under the same lock.
     pthread_mutex_lock(&g_mutexWaveform);

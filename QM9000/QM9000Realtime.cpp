@@ -20,8 +20,6 @@ bool fits(uint32_t ulMaxResult, uint32_t ulFloats) {
 
 constexpr float SCOPE_COUNTS_FULL_SCALE = 18196.0f;
 constexpr double CURRENT_CHANNEL_FACTOR = 3.003003003003003;
-constexpr uint16_t WFB_CFG = 0x4A0;
-constexpr uint16_t WFB_CAPTURE = 0x0010;
 }  // namespace
 
 int QM9000::realtimeGet(int nType, void* pvResult, uint32_t ulMaxResult) {
@@ -99,9 +97,9 @@ int QM9000::realtimeGetScope(int nType, void* pvResult, uint32_t ulMaxResult) {
     if (nType == 7) {
         // Re-arm the capture: clear the page-full report, restart the buffer.
         m_ADE9000.writeReg(reg9000::STATUS0, STATUS0_PAGE_FULL);
-        m_ADE9000.clearRegBits16(WFB_CFG, WFB_CAPTURE);
-        m_ADE9000.writeReg16(WFB_CFG, 0x0000);
-        m_ADE9000.setRegBits16(WFB_CFG, WFB_CAPTURE);
+        m_ADE9000.clearRegBits16(reg9000::WFB_CFG, WFB_CFG_CAPTURE);
+        m_ADE9000.writeReg16(reg9000::WFB_CFG, 0x0000);
+        m_ADE9000.setRegBits16(reg9000::WFB_CFG, WFB_CFG_CAPTURE);
         m_bWaveformUpdated = false;
         m_bScopeRequested = true;
         pthread_mutex_unlock(&g_mutexWaveform);
