@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <filesystem>
 #include <vector>
 
 #include "ConfigFile.h"
@@ -31,8 +32,8 @@ protected:
         m_config = m_dir + "/QM9000.json";
     }
     void TearDown() override {
-        unlink(m_config.c_str());
-        rmdir(m_dir.c_str());
+        std::error_code error;
+        std::filesystem::remove_all(m_dir, error);  // whatever the module wrote there too
         PluginTest::TearDown();
     }
     void startWith(const Settings& settings, double dFullScaleVolts = FSV_WYE) {
