@@ -9,11 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "BoardIO.h"
-#include "HostBlock.h"
-#include "QM9000.h"
+#include "ModuleFixture.h"
 #include "ScratchFiles.h"
-#include "Sim.h"
 
 namespace {
 
@@ -36,22 +33,13 @@ const std::string SAVED = std::string(HEADER) + entry("0x0000", "-1342177", "0.9
 
 constexpr uint16_t AIGAIN = 0x000, AVGAIN = 0x00B, AVRMSOS = 0x00D, APHCAL0 = 0x006;
 
-class Cal9000Test : public ::testing::Test {
+class Cal9000Test : public ModuleUnit {
 protected:
     void SetUp() override {
-        sim::reset();
-        ASSERT_GE(wiringPiSPISetup(0, 2500000), 0);
-        m_block = makeHostBlock();
-        m_module.m_pStat = m_block.get();
-        m_module.m_Cfg9000.initialize(&m_module);
+        ModuleUnit::SetUp();
         m_module.m_Cal9000.initialize(&m_module);
         m_calPath = m_dir.path("Cal9000.json");
         snprintf(m_block->s_pszActiveCal, sizeof(m_block->s_pszActiveCal), "%s", m_calPath.c_str());
-    }
-    void TearDown() override {
-        for (const std::string& error : sim::protocolErrors())
-            ADD_FAILURE() << "SPI protocol error: " << error;
-        sim::reset();
     }
 
     Cal9000& cal() { return m_module.m_Cal9000; }
@@ -68,8 +56,6 @@ protected:
 
     ScratchDirectory m_dir;
     std::string m_calPath;
-    HostBlockPtr m_block;
-    QM9000 m_module;
 };
 
 TEST_F(Cal9000Test, LoadThenSaveGivesTheSameBytes) {

@@ -121,26 +121,6 @@ protected:
 
 using SpiFrames = SimBoard;
 
-TEST_F(SpiFrames, ReadOfStatus0SendsCommandThenZerosAndReturnsValueMsbFirst) {
-    sim::setChipRegister(kStatus0, 0x12345678);
-    const Bytes reply = transfer({0x40, 0x28, 0, 0, 0, 0, 0, 0});
-    EXPECT_EQ(reply, (Bytes{0, 0, 0x12, 0x34, 0x56, 0x78, 0, 0}));
-    const sim::SpiFrame& frame = sim::spiLog().back();
-    EXPECT_EQ(frame.kind, sim::FrameKind::Read32);
-    EXPECT_EQ(frame.address, kStatus0);
-    EXPECT_EQ(frame.value, 0x12345678u);
-    EXPECT_EQ(frame.sent, (Bytes{0x40, 0x28, 0, 0, 0, 0, 0, 0}));
-}
-
-TEST_F(SpiFrames, Write32ToMask0SendsCommandThenValueMsbFirst) {
-    transfer({0x40, 0x50, 0x00, 0x80, 0x00, 0x01});
-    EXPECT_EQ(sim::chipRegister(kMask0), 0x00800001u);
-    const sim::SpiFrame& frame = sim::spiLog().back();
-    EXPECT_EQ(frame.kind, sim::FrameKind::Write32);
-    EXPECT_EQ(frame.address, kMask0);
-    EXPECT_EQ(frame.value, 0x00800001u);
-}
-
 TEST_F(SpiFrames, WellFormedFramesDecodeToTheirKindAddressAndValue) {
     struct Case {
         const char* name;
@@ -438,33 +418,6 @@ TEST_F(ResetPin, LowHoldsTheChipAndHighRestoresResetValues) {
     EXPECT_EQ(read16(kConfig1), 0x0002u);
     EXPECT_EQ(read16(kRun), 0u);
     EXPECT_EQ(read32(kVLevel), 0x0008C25Au);
-}
-
-TEST_F(ResetPin, DriverResetSequenceIsOnePulseLoggedAtItsTimes) {
-    pinMode(kResetPin, BOARD_OUTPUT);
-    digitalWrite(kResetPin, 1);
-    digitalWrite(kResetPin, 0);
-    delay(150);
-    digitalWrite(kResetPin, 1);
-    delay(350);
-    EXPECT_EQ(sim::chipResetCount(), 1u);
-    EXPECT_EQ(sim::pinLevel(kResetPin), 1);
-    EXPECT_EQ(sim::pinLevel(kIrq1Pin), -1);
-    EXPECT_EQ(sim::nowMicros(), 1500000u);
-    const std::vector<sim::PinEvent>& log = sim::pinLog();
-    ASSERT_EQ(log.size(), 4u);
-    const struct {
-        uint64_t time;
-        int mode;
-        int level;
-    } expected[] = {{1000000, BOARD_OUTPUT, -1}, {1000000, -1, 1}, {1000000, -1, 0}, {1150000, -1, 1}};
-    for (size_t i = 0; i < log.size(); ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(log[i].timeMicros, expected[i].time);
-        EXPECT_EQ(log[i].pin, kResetPin);
-        EXPECT_EQ(log[i].mode, expected[i].mode);
-        EXPECT_EQ(log[i].level, expected[i].level);
-    }
 }
 
 // ---- IRQ1 ------------------------------------------------------------------------

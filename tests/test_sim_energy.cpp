@@ -88,20 +88,6 @@ TEST_F(EnergyIntervals, LowBitsOfTheSumStandInTheLowRegister) {
     EXPECT_NEAR(sum, static_cast<int32_t>(read32(reg::AWATT)), 1);
 }
 
-TEST_F(EnergyIntervals, AnHourOfIntervalsAddsUpToPowerTimesTime) {
-    start();
-    double wattHours = 0, varHours = 0;
-    for (int second = 1; second <= 3600; ++second) {
-        advanceTo(second * 1000000ull + 500);
-        ASSERT_EQ(read32(reg::STATUS0) & kEnergyReady, kEnergyReady) << second;
-        write32(reg::STATUS0, kEnergyReady);
-        wattHours += m_scale.toWattHours(read32(reg::AWATTHR_HI));
-        varHours += m_scale.toWattHours(read32(reg::AVARHR_HI));
-    }
-    EXPECT_NEAR(wattHours, 920.0, 0.920);  // 230 V x 5 A x 0.8 for an hour
-    EXPECT_NEAR(varHours, 690.0, 0.690);
-}
-
 TEST_F(EnergyIntervals, AccumulatingModeSumsAnHourAdvancedInOneStep) {
     sim::setPhase(Phase::A, {100, 1, 0, {}, {}});
     start();

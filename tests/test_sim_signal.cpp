@@ -329,22 +329,6 @@ double voltsA(uint16_t address = reg::AVRMS) {
     return ModuleScale(500, 10).toVolts(read32(address));
 }
 
-TEST_F(Scenarios, SwellAtThreeSecondsShowsFromThenOnAndNotBefore) {
-    startChipLikeTheModule();
-    const uint64_t start = sim::nowMicros();
-    sim::swell(Phase::A, 1.2, start + 3000000, 1000000);
-    sim::advance(3000000 - 100);
-    EXPECT_NEAR(voltsA(), 230, 0.23);
-    sim::advance(200);
-    EXPECT_NEAR(voltsA(), 276, 0.28);
-    EXPECT_NEAR(ModuleScale(500, 10).toVolts(read32(ofPhase(reg::AVRMS, 1))), 230, 0.23);  // B untouched
-    sim::advance(900000);
-    EXPECT_NEAR(voltsA(), 276, 0.28);
-    EXPECT_NEAR(voltsA(reg::AVRMSONE), 276, 0.28);
-    sim::advance(100000);
-    EXPECT_NEAR(voltsA(), 230, 0.23);
-}
-
 TEST_F(Scenarios, SagToFortyPercentForThreeHalfCyclesAtTwoSeconds) {
     startChipLikeTheModule();
     const uint64_t at = sim::nowMicros() + 2000000;
@@ -357,21 +341,6 @@ TEST_F(Scenarios, SagToFortyPercentForThreeHalfCyclesAtTwoSeconds) {
     EXPECT_NEAR(voltsA(), 230, 0.23);
     sim::advance(20000);
     EXPECT_NEAR(voltsA(reg::AVRMSONE), 230, 0.23);
-}
-
-TEST_F(Scenarios, LostPhaseReadsZeroAndComesBackWithItsValues) {
-    startChipLikeTheModule();
-    sim::setPhase(Phase::B, {231, 7, 20, {}, {}});
-    sim::losePhase(Phase::B, sim::nowMicros() + 1000, 500000);
-    sim::advance(2000);
-    EXPECT_EQ(read32(ofPhase(reg::AVRMS, 1)), 0u);
-    EXPECT_EQ(read32(ofPhase(reg::AIRMS, 1)), 0u);
-    EXPECT_EQ(read32(ofPhase(reg::AWATT, 1)), 0u);
-    sim::advance(500000);
-    const sim::PhaseSignal back = sim::phaseSignal(Phase::B);
-    EXPECT_EQ(back.volts, 231);
-    EXPECT_EQ(back.amps, 7);
-    EXPECT_NEAR(ModuleScale(500, 10).toVolts(read32(ofPhase(reg::AVRMS, 1))), 231, 0.23);
 }
 
 TEST_F(Scenarios, FrequencyStepRetimesPeriodsAndHalfCycles) {
