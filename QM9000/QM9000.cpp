@@ -26,6 +26,7 @@ QM9000::QM9000()
     : m_bFound(false),
       m_bMonitorOn(false),
       m_ulMonitorWarmUp(0),
+      m_bWarmUpPending(false),
       m_bTriggered(false),
       m_bExpansionTrigger(false),
       m_bHalfCycleReady(false),
@@ -114,6 +115,10 @@ QM9000::QM9000()
 QM9000::~QM9000() = default;
 
 int QM9000::initialize(const char* pszCfgFName, MDT* pMDT, STATUS_AND_CONTROL* pStat) {
+    if (!pStat) {
+        puts("initialize: no status and control block\r");
+        return -1;
+    }
     m_pMDT = pMDT;
     m_pStat = pStat;
 
@@ -172,6 +177,7 @@ int QM9000::initialize(const char* pszCfgFName, MDT* pMDT, STATUS_AND_CONTROL* p
 }
 
 int QM9000::updateConfig(const char* pszCfgFName) {
+    if (!m_pStat) return -1;  // before initialize nothing is bound
     m_Cfg9000.load(pszCfgFName);
     updateLSBs();
     m_Accumulator.updateConfig(m_bEnergyEnable, m_ulEnergyIntervalMinutes);
@@ -181,6 +187,7 @@ int QM9000::updateConfig(const char* pszCfgFName) {
 }
 
 int QM9000::monitorStart() {
+    if (!m_pStat) return -1;
     updateInputs();
     {
         STATUS_AND_CONTROL& stat = *m_pStat;
@@ -200,14 +207,17 @@ int QM9000::monitorStart() {
     m_bExpansionTrigger = false;
     m_bMonitorOn = false;
     m_ulMonitorWarmUp = millis();
+    m_bWarmUpPending = true;
     return 0;
 }
 
 int QM9000::monitorStop() {
+    if (!m_pStat) return -1;
     m_bTriggered = false;
     m_bExpansionTrigger = false;
     m_bMonitorOn = false;
     m_ulMonitorWarmUp = 0;
+    m_bWarmUpPending = false;
     std::lock_guard<std::mutex> lock(m_mutexIntervals);
     m_Accumulator.stop();
     return 0;

@@ -16,6 +16,7 @@
 #include "JournalTables.h"
 #include "MeasSOM.h"
 #include "RPi.h"
+#include "ReadyReportGate.h"
 
 // Engine globals shared with the interrupt routine. The routine stores the
 // counter, then raises the flag (release); process reads the flag, then the
@@ -57,7 +58,8 @@ constexpr uint32_t STATUS0_EGYRDY = 0x00000001;
 constexpr uint32_t STATUS0_PWRRDY = 0x00040000;
 constexpr uint32_t STATUS0_PAGE_FULL = 0x00800000;
 constexpr uint32_t STATUS1_PHASE_SEQUENCE_ERROR = 0x00040000;
-constexpr uint16_t WFB_CFG_CAPTURE = 0x0010;  // waveform buffer filling
+constexpr uint16_t WFB_CFG_CAPTURE = 0x0010;         // waveform buffer filling
+constexpr uint32_t CHIP_NOT_ANSWERING = 0xFFFFFFFF;  // what a bus with no chip on it reads
 
 #pragma pack(push, 1)
 
@@ -214,6 +216,7 @@ public:
     bool m_bFound;
     bool m_bMonitorOn;
     uint32_t m_ulMonitorWarmUp;
+    bool m_bWarmUpPending;  // m_ulMonitorWarmUp holds the start (millis() may read 0 then)
     bool m_bTriggered;
     std::atomic<bool> m_bExpansionTrigger;
     bool m_bHalfCycleReady;
@@ -275,6 +278,11 @@ public:
     // Guards the accumulator's interval records between the process cycle and
     // the realtime readers on the host's threads.
     std::mutex m_mutexIntervals;
+    // Status reports believed at most once per half accumulation period.
+    ReadyReportGate m_gateEnergyReady{"energy-ready"};
+    ReadyReportGate m_gatePowerReady{"power-ready"};
+    bool m_bToldNotAnswering = false;
+    uint32_t m_ulToldNotAnsweringMillis = 0;
 
 private:
     void closeRecord();

@@ -21,13 +21,8 @@ void QM9000::processEnergy() {
     }
 
     std::lock_guard<std::mutex> lock(m_mutexIntervals);
+    m_Accumulator.addEnergy(fEnergy, bRead);
     ACCUMULATOR_DATA* pWorking = m_Accumulator.getWorkingInterval();
-    pWorking->m_9000AccumCount++;
-    for (int k = 0; k < accum_ENERGY_NUM_REGS; k++) {
-        if (!bRead[k]) continue;
-        pWorking->m_fEnergyAccum[k] += fEnergy[k];
-        pWorking->m_fEnergyTotal[k] += fEnergy[k];
-    }
     if (m_unWiring >= WIRING_CODES) return;
     const TOTAL_CALC_TABLE* pTotals = &s_ptceTotalsByWiring[m_unWiring];
     for (float* pfValues : {pWorking->m_fEnergyAccum, pWorking->m_fEnergyTotal}) {
@@ -53,13 +48,8 @@ void QM9000::processDemand() {
 
     m_pStat->s_unSignalValidFlags = m_pStat->s_unSignalValidFlags & ~SIGNAL_DEMAND_OVER_LIMIT;
     std::lock_guard<std::mutex> lock(m_mutexIntervals);
+    m_Accumulator.addDemand(fPower, bRead);
     ACCUMULATOR_DATA* pWorking = m_Accumulator.getWorkingInterval();
-    const uint16_t unCount = ++pWorking->m_9000DemandCount;
-    for (int j = 0; j < accum_NUM_REGS; j++) {
-        if (!bRead[j]) continue;
-        pWorking->m_fDemandAvg[j] = (pWorking->m_fDemandAvg[j] * (unCount - 1) + fPower[j]) / unCount;
-        if (fPower[j] > pWorking->m_fDemandMax[j]) pWorking->m_fDemandMax[j] = fPower[j];
-    }
     if (m_unWiring >= WIRING_CODES) return;
     const TOTAL_CALC_TABLE* pTotals = &s_ptceTotalsByWiring[m_unWiring];
     for (float* pfValues : {pWorking->m_fDemandMax, pWorking->m_fDemandAvg}) {

@@ -1,5 +1,6 @@
 // Phase angles from the chip's angle registers, and one cycle of waveforms cut
 // from a full waveform-buffer page for the scope reader.
+#include <cmath>
 #include <cstring>
 
 #include "QM9000.h"
@@ -27,8 +28,9 @@ void QM9000::processPhasor() {
     for (int i = 0; i < 6; i++) {
         uint16_t unCounts = 0;
         m_ADE9000.readReg16(kAngles[i], unCounts);
-        fDegrees[i] = m_fAngle_LSB * unCounts;
-        if (fDegrees[i] >= 360.0f) fDegrees[i] -= 360.0f;
+        // Into [0, 360) however many turns the count holds (a chip reading
+        // all ones gives more than two).
+        fDegrees[i] = std::fmod(m_fAngle_LSB * unCounts, 360.0f);
     }
     float* pfJournal = m_pAcqBuffer->m_fJournal;
     pfJournal[jrnl_VANGLE_A] = 0.0f;
@@ -63,11 +65,12 @@ void QM9000::processWaveforms() {
         for (int n = 0; n < CYCLE_SAMPLES; n++)
             m_unWaveforms[unFill][c][n] = swapBytes(pPage->unSample[nStart + n][c]);
 
+    // WFB_CFG is read, modified and written here and by the scope re-arm on a
+    // reader's thread: both under the waveform lock, so no arm is lost. The
+    // reader sets m_bScopeRequested under the same lock.
+    pthread_mutex_lock(&g_mutexWaveform);
     m_ADE9000.writeReg(reg9000::STATUS0, STATUS0_PAGE_FULL);
     m_ADE9000.clearRegBits16(reg9000::WFB_CFG, WFB_CFG_CAPTURE);
-
-    // The reader sets m_bScopeRequested under the same lock.
-    pthread_mutex_lock(&g_mutexWaveform);
     m_bWaveformUpdated = true;
     m_unWaveformDisplayIndex = unFill;
     const bool bRequested = m_bScopeRequested;

@@ -22,6 +22,7 @@ constexpr uint32_t WARM_UP_MILLIS = 2001;    // monitoring starts after this
 constexpr uint32_t WAVEFORM_WATCHDOG_MILLIS = 10000;
 constexpr uint32_t IRQ1_WATCHDOG_MILLIS = 250;  // no IRQ1 for this long: clear STATUS1
 constexpr int32_t MICROS_PER_SECOND = 1000000;
+constexpr uint32_t NOT_ANSWERING_MESSAGE_MILLIS = 60000;
 }  // namespace
 
 // Runs on the board's interrupt thread: two stores, no chip access.
@@ -45,10 +46,20 @@ void QM9000::processIRQ() {
     }
 
     m_ADE9000.readReg(reg9000::STATUS0, m_ADE9000.m_ulStatus0);
-    m_ADE9000.writeReg(reg9000::STATUS0, m_ADE9000.m_ulStatus0);
     const uint32_t ulStatus0 = m_ADE9000.m_ulStatus0;
-    if (ulStatus0 & STATUS0_EGYRDY) m_bEnergyReady = true;
-    if (ulStatus0 & STATUS0_PWRRDY) m_bPowerReady = true;
+    // All ones is no status: no report of this call is believed, and nothing
+    // is written back that could clear a real one.
+    if (ulStatus0 == CHIP_NOT_ANSWERING) {
+        if (!m_bToldNotAnswering || millis() - m_ulToldNotAnsweringMillis >= NOT_ANSWERING_MESSAGE_MILLIS) {
+            puts("ADE9000 not answering: STATUS0 reads 0xFFFFFFFF\r");
+            m_bToldNotAnswering = true;
+            m_ulToldNotAnsweringMillis = millis();
+        }
+        return;
+    }
+    m_ADE9000.writeReg(reg9000::STATUS0, ulStatus0);
+    if ((ulStatus0 & STATUS0_EGYRDY) && m_gateEnergyReady.accept(millis())) m_bEnergyReady = true;
+    if ((ulStatus0 & STATUS0_PWRRDY) && m_gatePowerReady.accept(millis())) m_bPowerReady = true;
     if (ulStatus0 & STATUS0_PAGE_FULL) {
         m_bGetWFB = true;
         m_ulTickle0Timeout = millis();
@@ -56,6 +67,7 @@ void QM9000::processIRQ() {
 }
 
 int QM9000::process() {
+    if (!m_pStat) return -1;  // not initialized: there is no block to work on
     const uint32_t ulOpMode = m_pStat->s_ulOpMode;
     if (ulOpMode == OPMODE_TEST) return processTest();
     if (ulOpMode == OPMODE_CALIBRATE) return processCalibrate();
@@ -137,8 +149,9 @@ void QM9000::closeRecord() {
 }
 
 void QM9000::checkWarmUp() {
-    if (m_ulMonitorWarmUp != 0 && millis() - m_ulMonitorWarmUp >= WARM_UP_MILLIS) {
+    if (m_bWarmUpPending && millis() - m_ulMonitorWarmUp >= WARM_UP_MILLIS) {
         m_bMonitorOn = true;
+        m_bWarmUpPending = false;
         m_ulMonitorWarmUp = 0;
     }
 }

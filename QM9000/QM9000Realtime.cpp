@@ -1,5 +1,6 @@
 // Live-data requests from the host's threads: binary records of the newest
 // acquisition record and the working interval, and the waveform snapshot.
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
@@ -18,11 +19,20 @@ bool fits(uint32_t ulMaxResult, uint32_t ulFloats) {
     return ulMaxResult == 0 || ulMaxResult >= ulFloats * sizeof(float);
 }
 
+// The requests that write a result, and so need somewhere to write it.
+constexpr int WRITING_REQUESTS[] = {0, 1, 2, 4, 5, 6, 8, 9, 10, 11};
+bool writesResult(int nType) {
+    return std::find(std::begin(WRITING_REQUESTS), std::end(WRITING_REQUESTS), nType) !=
+           std::end(WRITING_REQUESTS);
+}
+
 constexpr float SCOPE_COUNTS_FULL_SCALE = 18196.0f;
 constexpr double CURRENT_CHANNEL_FACTOR = 3.003003003003003;
 }  // namespace
 
 int QM9000::realtimeGet(int nType, void* pvResult, uint32_t ulMaxResult) {
+    if (!m_pStat) return RESULT_UNKNOWN;  // not initialized: nothing to answer from
+    if (!pvResult && writesResult(nType)) return RESULT_TOO_SMALL;
     switch (nType) {
         case 0:
         case 4:

@@ -22,6 +22,15 @@ constexpr float CONVERSION_LIMIT = 5.1e13f;  // above this a reading is garbage
 // ADC_REDIRECT words per input order code: voltage part, current part.
 constexpr uint32_t VOLTAGE_ROUTING[6] = {0x1FFE00, 0x177E00, 0x1E5E00, 0x135E00, 0x166E00, 0x13EE00};
 constexpr uint32_t CURRENT_ROUTING[6] = {0x1FF, 0x057, 0x1C1, 0x011, 0x042, 0x03A};
+
+bool isNotAnswering(const ADE9000_VALUES_RECV_BUFFER& values) {
+    for (const auto& phase : values.ulValues)
+        for (uint32_t ulWord : phase)
+            if (ulWord != CHIP_NOT_ANSWERING) return false;
+    for (uint32_t ulWord : values.ulNValues)
+        if (ulWord != CHIP_NOT_ANSWERING) return false;
+    return true;
+}
 }  // namespace
 
 void QM9000::initializeLSBs() {
@@ -102,6 +111,13 @@ void QM9000::processValuesConversion() {
     const ADE9000_VALUES_RECV_BUFFER* pValues = m_ADE9000.readValues();
     if (!pValues) return;
     float* pfJournal = m_pAcqBuffer->m_fJournal;
+
+    // A burst of all ones is a chip that does not answer, not a measurement:
+    // every value reads as no signal, so every phase is blanked and flagged.
+    if (isNotAnswering(*pValues)) {
+        for (int q = 0; q < jrnl_MAX; q++) pfJournal[q] = 0.0f;
+        return;
+    }
 
     // A period of all ones must not wrap to a division by zero.
     static constexpr uint16_t kPeriods[3] = {reg9000::APERIOD, reg9000::BPERIOD, reg9000::CPERIOD};

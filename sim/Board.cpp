@@ -26,6 +26,7 @@ void Board::powerOn(uint64_t startMicros) {
     clock.restart(startMicros * 1000);
     gpio.reset();
     spi.reset();
+    frameObserver = nullptr;
     chip.powerOn();
     history.restart(startMicros * 1000, LineSignal{});
     setup = MeterSetup{};
@@ -47,7 +48,17 @@ int Board::settleLocked() {
 
 int Board::spiTransfer(int channel, uint8_t* data, int len) {
     int result = -1;
-    update([&] { result = spi.transfer(nowMicros(), channel, data, len, chip); });
+    std::function<void(const SpiFrame&)> observer;
+    SpiFrame observed{};
+    update([&] {
+        const uint64_t recorded = spi.framesRecorded();
+        result = spi.transfer(nowMicros(), channel, data, len, chip);
+        if (frameObserver && spi.framesRecorded() != recorded) {
+            observer = frameObserver;
+            observed = spi.log().back();
+        }
+    });
+    if (observer) observer(observed);
     // The frame is logged at its start; the clock then moves past it.
     if (result == len) clock.advance(SpiBus::durationNanos(len));
     return result;

@@ -45,6 +45,8 @@ public:
     Eeprom eeprom;
     I2cBus i2c;
     bool noInterrupts = false;
+    // Sees each logged frame on the thread that sent it, outside the mutex.
+    std::function<void(const SpiFrame&)> frameObserver;
     bool chipWasRunning = false;
     ZeroCrossings zeroCrossings{clock, [this](uint64_t generation) { onZeroCrossing(generation); }};
     EnergyMeter energy{clock, chip, meter,

@@ -90,6 +90,10 @@ void clearSpiLog();
 // Keep only the latest `frames` frames (0, the default: keep all). A long
 // real-time run sets a limit so the log does not grow without bound.
 void setSpiLogLimit(std::size_t frames);
+// Called with each frame as it is logged, on the thread that sent it and
+// outside the board's lock (so it may look at the module's own locks); reset
+// removes it.
+void setFrameObserver(std::function<void(const SpiFrame&)> observer);
 // Writes of the log, as (address, value) in order: the exact write sequence.
 std::vector<std::pair<uint16_t, uint32_t>> spiWrites();
 // Frames that broke the wire format (wrong length, bad command word, width

@@ -68,6 +68,7 @@ void SpiBus::protocolError(uint64_t nowMicros, const std::string& what) {
 
 void SpiBus::record(SpiFrame frame) {
     m_log.push_back(std::move(frame));
+    ++m_recorded;
     if (m_logLimit != 0 && m_log.size() > m_logLimit) m_log.pop_front();
 }
 

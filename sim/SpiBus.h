@@ -33,6 +33,7 @@ public:
     int setupSpeed() const { return m_setupSpeed; }
     const std::deque<SpiFrame>& log() const { return m_log; }
     void clearLog() { m_log.clear(); }
+    uint64_t framesRecorded() const { return m_recorded; }  // ever, whatever the log keeps
     void setLogLimit(std::size_t frames);
     const std::vector<std::string>& errors() const { return m_errors; }
 
@@ -48,6 +49,7 @@ private:
     BusFault m_fault = BusFault::None;
     std::deque<SpiFrame> m_log;
     std::size_t m_logLimit = 0;  // 0: unlimited
+    uint64_t m_recorded = 0;
     std::vector<std::string> m_errors;
 };
 

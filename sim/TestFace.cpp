@@ -106,6 +106,10 @@ void clearSpiLog() {
     locked([] { board().spi.clearLog(); });
 }
 
+void setFrameObserver(std::function<void(const SpiFrame&)> observer) {
+    locked([&] { board().frameObserver = std::move(observer); });
+}
+
 void setSpiLogLimit(std::size_t frames) {
     locked([frames] { board().spi.setLogLimit(frames); });
 }

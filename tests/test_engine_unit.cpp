@@ -54,13 +54,16 @@ TEST_F(Engine, TotalsFollowTheWiring) {
 }
 
 TEST_F(Engine, DeltaTotalApparentPowerIsTheVectorSum) {
-    m_module.m_unWiring = 4;
-    setPowers(0, 1000, 1000, 1000);  // per-phase VA deliberately inconsistent
-    setPowers(1, 0, 0, 0);
-    setPowers(2, 2000, 2000, 3000);
-    m_module.processRecordTotals();
-    EXPECT_FLOAT_EQ(journal()[jrnl_TOT_VA], 5000.0f);  // 3 kW and 4 kVAR
-    EXPECT_FLOAT_EQ(journal()[jrnl_TOT_PF], 0.6f);
+    for (uint16_t unWiring : {4, 5}) {
+        SCOPED_TRACE(unWiring);
+        m_module.m_unWiring = unWiring;
+        setPowers(0, 1000, 1000, 1000);  // per-phase VA deliberately inconsistent
+        setPowers(1, 0, 0, 0);
+        setPowers(2, 2000, 2000, 3000);
+        m_module.processRecordTotals();
+        EXPECT_FLOAT_EQ(journal()[jrnl_TOT_VA], 5000.0f);  // 3 kW and 4 kVAR
+        EXPECT_FLOAT_EQ(journal()[jrnl_TOT_PF], 0.6f);
+    }
 }
 
 TEST_F(Engine, NoWiringSumsNothingButStillDerivesThePowerFactor) {
@@ -116,6 +119,44 @@ TEST_F(Engine, ReversePowerFlagFollowsTheSumOfThePhases) {
         m_module.processValuesEnergyDirection();
         EXPECT_EQ((signalFlags() & SIGNAL_REVERSE_POWER) != 0, c.bReverse) << c.a << " " << c.b << " " << c.c;
     }
+}
+
+// Each energy pair is read low word first, then the high word it latches.
+TEST_F(Engine, EnergyPairsAreReadLowThenHigh) {
+    std::vector<uint16_t> expected;
+    for (int k = 0; k < accum_ENERGY_NUM_REGS; k++)
+        if (g_engDesc[k].unAddressHi != ENERGY_ADDRESS_NONE)
+            expected.insert(expected.end(), {g_engDesc[k].unAddressLo, g_engDesc[k].unAddressHi});
+    sim::clearSpiLog();
+    m_module.processEnergy();
+    std::vector<uint16_t> reads;
+    for (const sim::SpiFrame& frame : sim::spiLog()) reads.push_back(frame.address);
+    EXPECT_EQ(reads, expected);
+}
+
+// Flag 0x0200 compares the limit with the total watt peak: at PF 0.8 a limit
+// between total W (2760) and total VA (3450) must not raise it.
+TEST_F(Engine, DemandOverLimitFollowsTheTotalWattPeak) {
+    m_module.m_unWiring = 3;
+    for (int p = 0; p < 3; p++) {
+        auto code = [&](float fWatts) {
+            return static_cast<uint32_t>(std::lround(fWatts / m_module.m_fPMAX_LSB));
+        };
+        sim::setChipRegister(g_engDesc[accum_POWER_MAX + accum_AWATT_ACC + p].unAddressLo, code(920.0f));
+        sim::setChipRegister(g_engDesc[accum_POWER_MAX + accum_AVA_ACC + p].unAddressLo, code(1150.0f));
+    }
+    const struct {
+        float fLimit;
+        bool bOver;
+    } cases[] = {{3000.0f, false}, {2700.0f, true}, {0.0f, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fLimit);
+        m_module.m_Accumulator.initialize();
+        m_module.m_fDemandLimit = c.fLimit;
+        m_module.processDemand();
+        EXPECT_EQ((signalFlags() & SIGNAL_DEMAND_OVER_LIMIT) != 0, c.bOver);
+    }
+    EXPECT_NEAR(m_module.m_Accumulator.getWorkingInterval()->m_fDemandMax[accum_TOT_VA_ACC], 3450.0f, 0.5f);
 }
 
 class RecordingWindow : public Engine {
@@ -241,10 +282,13 @@ TEST_F(Intervals, AlignToTheWallClockAndSwitchAfterTheirEnd) {
     EXPECT_EQ(int64_t{accumulator.getWorkingInterval()->m_ttStartTime}, at(10, 15, 0));
     EXPECT_EQ(accumulator.m_ttEndInterval, at(10, 30, 0));
 
-    accumulator.getWorkingInterval()->m_fEnergyTotal[accum_AWATTHR] = 12.5f;
-    accumulator.getWorkingInterval()->m_fEnergyAccum[accum_AWATTHR] = 2.5f;
-    accumulator.getWorkingInterval()->m_fDemandMax[accum_AWATT_ACC] = 900.0f;
-    accumulator.getWorkingInterval()->m_9000AccumCount = 5;
+    float fEnergy[accum_ENERGY_NUM_REGS] = {}, fPower[accum_NUM_REGS] = {};
+    bool bRead[accum_POWER_MAX] = {};
+    fEnergy[accum_AWATTHR] = 2.5f;
+    fPower[accum_AWATT_ACC] = 900.0f;
+    bRead[0] = true;
+    for (int n = 0; n < 5; n++) accumulator.addEnergy(fEnergy, bRead);
+    accumulator.addDemand(fPower, bRead);
     setTime(at(10, 30, 0));
     accumulator.process();  // not later than the end yet
     EXPECT_EQ(int64_t{accumulator.getWorkingInterval()->m_ttStartTime}, at(10, 15, 0));
@@ -260,7 +304,52 @@ TEST_F(Intervals, AlignToTheWallClockAndSwitchAfterTheirEnd) {
     EXPECT_EQ(pWorking->m_fEnergyAccum[accum_AWATTHR], 0.0f);
     EXPECT_EQ(pWorking->m_fDemandMax[accum_AWATT_ACC], 0.0f);
     EXPECT_EQ(pWorking->m_fEnergyTotal[accum_AWATTHR], 12.5f);  // running total carried over
-    EXPECT_EQ(pCompleted->m_fEnergyAccum[accum_AWATTHR], 2.5f);
+    EXPECT_EQ(pCompleted->m_fEnergyAccum[accum_AWATTHR], 12.5f);
+    EXPECT_EQ(pCompleted->m_9000AccumCount, 5);
+    accumulator.addEnergy(fEnergy, bRead);  // the running sum goes on from the carried total
+    EXPECT_EQ(pWorking->m_fEnergyTotal[accum_AWATTHR], 15.0f);
+    EXPECT_EQ(pWorking->m_fEnergyAccum[accum_AWATTHR], 2.5f);
+}
+
+// 920 W on phase A for 256 days in one-second updates with daily intervals.
+// Added into a float, the running total would end 21 % short, stuck near
+// 4,194,304 Wh; the published total must stay the exact sum, rounded.
+TEST_F(Intervals, RunningEnergyStaysExactForMonths) {
+    CAccumulator& accumulator = m_module.m_Accumulator;
+    float fEnergy[accum_ENERGY_NUM_REGS] = {};
+    bool bRead[accum_ENERGY_NUM_REGS] = {};
+    fEnergy[accum_AWATTHR] = 920.0f / 3600.0f;
+    bRead[accum_AWATTHR] = true;
+    constexpr int DAYS = 256, SECONDS_PER_DAY = 86400;
+    for (int nDay = 0; nDay < DAYS; nDay++) {
+        for (int s = 0; s < SECONDS_PER_DAY; s++) accumulator.addEnergy(fEnergy, bRead);
+        const ACCUMULATOR_DATA* pWorking = accumulator.getWorkingInterval();
+        ASSERT_EQ(pWorking->m_9000AccumCount, 65535) << "saturates instead of wrapping";
+        ASSERT_NEAR(pWorking->m_fEnergyAccum[accum_AWATTHR], SECONDS_PER_DAY * double(fEnergy[0]), 1e-3);
+        accumulator.switchInterval();
+    }
+    const double dTruth = double(DAYS) * SECONDS_PER_DAY * double(fEnergy[accum_AWATTHR]);
+    EXPECT_NEAR(accumulator.getWorkingInterval()->m_fEnergyTotal[accum_AWATTHR], dTruth, dTruth * 1e-7);
+}
+
+// A daily interval has 86,400 power updates: the average divides by all of
+// them (a 16-bit count wraps to 0 after 18.2 hours: NaN), the stored count
+// saturates.
+TEST_F(Intervals, DemandAverageOverADayOfUnequalReadings) {
+    CAccumulator& accumulator = m_module.m_Accumulator;
+    float fPower[accum_NUM_REGS] = {};
+    bool bRead[accum_NUM_REGS] = {};
+    bRead[accum_AWATT_ACC] = bRead[accum_BWATT_ACC] = true;
+    for (int n = 0; n < 86400; n++) {
+        fPower[accum_AWATT_ACC] = n % 2 ? 3000.0f : 1000.0f;
+        fPower[accum_BWATT_ACC] = n < 21600 ? 0.0f : 600.0f;  // a load switched on after six hours
+        accumulator.addDemand(fPower, bRead);
+    }
+    const ACCUMULATOR_DATA* pWorking = accumulator.getWorkingInterval();
+    EXPECT_FLOAT_EQ(pWorking->m_fDemandAvg[accum_AWATT_ACC], 2000.0f);
+    EXPECT_FLOAT_EQ(pWorking->m_fDemandAvg[accum_BWATT_ACC], 450.0f);
+    EXPECT_FLOAT_EQ(pWorking->m_fDemandMax[accum_AWATT_ACC], 3000.0f);
+    EXPECT_EQ(pWorking->m_9000DemandCount, 65535);
 }
 
 TEST_F(Intervals, DisabledOrZeroLengthIntervalsStayOff) {

@@ -159,19 +159,26 @@ TEST_F(Lifecycle, AbsentChipGivesNoRecordsAndNoCrash) {
     }
 }
 
-TEST_F(Lifecycle, RegisterHooksAreNotSupported) {
-    initialize();
-    for (uint32_t ulAddress : {0x000u, 0x402u, 0x480u, 0xFFFFFFFFu}) {
-        uint32_t ulValue = 0xA5A5A5A5;
-        EXPECT_EQ(m_pModule->registerRead(ulAddress, &ulValue), 1);
-        EXPECT_EQ(ulValue, 0xA5A5A5A5u);
-        EXPECT_EQ(m_pModule->registerWrite(ulAddress, &ulValue), 1);
-    }
-    EXPECT_EQ(sim::chipRegister(0x000), 0u);
-}
-
-TEST_F(Lifecycle, DestroyNullDoesNothing) {
-    m_loader.destroy(nullptr);
+// Calls out of contract: before initialize there is no block to touch, and a
+// request with nowhere to write its result is refused. The register hooks are
+// not supported.
+TEST_F(Lifecycle, CallsOutOfContractAreRefused) {
+    std::vector<char> buffer(16);
+    EXPECT_EQ(m_pModule->realtimeGet(0, buffer.data(), 0), 2);
+    EXPECT_NE(m_pModule->process(), 0);
+    EXPECT_NE(m_pModule->monitorStart(), 0);
+    EXPECT_NE(m_pModule->monitorStop(), 0);
+    EXPECT_NE(m_pModule->initialize("QM9000.json", nullptr, nullptr), 0);
+    EXPECT_TRUE(sim::spiLog().empty());
+    EXPECT_FALSE(sim::isrRegistered(12));
+    start();
+    for (int nType : {0, 1, 2, 4, 5, 6, 8, 9, 10, 11})
+        for (uint32_t ulMax : {0u, 100000u})
+            EXPECT_EQ(m_pModule->realtimeGet(nType, nullptr, ulMax), 3) << nType;
+    uint32_t ulValue = 0xA5A5A5A5;
+    EXPECT_EQ(m_pModule->registerRead(0x402, &ulValue), 1);
+    EXPECT_EQ(m_pModule->registerWrite(0x402, &ulValue), 1);
+    EXPECT_EQ(ulValue, 0xA5A5A5A5u);
 }
 
 }  // namespace

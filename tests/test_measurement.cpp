@@ -216,6 +216,68 @@ TEST_F(Measurement, IntervalFollowsTheWallClock) {
                       0.05);
 }
 
+// PT and CT ratios scale volts, amps, watts and energy after updateConfig.
+TEST_F(Measurement, RatiosScaleValuesAndEnergy) {
+    const struct {
+        const char *pszPT, *pszCT;
+        double dPT, dCT;
+    } cases[] = {{"1", "1", 1, 1}, {"2", "1", 2, 1}, {"1", "20", 1, 20}, {"2", "20", 2, 20}};
+    startWith(wyeMeter());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "PT " << c.dPT << ", CT " << c.dCT);
+        Settings settings = with(with(wyeMeter(), "EnergyEnable", "1"), "EnergyInterval", "5");
+        settings = with(with(settings, "PTRatioPrimary", c.pszPT), "CTRatioPrimary", c.pszCT);
+        sim::setNoInterrupts(false);
+        reconfigure(settings, FSV_WYE);
+        ASSERT_EQ(m_pModule->monitorStart(), 0);
+        runFor(300);
+        const std::vector<float> v = registerMap();
+        EXPECT_TRUE_VALUE(v[jrnl_VRMS_B], 230.0 * c.dPT, 0.01);
+        EXPECT_TRUE_VALUE(v[jrnl_IRMS_B], 5.0 * c.dCT, 0.001);
+        EXPECT_TRUE_VALUE(v[jrnl_WATT_B], 920.0 * c.dPT * c.dCT, 0.05);
+        sim::setNoInterrupts(true);
+        runQuietly(605 * 1000, 200);  // at least one whole five-minute interval
+        const ACCUMULATOR_DATA* pLast = block().s_pLastAccumulator;
+        ASSERT_GT(pLast->m_9000AccumCount, 290);
+        EXPECT_TRUE_VALUE(pLast->m_fEnergyAccum[accum_BWATTHR],
+                          920.0 * c.dPT * c.dCT * pLast->m_9000AccumCount / 3600.0, 0.01);
+    }
+}
+
+// Power flowing back gives negative watts and power factors and the flag.
+TEST_F(Measurement, ReversePowerGivesNegativePowerFactor) {
+    for (sim::Phase phase : {sim::Phase::A, sim::Phase::B, sim::Phase::C})
+        sim::setCurrentLag(phase, 180.0 - LAG);
+    startWith(wyeMeter());
+    runFor(300);
+    const std::vector<float> v = registerMap();
+    EXPECT_TRUE_VALUE(v[jrnl_WATT_A], -920.0, 0.05);
+    EXPECT_TRUE_VALUE(v[jrnl_PF_A], -0.8, 1e-6);
+    EXPECT_TRUE_VALUE(v[jrnl_TOT_PF], -0.8, 1e-6);
+    EXPECT_NE(block().s_unSignalValidFlags & 0x0100, 0);  // reverse power
+}
+
+// Request 5's third block is the interval's peak demand, not its average;
+// a stuck energy-ready bit adds the energy twice a second at most.
+TEST_F(Measurement, EnergyRecordCarriesThePeakDemand) {
+    startWith(with(with(wyeMeter(), "EnergyEnable", "1"), "EnergyInterval", "60"));
+    sim::setNoInterrupts(true);
+    ASSERT_EQ(m_pModule->monitorStart(), 0);
+    runQuietly(3200, 10);
+    for (sim::Phase phase : {sim::Phase::A, sim::Phase::B, sim::Phase::C}) sim::setPhaseAmps(phase, 1.0);
+    runQuietly(4000, 10);
+    std::vector<float> energy(72);
+    ASSERT_EQ(m_pModule->realtimeGet(5, energy.data(), 288), 0);
+    EXPECT_TRUE_VALUE(energy[48 + accum_AWATT_ACC], 920.0, 0.05);
+    EXPECT_TRUE_VALUE(energy[48 + accum_TOT_WATT_ACC], 2760.0, 0.1);
+
+    sim::setStuckStatus(0x402, 0x00000001);
+    const float fBefore = energy[24 + accum_AWATTHR];
+    runQuietly(5000, 10);
+    ASSERT_EQ(m_pModule->realtimeGet(5, energy.data(), 288), 0);
+    EXPECT_LE(energy[24 + accum_AWATTHR] - fBefore, 2 * 5 * 184.0 / 3600.0 * 1.1);
+}
+
 TEST_F(Measurement, SnapshotIsOneCycleFromTheRisingZeroCrossing) {
     startWith(wyeMeter());
     runFor(100);

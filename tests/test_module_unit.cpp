@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <optional>
@@ -100,6 +101,7 @@ TEST_F(ModuleUnit, StatusZeroBitsRaiseTheirHandOverFlags) {
                           {0x7F3BFFFE, false, false, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << std::hex << c.ulStatus0);
+        sim::advanceMillis(500);  // one report of a kind per half accumulation period
         m_module.m_bEnergyReady = m_module.m_bPowerReady = m_module.m_bGetWFB = false;
         sim::setChipRegister(reg9000::STATUS0, c.ulStatus0);
         m_module.processIRQ();
@@ -110,11 +112,52 @@ TEST_F(ModuleUnit, StatusZeroBitsRaiseTheirHandOverFlags) {
     }
 }
 
+// A ready bit that reads set on every call (stuck, or its write-1-to-clear
+// lost) is believed twice a second at most, not on every call.
+TEST_F(ModuleUnit, StuckReadyBitsAreBelievedOncePerHalfSecond) {
+    sim::setStuckStatus(reg9000::STATUS0, STATUS0_EGYRDY | STATUS0_PWRRDY);
+    int nEnergy = 0, nPower = 0;
+    for (int ms = 0; ms < 2000; ms += 10) {
+        m_module.m_bEnergyReady = m_module.m_bPowerReady = false;
+        m_module.processIRQ();
+        nEnergy += m_module.m_bEnergyReady;
+        nPower += m_module.m_bPowerReady;
+        sim::advanceMillis(10);
+    }
+    EXPECT_EQ(nEnergy, 4);
+    EXPECT_EQ(nPower, 4);
+}
+
+// A chip that reads all ones: STATUS0 is no status (no report believed, no
+// write-back), the burst no measurement (every phase blanked and flagged),
+// and the angles stay within a turn whatever the count.
+TEST_F(ModuleUnit, ChipReadingAllOnesGivesNoValues) {
+    float* pfJournal = m_module.m_pAcqBuffer->m_fJournal;
+    std::fill(pfJournal, pfJournal + jrnl_MAX, 7.0f);
+    m_block->s_unSignalValidFlags = 0x0077;
+    sim::setBusFault(sim::BusFault::AbsentReadsOnes);
+    sim::clearSpiLog();
+    m_module.processIRQ();
+    EXPECT_FALSE(m_module.m_bEnergyReady || m_module.m_bPowerReady || m_module.m_bGetWFB);
+    EXPECT_TRUE(sim::spiWrites().empty());
+    m_module.processPhasor();
+    for (int q = jrnl_VANGLE_A; q <= jrnl_IANGLE_C; q++) {
+        EXPECT_GE(pfJournal[q], -360.0f) << q;
+        EXPECT_LT(pfJournal[q], 360.0f) << q;
+    }
+    EXPECT_FLOAT_EQ(pfJournal[jrnl_IANGLE_A], std::fmod(0xFFFF * m_module.m_fAngle_LSB, 360.0f));
+    m_module.processValues();
+    for (int q = 0; q < jrnl_MAX; q++) EXPECT_EQ(pfJournal[q], 0.0f) << q;
+    EXPECT_EQ(m_block->s_unSignalValidFlags & 0x0077, 0);
+}
+
 TEST_F(ModuleUnit, MonitoringStartsWithTheFirstRecordAfterTwoSecondsWarmUp) {
     m_module.m_Accumulator.initialize();
+    // Started when millis() wraps to 0, after 49.7 days of running.
+    sim::advance((uint64_t{1} << 32) * 1000 - sim::nowMicros());
     m_module.monitorStart();
-    const uint64_t ullStartMillis = m_module.m_ulMonitorWarmUp;
-    ASSERT_NE(ullStartMillis, 0u);
+    const uint64_t ullStartMillis = uint64_t{1} << 32;
+    ASSERT_EQ(m_module.m_ulMonitorWarmUp, 0u);
     auto closeRecordAt = [&](uint64_t ullMillis) {
         sim::advance(ullMillis * 1000 - sim::nowMicros());
         m_module.m_bHalfCycleReady = true;  // as if an interrupt had been accepted
@@ -124,10 +167,30 @@ TEST_F(ModuleUnit, MonitoringStartsWithTheFirstRecordAfterTwoSecondsWarmUp) {
     EXPECT_FALSE(m_module.m_bMonitorOn);
     closeRecordAt(ullStartMillis + 2001);
     EXPECT_TRUE(m_module.m_bMonitorOn);
-    EXPECT_EQ(m_module.m_ulMonitorWarmUp, 0u);
 
     m_module.monitorStop();
     EXPECT_FALSE(m_module.m_bMonitorOn);
+}
+
+// Re-arming the scope on a reader's thread and the capture's hand-over both
+// change WFB_CFG by read, modify and write: each under the waveform lock.
+TEST_F(ModuleUnit, WaveformBufferConfigChangesUnderTheWaveformLock) {
+    int nUnlocked = 0, nAccesses = 0;
+    sim::setFrameObserver([&](const sim::SpiFrame& frame) {
+        if (frame.address != reg9000::WFB_CFG) return;
+        nAccesses++;
+        if (pthread_mutex_trylock(&g_mutexWaveform) == 0) {
+            nUnlocked++;
+            pthread_mutex_unlock(&g_mutexWaveform);
+        }
+    });
+    m_module.m_bGetWFB = true;
+    m_module.processWaveforms();
+    std::vector<float> samples(768);
+    EXPECT_EQ(m_module.realtimeGet(7, samples.data(), 0), 0);
+    EXPECT_GE(nAccesses, 4);
+    EXPECT_EQ(nUnlocked, 0);
+    sim::setFrameObserver(nullptr);
 }
 
 TEST_F(ModuleUnit, JournalNamesStayWithoutADescriptionTable) {
