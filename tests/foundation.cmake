@@ -1,7 +1,6 @@
-# Catalogue, simulated board, driver, lifecycle and process cycle.
-qm_add_test(test_catalogue SOURCES test_catalogue.cpp
-            ${PROJECT_SOURCE_DIR}/QM9000/Tables9000.cpp ${PROJECT_SOURCE_DIR}/QM9000/JournalTables.cpp)
-qm_add_test(test_sim SOURCES test_sim.cpp LIBS qmsim)
+# Catalogue, driver, lifecycle and process cycle.
+qm_add_test(test_catalogue SOURCES test_catalogue.cpp ${PROJECT_SOURCE_DIR}/QM9000/Tables9000.cpp
+            ${PROJECT_SOURCE_DIR}/QM9000/JournalTables.cpp ${PROJECT_SOURCE_DIR}/QM9000/DriverADE9000.cpp LIBS qmsim)
 qm_add_test(test_driver SOURCES test_driver.cpp ${PROJECT_SOURCE_DIR}/QM9000/DriverADE9000.cpp LIBS qmsim)
 
 # Through the loaded plug-in, as the host drives it.
