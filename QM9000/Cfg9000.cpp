@@ -25,6 +25,11 @@ constexpr unsigned PROBE_SEEN_ALL = 7;
 
 constexpr uint32_t MIN_ENERGY_INTERVAL_MINUTES = 5;
 
+// A recording window spans the trigger cycles plus one record of the
+// 4096-record ring: 4095 cycles would make it end where it starts (nothing
+// to write), more would wrap.
+constexpr uint32_t MAX_TRIGGER_CYCLES = 4094;
+
 // A setting name longer than this is cut and matches nothing.
 constexpr int MAX_SETTING_NAME = 31;
 
@@ -42,6 +47,14 @@ struct LoadState {
     uint16_t low16() const { return static_cast<uint16_t>(integer()); }
     float real() const { return scanner.findFloat(pszLine, "value"); }
     bool flag() const { return integer() != 0; }
+    // Out of range (a negative value too) is limited, and said so.
+    uint16_t triggerCycles(const char* pszName) const {
+        const int32_t nCycles = integer();
+        if (static_cast<uint32_t>(nCycles) <= MAX_TRIGGER_CYCLES) return static_cast<uint16_t>(nCycles);
+        printf("Cfg9000::load: %s %ld limited to %lu\r\n", pszName, static_cast<long>(nCycles),
+               static_cast<unsigned long>(MAX_TRIGGER_CYCLES));
+        return MAX_TRIGGER_CYCLES;
+    }
 
     // Derived when the last of frequency, probe and full scale is read, and
     // again whenever one of them is repeated. Without a published catalogue
@@ -121,8 +134,8 @@ constexpr Setting SETTINGS[] = {
     {"VLowPercent", [](LoadState& s) { s.pmu.m_fVLowPercent = s.real(); }},
     {"IHighPercent", [](LoadState& s) { s.pmu.m_fIHighPercent = s.real(); }},
     {"ILowPercent", [](LoadState& s) { s.pmu.m_fILowPercent = s.real(); }},
-    {"PreTrigCycles", [](LoadState& s) { s.pmu.m_unPreTrigCycles = s.low16(); }},
-    {"TotalTrigCycles", [](LoadState& s) { s.pmu.m_unTotalTrigCycles = s.low16(); }},
+    {"PreTrigCycles", [](LoadState& s) { s.pmu.m_unPreTrigCycles = s.triggerCycles("PreTrigCycles"); }},
+    {"TotalTrigCycles", [](LoadState& s) { s.pmu.m_unTotalTrigCycles = s.triggerCycles("TotalTrigCycles"); }},
     {"EnergyEnable", [](LoadState& s) { s.pmu.m_bEnergyEnable = s.flag(); }},
     {"EnergyInterval",
      [](LoadState& s) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "JSONEscape.h"
 #include "QM9000.h"
 
 namespace {
@@ -32,16 +33,20 @@ public:
     ValuesArray(std::string& text, uint32_t& ulCount, uint32_t ulLimit)
         : m_text(text), m_ulCount(ulCount), m_ulLimit(ulLimit) {}
     // False once an item did not fit: the array stops there.
-    bool add(int nIndex, float fValue, const char* pszName, int nDecimals, bool bLastOfArray) {
-        char szItem[256];
-        const int nLength = snprintf(szItem, sizeof(szItem),
-                                     "      { \"reg\": \"%d\", \"value\": \"%.*f\", \"name\": \"%s\"}",
-                                     nIndex, nDecimals, static_cast<double>(fValue), pszName);
-        if (nLength < 0 || static_cast<size_t>(nLength) >= sizeof(szItem)) return false;
-        const uint32_t ulCounted = static_cast<uint32_t>(nLength) + (bLastOfArray ? 1 : 2);
+    bool add(int nIndex, float fValue, const char* pszName, size_t nNameMax, int nDecimals,
+             bool bLastOfArray) {
+        char szHead[128];
+        const int nHead =
+            snprintf(szHead, sizeof(szHead), "      { \"reg\": \"%d\", \"value\": \"%.*f\", \"name\": \"",
+                     nIndex, nDecimals, static_cast<double>(fValue));
+        if (nHead < 0 || static_cast<size_t>(nHead) >= sizeof(szHead)) return false;
+        std::string item(szHead, static_cast<size_t>(nHead));
+        appendJSONEscaped(item, pszName, nNameMax);
+        item += "\"}";
+        const uint32_t ulCounted = static_cast<uint32_t>(item.size()) + (bLastOfArray ? 1 : 2);
         if (m_ulCount + ulCounted > m_ulLimit) return false;
         if (m_bAny) m_text += ITEM_END;
-        m_text.append(szItem, static_cast<size_t>(nLength));
+        m_text += item;
         m_ulCount += ulCounted;
         m_bAny = true;
         return true;
@@ -70,7 +75,11 @@ constexpr char DEMAND_OPENING[] =
 constexpr char SCALED_CLOSING[] = "    ]}\n";
 constexpr uint16_t VALID_A = 0x0001, VALID_B = 0x0002, VALID_C = 0x0004, VALID_TOTAL = 0x8000;
 constexpr size_t VALUE_LIST_MAX = 128;
-constexpr size_t SCALED_ROW_MAX = 512;  // description, units and a full value list
+constexpr size_t SCALED_ROW_MAX = 512;                          // description, units and a full value list
+constexpr size_t SCALED_DESC_MAX = 256, SCALED_UNITS_MAX = 64;  // escaped
+// The row's fixed text (49), a unit prefix and a two-character line end fit
+// in what is left.
+static_assert(56 + SCALED_DESC_MAX + SCALED_UNITS_MAX + VALUE_LIST_MAX < SCALED_ROW_MAX);
 
 struct ScaledRow {
     const char* pszDesc;
@@ -149,16 +158,17 @@ int QM9000::realtimeGetJSONValues(int, void* pvResult, uint32_t ulMaxResult) {
     uint32_t ulCount = VALUES_HEADER_LENGTH;
     ValuesArray power(text, ulCount, ulLimit);
     for (int i = 0; i < jrnl_MAX; i++) {
-        char szName[sizeof(m_pszJrnlName[i]) + 1] = {};
-        memcpy(szName, m_pszJrnlName[i], sizeof(m_pszJrnlName[i]));
-        if (!power.add(i, record.m_fJournal[i], szName, nPowerDecimals, i == jrnl_MAX - 1)) break;
+        // A name may fill its field without a terminator.
+        if (!power.add(i, record.m_fJournal[i], m_pszJrnlName[i], sizeof(m_pszJrnlName[i]), nPowerDecimals,
+                       i == jrnl_MAX - 1))
+            break;
     }
     power.close();
 
     text += ENERGY_DELIMITER;
     ValuesArray energy(text, ulCount, ulLimit);
     for (int i = 0; i < accum_ENERGY_MAX; i++) {
-        if (!energy.add(i, pWorking->m_fEnergyTotal[i], g_engDesc[i].pszAbbrev, nEnergyDecimals,
+        if (!energy.add(i, pWorking->m_fEnergyTotal[i], g_engDesc[i].pszAbbrev, SIZE_MAX, nEnergyDecimals,
                         i == accum_ENERGY_MAX - 1))
             break;
     }
@@ -167,7 +177,7 @@ int QM9000::realtimeGetJSONValues(int, void* pvResult, uint32_t ulMaxResult) {
     text += DEMAND_DELIMITER;
     ValuesArray demand(text, ulCount, ulLimit);
     for (int i = accum_POWER_MAX; i < ENERGY_DESC_ROWS; i++) {
-        if (!demand.add(i, pWorking->m_fDemandMax[i - accum_POWER_MAX], g_engDesc[i].pszAbbrev,
+        if (!demand.add(i, pWorking->m_fDemandMax[i - accum_POWER_MAX], g_engDesc[i].pszAbbrev, SIZE_MAX,
                         nEnergyDecimals, i == ENERGY_DESC_ROWS - 1))
             break;
     }
@@ -218,11 +228,21 @@ uint32_t QM9000::realtimeCreateScaledRow(const char* pszDesc, const char* pszBas
         if (nWritten < 0) break;
         nUsed += static_cast<size_t>(nWritten);
     }
-    const int nLength = snprintf(pszResult, SCALED_ROW_MAX,
-                                 "      { \"desc\": \"%s\", \"units\": \"%s%s\", \"values\": [ %s ] }%s",
-                                 pszDesc, pszPrefix, pszBaseUnits, szList, pszEndOfLine);
-    if (nLength < 0) return 0;
-    return static_cast<uint32_t>(std::min<size_t>(static_cast<size_t>(nLength), SCALED_ROW_MAX - 1));
+    // Description and units are capped (never cut inside an escape), so the
+    // row keeps its closing quotes and brackets within SCALED_ROW_MAX.
+    std::string row = "      { \"desc\": \"";
+    appendJSONEscaped(row, pszDesc, SIZE_MAX, SCALED_DESC_MAX);
+    row += "\", \"units\": \"";
+    row += pszPrefix;
+    appendJSONEscaped(row, pszBaseUnits, SIZE_MAX, SCALED_UNITS_MAX);
+    row += "\", \"values\": [ ";
+    row.append(szList, std::min(nUsed, sizeof(szList) - 1));
+    row += " ] }";
+    row += pszEndOfLine;
+    const size_t nLength = std::min(row.size(), SCALED_ROW_MAX - 1);
+    memcpy(pszResult, row.data(), nLength);
+    pszResult[nLength] = '\0';
+    return static_cast<uint32_t>(nLength);
 }
 
 int QM9000::realtimeGetScaledJSONValues(int, void* pvResult, uint32_t ulMaxResult) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "JSONEscape.h"
 #include "MDT.h"
 #include "QM9000.h"
 
@@ -21,6 +22,9 @@ constexpr char REGLIST_HEADER[] = "\"registers\": [";
 constexpr char REGLIST_FIRST_LINE_START[] = "\r\n";
 constexpr char REGLIST_LINE_START[] = ",\r\n";
 constexpr char REGLIST_END[] = "\r\n]\r\n";
+// What a host sizes its buffer for: header, 118 lines of the longest
+// unescaped abbreviation and description, end and NUL fit in it.
+constexpr uint32_t REGLIST_UNESCAPED_MAX = 25626;
 
 bool isPublished(const MDT_REGISTER& reg) {
     return strstr(reg.s_pszAbbrev, "jrnl_") || strstr(reg.s_pszAbbrev, "interval_") ||
@@ -48,23 +52,25 @@ int QM9000::realtimeGetRegList(int, void* pvResult, uint32_t ulMaxResult) {
         const MDT_REGISTER* pReg = registerFor(pList, ulIndex);
         if (!pReg) continue;
         // The names are read within their fields, terminated or not.
-        char szLine[256];
-        const int nLength =
-            snprintf(szLine, sizeof(szLine),
-                     "{\"reg\": %d, \"modbus\": %d, \"abbrev\": \"%.*s\", \"desc\": \"%.*s\" }",
-                     static_cast<int>(ulIndex), static_cast<int>(MODBUS_FIRST + 2 * ulIndex),
-                     static_cast<int>(sizeof(pReg->s_pszAbbrev) - 1), pReg->s_pszAbbrev,
-                     static_cast<int>(sizeof(pReg->s_pszDescription) - 1), pReg->s_pszDescription);
-        if (nLength < 0) continue;
+        char szHead[64];
+        const int nHead = snprintf(szHead, sizeof(szHead), "{\"reg\": %d, \"modbus\": %d, \"abbrev\": \"",
+                                   static_cast<int>(ulIndex), static_cast<int>(MODBUS_FIRST + 2 * ulIndex));
+        if (nHead < 0 || static_cast<size_t>(nHead) >= sizeof(szHead)) continue;
         text += bAnyLine ? REGLIST_LINE_START : REGLIST_FIRST_LINE_START;
-        text.append(szLine, static_cast<size_t>(nLength));
+        text.append(szHead, static_cast<size_t>(nHead));
+        appendJSONEscaped(text, pReg->s_pszAbbrev, sizeof(pReg->s_pszAbbrev) - 1);
+        text += "\", \"desc\": \"";
+        appendJSONEscaped(text, pReg->s_pszDescription, sizeof(pReg->s_pszDescription) - 1);
+        text += "\" }";
         bAnyLine = true;
     }
     text += REGLIST_END;  // also "\"registers\": [\r\n]\r\n" for no line at all
 
-    // Whole or nothing: a bounded buffer that cannot take the text and its NUL
-    // is left untouched.
-    if (ulMaxResult != 0 && text.size() + 1 > ulMaxResult) return RESULT_TOO_SMALL;
+    // Whole or nothing: a buffer that cannot take the text and its NUL is left
+    // untouched. An unbounded request (0) gets no more than the longest text
+    // of unescaped names, which is what a host sizes its buffer for.
+    const uint32_t ulBound = ulMaxResult != 0 ? ulMaxResult : REGLIST_UNESCAPED_MAX;
+    if (text.size() + 1 > ulBound) return RESULT_TOO_SMALL;
     memcpy(pvResult, text.c_str(), text.size() + 1);
     return RESULT_OK;
 }

@@ -135,6 +135,24 @@ TEST_F(Cfg9000Test, EnergyIntervalHasAFloorOfFiveMinutes) {
     }
 }
 
+// A window of 4095 records or more would end where it starts in the 4096-record ring.
+TEST_F(Cfg9000Test, TriggerCyclesAreLimitedToWhatTheRingHolds) {
+    const std::pair<const char*, uint16_t> cases[] = {
+        {"0", 0}, {"4094", 4094}, {"4095", 4094}, {"65536", 4094}, {"-1", 4094}};
+    for (const char* pszName : {"PreTrigCycles", "TotalTrigCycles"}) {
+        for (const auto& [pszValue, unCycles] : cases) {
+            SCOPED_TRACE(std::string(pszName) + " " + pszValue);
+            const std::string output = captureStdout([&] { load(setting(pszName, pszValue)); });
+            const bool bPre = std::string(pszName) == "PreTrigCycles";
+            EXPECT_EQ(bPre ? m_module.m_unPreTrigCycles : m_module.m_unTotalTrigCycles, unCycles);
+            EXPECT_EQ(bPre ? m_module.m_unTotalTrigCycles : m_module.m_unPreTrigCycles, bPre ? 30 : 10);
+            const std::string message =
+                "Cfg9000::load: " + std::string(pszName) + " " + pszValue + " limited to 4094\r\n";
+            EXPECT_EQ(output.find(message) != std::string::npos, std::to_string(unCycles) != pszValue);
+        }
+    }
+}
+
 TEST_F(Cfg9000Test, ReloadResetsDefaultsButKeepsTheOtherSettings) {
     load(setting("Wiring", "3") + setting("DemandLimit", "50.5") + setting("VNominal", "230") +
          setting("EnergyEnable", "1") + setting("HPFDisable", "1"));

@@ -85,6 +85,7 @@ TEST_F(MdtReports, RegisterListWithoutMatchesIsAnEmptyArray) {
     setEntries({{3, "abbrev", "description"}, {200, "jrnl_X", "too far"}});
     ASSERT_EQ(request(8, 0, text), 0);
     EXPECT_EQ(text, "\"registers\": [\r\n]\r\n");
+    EXPECT_EQ(nlohmann::json::parse("{" + text + "}").at("registers").size(), 0u);
 }
 
 TEST_F(MdtReports, RegisterListNeedsATable) {
@@ -114,22 +115,34 @@ TEST_F(MdtReports, RegisterListIsWrittenWholeOrNotAtAll) {
     EXPECT_EQ(request(8, 19, text), 3);
 }
 
-TEST_F(MdtReports, RegisterListParsesAsTheHostEmbedsIt) {
+TEST_F(MdtReports, RegisterListParsesWhateverTheTableHoldsAndKeepsItsBound) {
+    // Names as the table may hold them, up to the last byte the report reads.
+    const std::pair<std::string, std::string> names[] = {
+        {"jrnl_a\\b\t\x01", "{\"q\"}\r\n\x1f \xc2\xb0"},
+        {"jrnl_" + std::string(26, '"'), std::string(127, '\x01')},  // full fields
+    };
     std::vector<Entry> entries;
     for (uint32_t i = 0; i < 118; i++)
-        entries.push_back({i, "jrnl_" + std::to_string(i), std::string(100, 'd')});
+        entries.push_back({i, "jrnl_" + std::string(26, 'a'), std::string(127, 'd')});
     setEntries(entries);
     std::string text;
-    ASSERT_EQ(request(8, 0, text), 0);
-    const auto document = nlohmann::json::parse("{" + text + "}");
-    const auto& registers = document.at("registers");
-    ASSERT_EQ(registers.size(), 118u);
-    for (uint32_t i = 0; i < 118; i += 39) {
-        EXPECT_EQ(registers[i].at("reg"), i);
-        EXPECT_EQ(registers[i].at("modbus"), 40001 + 2 * i);
-        EXPECT_EQ(registers[i].at("abbrev"), "jrnl_" + std::to_string(i));
+    EXPECT_EQ(request(8, 0, text), 0);  // the longest plain list fits an unbounded request
+    for (MDT_REGLIST* pNode = m_mdt.getRegisterList(); pNode; pNode = pNode->pmdtRegNext) {
+        const auto& [abbrev, desc] = names[pNode->mdtReg.s_ulReg % 2];
+        memcpy(pNode->mdtReg.s_pszAbbrev, abbrev.c_str(), abbrev.size() + 1);
+        memcpy(pNode->mdtReg.s_pszDescription, desc.c_str(), desc.size() + 1);
     }
-    EXPECT_EQ(nlohmann::json::parse("{\"registers\": [\r\n]\r\n}").at("registers").size(), 0u);
+    // Escaped, the text outgrows the host buffer an unbounded request assumes.
+    EXPECT_EQ(request(8, 0, text), 3);
+    EXPECT_TRUE(m_bUntouched);
+    ASSERT_EQ(request(8, 200000, text), 0);
+    const auto registers = nlohmann::json::parse("{" + text + "}").at("registers");
+    ASSERT_EQ(registers.size(), 118u);
+    for (uint32_t i = 0; i < 118; i++) {
+        EXPECT_EQ(registers[i].at("modbus"), 40001 + 2 * i);
+        EXPECT_EQ(registers[i].at("abbrev"), names[i % 2].first) << i;
+        EXPECT_EQ(registers[i].at("desc"), names[i % 2].second) << i;
+    }
 }
 
 TEST_F(MdtReports, JournalNamesComeFromTheFirstJrnlRegisterOfEachValue) {

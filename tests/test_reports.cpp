@@ -9,6 +9,19 @@
 
 namespace {
 
+// Text a module's EEPROM may hold, and what a JSON parser must read back.
+struct Hostile {
+    std::string raw, parsed;
+};
+const Hostile HOSTILE[] = {
+    {"\xa9 a\\b \"q\"\t\n\x01\x1f\x7f", "\xc2\xa9 a\\b \"q\"\t\n\x01\x1f\x7f"},  // a stray byte is Latin-1
+    {"\xc2\xb0 C", "\xc2\xb0 C"},                                                // UTF-8 passes byte for byte
+    {"\xe2\x82", "\xc3\xa2\xc2\x82"},  // so is a character cut short
+    // A full field without terminator, ending inside a character: the next
+    // name's first byte is not read as its end.
+    {std::string(31, '"') + "\xc3", std::string(31, '"') + "\xc3\x83"},
+};
+
 class Reports : public ModuleUnit {
 protected:
     float* journal() { return m_block->s_AcquisitionBuffer[0].m_fJournal; }
@@ -61,21 +74,12 @@ TEST_F(Reports, ValuesReportListsEveryValueWithItsDecimals) {
     EXPECT_NE(text.find("\"value\": \"1.50000\""), std::string::npos);
 }
 
-TEST_F(Reports, ValuesReportParsesAsTheHostEmbedsIt) {
-    for (int i = 0; i < jrnl_MAX; i++) journal()[i] = 1.25f * i;
-    std::string text;
-    ASSERT_EQ(request(11, 65536, text), 0);
-    const auto document = nlohmann::json::parse("{\n" + text + "\n}");
-    const auto& registers = document.at("registers");
-    ASSERT_EQ(registers.at("power").size(), 70u);
-    EXPECT_EQ(registers.at("power")[8].at("value"), "10.00");
-    EXPECT_EQ(registers.at("energy").size(), 24u);
-    EXPECT_EQ(registers.at("demand").size(), 24u);
-    EXPECT_EQ(registers.at("demand")[0].at("reg"), "24");
-    EXPECT_EQ(registers.at("demand")[23].at("name"), "Fund. Demand (apparent) - Total  (kVA)");
-}
-
-TEST_F(Reports, ValuesReportStaysWithinTheBuffer) {
+TEST_F(Reports, ValuesReportParsesWithinTheBufferWhateverTheNames) {
+    for (int i = 0; i < jrnl_MAX; i++) {
+        journal()[i] = 1.25f * i;
+        const std::string& name = HOSTILE[i % std::size(HOSTILE)].raw;
+        memcpy(m_module.m_pszJrnlName[i], name.c_str(), std::min<size_t>(name.size() + 1, 32));
+    }
     std::string text;
     for (uint32_t ulMax : {0u, 35u, 98u}) {
         EXPECT_EQ(request(11, ulMax, text), 3) << ulMax;
@@ -87,15 +91,26 @@ TEST_F(Reports, ValuesReportStaysWithinTheBuffer) {
     EXPECT_EQ(count(text, "\"reg\""), 0u);
     EXPECT_NO_THROW(nlohmann::json::parse("{" + text + "}"));
 
-    // Every size from there on: never past the buffer, always valid JSON, and a
-    // cut array's last item ends without a comma.
-    for (uint32_t ulMax = 99; ulMax < 9000; ulMax += 37) {
+    // Every size from there on: never past the buffer, always valid JSON with
+    // the names as stored, and a cut array's last item ends without a comma.
+    nlohmann::json document;
+    for (uint32_t ulMax = 99; ulMax < 16000; ulMax += 37) {
         SCOPED_TRACE(ulMax);
         ASSERT_EQ(request(11, ulMax, text), 0);
         EXPECT_LE(m_written, ulMax);
         EXPECT_EQ(text.find(",\n      ]"), std::string::npos);
-        EXPECT_NO_THROW(nlohmann::json::parse("{" + text + "}"));
+        ASSERT_NO_THROW(document = nlohmann::json::parse("{" + text + "}"));
+        const auto& power = document.at("registers").at("power");
+        for (size_t i = 0; i < power.size(); i++)
+            EXPECT_EQ(power[i].at("name"), HOSTILE[i % std::size(HOSTILE)].parsed) << i;
     }
+    const auto& registers = document.at("registers");  // the largest buffer takes everything
+    ASSERT_EQ(registers.at("power").size(), 70u);
+    EXPECT_EQ(registers.at("power")[8].at("value"), "10.00");
+    EXPECT_EQ(registers.at("energy").size(), 24u);
+    ASSERT_EQ(registers.at("demand").size(), 24u);
+    EXPECT_EQ(registers.at("demand")[0].at("reg"), "24");
+    EXPECT_EQ(registers.at("demand")[23].at("name"), "Fund. Demand (apparent) - Total  (kVA)");
 }
 
 struct ScaledCase {
@@ -154,6 +169,43 @@ TEST_F(Reports, ScaledRowBasisIsTheLargestPhaseWithoutAValidTotal) {
         m_module.realtimeCreateScaledRow("X", "W", "\n", false, 1e38f, 1e38f, 1e38f, 1e38f, szRow, 0x8007);
     EXPECT_EQ(ulLength, strlen(szRow));
     EXPECT_LT(ulLength, 512u);
+
+    // Any text is escaped; a long one is capped, never cut inside an escape.
+    const std::string longText = "x" + std::string(600, '"');
+    for (const Hostile& h : {HOSTILE[0], HOSTILE[1], HOSTILE[2], Hostile{longText, ""}}) {
+        EXPECT_LT(m_module.realtimeCreateScaledRow(h.raw.c_str(), h.raw.c_str(), "\n", false, 1, 2, 3, 4,
+                                                   szRow, 0x8007),
+                  512u);
+        nlohmann::json row;
+        ASSERT_NO_THROW(row = nlohmann::json::parse(szRow)) << szRow;
+        for (const char* pszKey : {"desc", "units"})
+            if (!h.parsed.empty())
+                EXPECT_EQ(row.at(pszKey), h.parsed);
+            else
+                EXPECT_EQ(longText.find(row.at(pszKey).get<std::string>()), 0u);
+        EXPECT_EQ(row.at("values"), nlohmann::json::parse("[1, 2, 3, 4]"));
+    }
+}
+
+// Each energy and demand cell from its own quantity, so a wrong field, row or
+// column shows: phases A, B, C of row r are quantities 3r to 3r + 2, the total 18 + r.
+TEST_F(Reports, ScaledEnergyAndDemandCellsShowTheirOwnQuantity) {
+    m_module.m_unWiring = 3;
+    for (int i = 0; i < accum_ENERGY_MAX; i++) {
+        working()->m_fEnergyTotal[i] = 100.0f + i;
+        working()->m_fDemandMax[i] = 200.0f + i;
+        working()->m_fEnergyAccum[i] = working()->m_fDemandAvg[i] = 300.0f + i;  // never shown
+    }
+    std::string text;
+    ASSERT_EQ(request(6, 0, text), 0);
+    const auto sections = nlohmann::json::parse("[\n" + text + "]");
+    for (const auto& [nSection, fBase] : {std::pair{0, 100.0}, std::pair{3, 200.0}})
+        for (int r = 0; r < 6; r++) {
+            const auto& values = sections[nSection].at("values")[r].at("values");
+            const int nSources[4] = {3 * r, 3 * r + 1, 3 * r + 2, 18 + r};
+            for (int c = 0; c < 4; c++)
+                EXPECT_EQ(values[c].get<double>(), fBase + nSources[c]) << nSection << " " << r << " " << c;
+        }
 }
 
 TEST_F(Reports, ScaledReportParsesAndHasEverySection) {
