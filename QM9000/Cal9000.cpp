@@ -1,6 +1,7 @@
 #include "Cal9000.h"
 
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -51,6 +52,11 @@ bool isRegisterName(const char* pszName) {
     return strpbrk(pszName, "\"{}[]") == nullptr;
 }
 
+// The file holds numbers only: what is not one is taken, and written, as 0.
+float finiteOrZero(float fValue) {
+    return std::isfinite(fValue) ? fValue : 0.0f;
+}
+
 template <size_t N>
 int indexOf(const std::array<const char*, N>& names, const char* pszName) {
     for (size_t i = 0; i < N; i++)
@@ -91,7 +97,9 @@ void Cal9000::load(const char* pszFName) {
         CAL_CONSTANT constant{};
         // "value" must stand before "fvalue": the first occurrence is read.
         constant.s_ulCalConstant = constant.s_ulCalPending = static_cast<uint32_t>(findPair(szLine, "value"));
-        constant.s_fCalConstant = constant.s_fCalPending = findFloat(szLine, "fvalue");
+        const float fValue = findFloat(szLine, "fvalue");
+        if (!std::isfinite(fValue)) printf("Cal9000::load: fvalue not a number, 0 taken: %s\r\n", szLine);
+        constant.s_fCalConstant = constant.s_fCalPending = finiteOrZero(fValue);
         constant.s_ulCalRegister = static_cast<uint16_t>(findHexPair(szLine, "address"));
         memcpy(constant.s_pszCalName, szName, strlen(szName) + 1);
         constant.s_bChanged = false;
@@ -143,7 +151,9 @@ void Cal9000::pushCal() {
         if (isChipRegister(unAddress)) {
             if (writeAndReadBack(unAddress, ulConstant) != ulConstant)
                 printf("pushCal: Verification failed (%s)\r\n", constant.s_pszCalName);
-        } else if (isPseudoEntry(unAddress) && strcmp(constant.s_pszCalName, WFBOS_NAME) == 0) {
+        } else if (!isPseudoEntry(unAddress)) {
+            printf("Cal9000::pushCal: not a chip register, entry skipped: %s\r\n", constant.s_pszCalName);
+        } else if (strcmp(constant.s_pszCalName, WFBOS_NAME) == 0) {
             m_pPMU->m_nWFBOSCounts = static_cast<int16_t>(toRegisterS32(constant.s_fCalConstant));
             printf("WFB Offset (Counts): %d\n", m_pPMU->m_nWFBOSCounts);
         }
@@ -206,10 +216,10 @@ bool Cal9000::saveCal() {
     for (const CAL_LIST* pNode = m_pCalList; pNode; pNode = pNode->s_pNextCal) {
         const CAL_CONSTANT& constant = pNode->s_Cal;
         std::array<char, 256> line{};
-        int nLine = snprintf(line.data(), line.size(), CAL_LINE_FORMAT,
-                             static_cast<unsigned>(constant.s_ulCalRegister),
-                             static_cast<int32_t>(constant.s_ulCalPending),
-                             static_cast<double>(constant.s_fCalPending), constant.s_pszCalName);
+        int nLine = snprintf(
+            line.data(), line.size(), CAL_LINE_FORMAT, static_cast<unsigned>(constant.s_ulCalRegister),
+            static_cast<int32_t>(constant.s_ulCalPending),
+            static_cast<double>(finiteOrZero(constant.s_fCalPending)), constant.s_pszCalName);
         if (nLine < 4 || static_cast<size_t>(nLine) >= line.size())
             continue;  // cannot happen: names are short
         if (!pNode->s_pNextCal) {

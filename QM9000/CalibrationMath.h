@@ -25,6 +25,20 @@ constexpr double SAMPLES_PER_SECOND = 8000.0;
 constexpr double ENERGY_PER_SAMPLE = 0.00012207;  // xWATTHR_HI counts per power code and sample
 constexpr double PI = 3.141592653589793;
 constexpr double CAL_ANGLE_DEGREES = 60.0;  // the phase test signal: current lags by this much
+// A correction beyond a factor of ten is a wrong input or wrong wiring, not a calibration.
+constexpr double MIN_GAIN = 0.1;
+constexpr double MAX_GAIN = 10.0;
+
+// An applied test quantity the procedures can work with: finite and above zero.
+inline bool usableApplied(float fValue) {
+    return std::isfinite(fValue) && fValue > 0.0f;
+}
+
+// A gain factor (applied over measured) that a calibration can set. Not a
+// number compares false.
+inline bool usableGain(double dGain) {
+    return dGain >= MIN_GAIN && dGain <= MAX_GAIN;
+}
 
 // The RMS code the chip reads for an applied voltage: the product of full
 // scale and peak-to-RMS factor in single precision, the rest in double.
@@ -86,16 +100,10 @@ inline double expectedPowerCode(float fVolts, float fAmps, float fFullScaleVolts
 
 // The active power code of the test signal through the module's own scaling
 // (watts per count of the power registers): product in single precision,
-// quotient in double, truncated and saturated.
-inline int32_t expectedWattRegister(float fVolts, float fAmps, float fPMAX_LSB) {
+// quotient in double.
+inline double expectedWattCode(float fVolts, float fAmps, float fPMAX_LSB) {
     const float fWatts = fVolts * fAmps;
-    return toRegisterS32(static_cast<double>(fWatts) / static_cast<double>(fPMAX_LSB));
-}
-
-// A multipoint region bound: the voltage code of the threshold, unsigned
-// (a negative threshold gives 0).
-inline uint32_t thresholdRegister(float fThreshold, float fFullScaleVolts) {
-    return toRegisterU32(expectedVoltageCode(fThreshold, fFullScaleVolts));
+    return static_cast<double>(fWatts) / static_cast<double>(fPMAX_LSB);
 }
 
 // What xWATTHR_HI holds after one energy interval of 8000 samples at that power.

@@ -42,15 +42,19 @@ void formatName(RegisterName& szName, const char* pszFormat, uint32_t ulRegion) 
 
 }  // namespace
 
-// The bounds are voltage codes, scaled with the voltage full scale.
+// The bounds are voltage codes, scaled with the voltage full scale. A bound
+// whose code does not fit the register (negative, not finite) is refused as a
+// region out of range is; 0 stays a bound (the lowest region's).
 int QM9000::processCalMultipointDefine() {
     CalFrame frame("processCalMultipointDefine");
     const uint32_t ulRegion = m_pStat->s_ulCalRegion;
     if (ulRegion > LAST_REGION) return CAL_BAD_INPUT;
 
     const float fLow = m_pStat->s_fCalThreshLo, fHigh = m_pStat->s_fCalThreshHi;
-    const uint32_t ulLow = calmath::thresholdRegister(fLow, m_fFullScaleVoltsCorrected);
-    const uint32_t ulHigh = calmath::thresholdRegister(fHigh, m_fFullScaleVoltsCorrected);
+    const double dLow = calmath::expectedVoltageCode(fLow, m_fFullScaleVoltsCorrected);
+    const double dHigh = calmath::expectedVoltageCode(fHigh, m_fFullScaleVoltsCorrected);
+    if (!fitsRegisterU32(dLow) || !fitsRegisterU32(dHigh)) return CAL_BAD_INPUT;
+    const uint32_t ulLow = toRegisterU32(dLow), ulHigh = toRegisterU32(dHigh);
 
     RegisterName szName;
     formatName(szName, "MTTHR_L%d", ulRegion);
@@ -69,19 +73,20 @@ int QM9000::processCalMultipointGain() {
     CalFrame frame("processCalMultipointGain");
     const uint32_t ulRegion = m_pStat->s_ulCalRegion;
     const float fAmps = m_pStat->s_fCalAmps;
-    if (ulRegion > LAST_REGION || fAmps == 0.0f) return CAL_BAD_INPUT;
+    if (ulRegion > LAST_REGION || !calmath::usableApplied(fAmps)) return CAL_BAD_INPUT;
 
     const double dAppliedADC = calmath::expectedCurrentCode(fAmps, m_fFullScaleAmps);
+    CalPendingValues values;
     for (const RegionPhase& phase : REGION_PHASES) {
         const uint32_t ulMeasuredADC =
             calAverageUnsigned(m_ADE9000, phase.unCurrentRms, GAIN_SAMPLES, 2, GAIN_SAMPLE_MILLIS);
         const double dGain = dAppliedADC / ulMeasuredADC;
-        const int32_t lGain = calmath::gainRegister(dGain);
         RegisterName szName;
         formatName(szName, phase.pszGainFormat, ulRegion);
-        calSetPending(m_Cal9000, szName, static_cast<uint32_t>(lGain), static_cast<float>(dGain));
+        if (!calGainUsable("processCalMultipointGain", szName, dGain)) return CAL_BAD_INPUT;
+        values.add(szName, static_cast<uint32_t>(calmath::gainRegister(dGain)), static_cast<float>(dGain));
     }
-    m_Cal9000.pushPendingCal();
+    values.commit(m_Cal9000);
     return frame.end(CAL_DONE);
 }
 
@@ -95,6 +100,7 @@ int QM9000::processCalMultipointPhase() {
     const double dOmega = calmath::omega(m_fNominalFreq);
     calSetupEnergyInterval(m_ADE9000);
     delay(ACCUMULATION_START_MILLIS);
+    CalPendingValues values;
     for (const RegionPhase& phase : REGION_PHASES) {
         calWaitEGYRDY(INTERVAL_WAIT_SECONDS);
         const auto lWATTHR = static_cast<int32_t>(calSample(m_ADE9000, phase.unWattHours, 1));
@@ -105,14 +111,16 @@ int QM9000::processCalMultipointPhase() {
         const double dPhaseError = calmath::phaseError(dTangent);
         printf("Omega: %f\n", dOmega);
         printf("Phase error: %f (%f)\n", dPhaseError, dTangent);
-        const int32_t lPHCAL =
-            toRegisterS32(calmath::phaseCorrection(dPhaseError, dOmega) * calmath::GAIN_UNIT);
-        printf("lPHCAL: 0x%08X, %d\n", static_cast<unsigned>(lPHCAL), lPHCAL);
+        const double dPHCAL = calmath::phaseCorrection(dPhaseError, dOmega) * calmath::GAIN_UNIT;
         RegisterName szName;
         formatName(szName, phase.pszPhaseFormat, ulRegion);
-        calSetPending(m_Cal9000, szName, static_cast<uint32_t>(lPHCAL), 1.0f);
+        // No energy at all gives no angle (not a number): refused as well.
+        if (!calFitsRegister("processCalMultipointPhase", szName, dPHCAL)) return CAL_BAD_INPUT;
+        const int32_t lPHCAL = toRegisterS32(dPHCAL);
+        printf("lPHCAL: 0x%08X, %d\n", static_cast<unsigned>(lPHCAL), lPHCAL);
+        values.add(szName, static_cast<uint32_t>(lPHCAL), 1.0f);
     }
-    m_Cal9000.pushPendingCal();
+    values.commit(m_Cal9000);
     return frame.end(CAL_DONE);
 }
 

@@ -37,37 +37,31 @@ constexpr int OFFSET_SAMPLES = 100;
 constexpr unsigned WATT_SAMPLE_MILLIS = 11;
 constexpr unsigned VAR_SAMPLE_MILLIS = 10;
 
-// Expected minus measured, saturated rather than wrapped at the 32-bit limits.
-int32_t offsetRegister(int32_t lExpected, int32_t lMeasured) {
-    return toRegisterS32(static_cast<double>(static_cast<int64_t>(lExpected) - lMeasured));
-}
-
-// The power procedures need both applied quantities; each missing one is named.
+// The power procedures need both applied quantities; the first unusable one is named.
 bool hasVoltsAndAmps(const STATUS_AND_CONTROL& stat, const char* pszProcedure) {
-    if (stat.s_fCalVolts == 0.0f) {
-        printf("%s: No calibration voltage specified \r\n", pszProcedure);
-        return false;
-    }
-    if (stat.s_fCalAmps == 0.0f) {
-        printf("%s: No calibration current specified \r\n", pszProcedure);
-        return false;
-    }
-    return true;
+    return calAppliedUsable("", pszProcedure, "voltage", stat.s_fCalVolts) &&
+           calAppliedUsable("", pszProcedure, "current", stat.s_fCalAmps);
 }
 
+// Expected minus measured for each pair; false, with nothing set, when a
+// difference does not fit its register.
 template <size_t N>
-void calibratePowerOffsets(QM9000& pmu, const char* pszProcedure, int32_t lExpected,
+bool calibratePowerOffsets(QM9000& pmu, const char* pszProcedure, int32_t lExpected,
                            const PowerPair (&pairs)[N], int nReadsPerSample, unsigned unSampleMillis) {
+    CalPendingValues values;
     for (const PowerPair& pair : pairs) {
         const int32_t lMeasured =
             calAverageSigned(pmu.m_ADE9000, pair.unMeasured, OFFSET_SAMPLES, nReadsPerSample, unSampleMillis);
-        const int32_t lOffset = offsetRegister(lExpected, lMeasured);
+        const double dOffset = static_cast<double>(lExpected) - lMeasured;
+        if (!calFitsRegister(pszProcedure, pair.pszCalName, dOffset)) return false;
+        const int32_t lOffset = toRegisterS32(dOffset);
         printf("%s: Expected(0x%08X) - Measured(0x%08X) = 0x%08X (%s)\r\n", pszProcedure,
                static_cast<unsigned>(lExpected), static_cast<unsigned>(lMeasured),
                static_cast<unsigned>(lOffset), pair.pszCalName);
-        calSetPending(pmu.m_Cal9000, pair.pszCalName, static_cast<uint32_t>(lOffset), 1.0f);
+        values.add(pair.pszCalName, static_cast<uint32_t>(lOffset), 1.0f);
     }
-    pmu.m_Cal9000.pushPendingCal();
+    values.commit(pmu.m_Cal9000);
+    return true;
 }
 
 }  // namespace
@@ -80,6 +74,7 @@ int QM9000::processCalPhase() {
     calSetupEnergyInterval(m_ADE9000);
     calWaitEGYRDY(INTERVAL_WAIT_SECONDS);
 
+    CalPendingValues values;
     for (const EnergyPhase& phase : ENERGY_PHASES) {
         const auto lWATTHR = static_cast<int32_t>(calSample(m_ADE9000, phase.unWattHours, 2));
         const auto lVARHR = static_cast<int32_t>(calSample(m_ADE9000, phase.unVarHours, 2));
@@ -96,12 +91,14 @@ int QM9000::processCalPhase() {
         const double dPhaseErrorDegrees = dPhaseError * 180.0 / calmath::PI;
         printf("processCalPhase: Omega = %f\r\n", dOmega);
         printf("processCalPhase: Phase error (degrees) = %f (%f)\r\n", dPhaseError, dPhaseErrorDegrees);
-        const int32_t lPHCAL = toRegisterS32(dWork * calmath::GAIN_UNIT);
+        // No energy at all gives no angle (not a number): refused as well.
+        const double dPHCAL = dWork * calmath::GAIN_UNIT;
+        if (!calFitsRegister("processCalPhase", phase.pszPhaseCal, dPHCAL)) return frame.end(CAL_BAD_INPUT);
+        const int32_t lPHCAL = toRegisterS32(dPHCAL);
         printf("processCalPhase: %s = 0x%08X\r\n", phase.pszPhaseCal, static_cast<unsigned>(lPHCAL));
-        calSetPending(m_Cal9000, phase.pszPhaseCal, static_cast<uint32_t>(lPHCAL),
-                      static_cast<float>(dPhaseErrorDegrees));
+        values.add(phase.pszPhaseCal, static_cast<uint32_t>(lPHCAL), static_cast<float>(dPhaseErrorDegrees));
     }
-    m_Cal9000.pushPendingCal();
+    values.commit(m_Cal9000);
     return frame.end(CAL_DONE);
 }
 
@@ -120,6 +117,7 @@ int QM9000::processCalPGain() {
     calSetupEnergyInterval(m_ADE9000);
     meterOn();
     delay(ACCUMULATION_START_MILLIS);
+    CalPendingValues values;
     for (const EnergyPhase& phase : ENERGY_PHASES) {
         calWaitEGYRDY(INTERVAL_WAIT_SECONDS);
         delay(ENERGY_READ_DELAY_MILLIS);
@@ -131,6 +129,8 @@ int QM9000::processCalPGain() {
         } else {
             const auto lWATTHR = static_cast<int32_t>(ulReading);
             printf("processCalPGain: lWATTHR = 0x%08X\r\n", ulReading);
+            if (!calGainUsable("processCalPGain", phase.pszPowerGain, dWATTHR_Exp / lWATTHR))
+                return frame.end(CAL_BAD_INPUT);
             double dGain = calmath::powerGain(dWATTHR_Exp, lWATTHR);
             printf("processCalPGain: Gain = %f\r\n", dGain);
             dGain *= calmath::GAIN_UNIT;
@@ -138,9 +138,9 @@ int QM9000::processCalPGain() {
             printf("processCalPGain: %s = 0x%08X\r\n", phase.pszPowerGain, static_cast<unsigned>(lGain));
             fGain = static_cast<float>(dGain);
         }
-        calSetPending(m_Cal9000, phase.pszPowerGain, static_cast<uint32_t>(lGain), fGain);
+        values.add(phase.pszPowerGain, static_cast<uint32_t>(lGain), fGain);
     }
-    m_Cal9000.pushPendingCal();
+    values.commit(m_Cal9000);
     return frame.end(CAL_DONE);
 }
 
@@ -149,11 +149,14 @@ int QM9000::processCalPWOS() {
     CalFrame frame("processCalPWOS");
     if (!hasVoltsAndAmps(*m_pStat, "processCalPWOS")) return frame.end(CAL_BAD_INPUT);
 
-    const int32_t lWATT_Exp =
-        calmath::expectedWattRegister(m_pStat->s_fCalVolts, m_pStat->s_fCalAmps, m_fPMAX_LSB);
+    const double dWATT_Exp =
+        calmath::expectedWattCode(m_pStat->s_fCalVolts, m_pStat->s_fCalAmps, m_fPMAX_LSB);
+    if (!calFitsRegister("processCalPWOS", "Expected xWATT", dWATT_Exp)) return frame.end(CAL_BAD_INPUT);
+    const int32_t lWATT_Exp = toRegisterS32(dWATT_Exp);
     printf("processCalPWOS: Expected xWATT = 0x%08X\r\n", static_cast<unsigned>(lWATT_Exp));
     puts("processCalPWOS: Expected - Measured = Offset\r");
-    calibratePowerOffsets(*this, "processCalPWOS", lWATT_Exp, WATT_OFFSETS, 2, WATT_SAMPLE_MILLIS);
+    if (!calibratePowerOffsets(*this, "processCalPWOS", lWATT_Exp, WATT_OFFSETS, 2, WATT_SAMPLE_MILLIS))
+        return frame.end(CAL_BAD_INPUT);
     return frame.end(CAL_DONE);
 }
 
@@ -168,6 +171,7 @@ int QM9000::processCalPVAROS() {
     calSetupEnergyInterval(m_ADE9000);
     delay(ACCUMULATION_START_MILLIS);
     calWaitEGYRDY(INTERVAL_WAIT_SECONDS);
-    calibratePowerOffsets(*this, "processCalPVAROS", lVAR_Exp, VAR_OFFSETS, 1, VAR_SAMPLE_MILLIS);
+    if (!calibratePowerOffsets(*this, "processCalPVAROS", lVAR_Exp, VAR_OFFSETS, 1, VAR_SAMPLE_MILLIS))
+        return frame.end(CAL_BAD_INPUT);
     return frame.end(CAL_DONE);
 }

@@ -36,9 +36,11 @@ constexpr int READS_PER_SAMPLE = 2;  // the second reading is kept
 constexpr unsigned GAIN_SAMPLE_MILLIS = 30;
 constexpr unsigned OFFSET_SAMPLE_MILLIS = 11;
 
+// False, with nothing set, when a channel's gain is no calibration.
 template <size_t N>
-void calibrateGains(QM9000& pmu, const char* pszProcedure, double dAppliedADC, const RmsPair (&pairs)[N],
+bool calibrateGains(QM9000& pmu, const char* pszProcedure, double dAppliedADC, const RmsPair (&pairs)[N],
                     bool bAnnounceChannels) {
+    CalPendingValues values;
     for (const RmsPair& pair : pairs) {
         if (bAnnounceChannels) printf("%s: Calibrating %s...\r\n", pszProcedure, pair.pszCalName);
         const uint32_t ulMeasuredADC =
@@ -46,27 +48,32 @@ void calibrateGains(QM9000& pmu, const char* pszProcedure, double dAppliedADC, c
         const double dGain = dAppliedADC / ulMeasuredADC;
         printf("%s: Applied (ADC)=%f; Avg meas (ADC)=%d; Gain: %f\r\n", pszProcedure, dAppliedADC,
                static_cast<int>(ulMeasuredADC), dGain);
+        if (!calGainUsable(pszProcedure, pair.pszCalName, dGain)) return false;
         const int32_t lGain = calmath::gainRegister(dGain);
         printf("%s: %s = 0x%08X\r\n", pszProcedure, pair.pszCalName, static_cast<unsigned>(lGain));
-        calSetPending(pmu.m_Cal9000, pair.pszCalName, static_cast<uint32_t>(lGain),
-                      static_cast<float>(dGain));
+        values.add(pair.pszCalName, static_cast<uint32_t>(lGain), static_cast<float>(dGain));
     }
-    pmu.m_Cal9000.pushPendingCal();
+    values.commit(pmu.m_Cal9000);
+    return true;
 }
 
+// False, with nothing set, when an offset does not fit its register.
 template <size_t N>
-void calibrateOffsets(QM9000& pmu, const char* pszProcedure, double dAppliedADC, const RmsPair (&pairs)[N]) {
+bool calibrateOffsets(QM9000& pmu, const char* pszProcedure, double dAppliedADC, const RmsPair (&pairs)[N]) {
+    CalPendingValues values;
     for (const RmsPair& pair : pairs) {
         const int32_t lAverageADC =
             calAverageSigned(pmu.m_ADE9000, pair.unMeasured, SAMPLES, READS_PER_SAMPLE, OFFSET_SAMPLE_MILLIS);
         const double dOffset = calmath::rmsOffset(dAppliedADC, lAverageADC);
         printf("%s: Applied (ADC)=%f; Avg meas (ADC)=%d; Offset: %f\r\n", pszProcedure, dAppliedADC,
                lAverageADC, dOffset);
+        if (!calFitsRegister(pszProcedure, pair.pszCalName, dOffset)) return false;
         const int32_t lOffset = toRegisterS32(dOffset);
         printf("%s: %s = 0x%08X\r\n", pszProcedure, pair.pszCalName, static_cast<unsigned>(lOffset));
-        calSetPending(pmu.m_Cal9000, pair.pszCalName, static_cast<uint32_t>(lOffset), 0.0f);
+        values.add(pair.pszCalName, static_cast<uint32_t>(lOffset), 0.0f);
     }
-    pmu.m_Cal9000.pushPendingCal();
+    values.commit(pmu.m_Cal9000);
+    return true;
 }
 
 }  // namespace
@@ -74,26 +81,22 @@ void calibrateOffsets(QM9000& pmu, const char* pszProcedure, double dAppliedADC,
 int QM9000::processCalVGain() {
     CalFrame frame("processCalVGain");
     const float fVolts = m_pStat->s_fCalVolts;
-    if (fVolts == 0.0f) {
-        puts("processCalVGain: No calibration voltage specified \r");
-        return frame.end(CAL_BAD_INPUT);
-    }
+    if (!calAppliedUsable("", "processCalVGain", "voltage", fVolts)) return frame.end(CAL_BAD_INPUT);
     printf("processCalVGain: Applied voltage is %f\r\n", static_cast<double>(fVolts));
     const double dAppliedADC = calmath::expectedVoltageCode(fVolts, m_fFullScaleVoltsCorrected);
-    calibrateGains(*this, "processCalVGain", dAppliedADC, VOLTAGE_GAINS, true);
+    if (!calibrateGains(*this, "processCalVGain", dAppliedADC, VOLTAGE_GAINS, true))
+        return frame.end(CAL_BAD_INPUT);
     return frame.end(CAL_DONE);
 }
 
 int QM9000::processCalIGain() {
     CalFrame frame("processCalIGain");
     const float fAmps = m_pStat->s_fCalAmps;
-    if (fAmps == 0.0f) {
-        puts("\r\nprocessCalIGain: No calibration current specified \r");
-        return frame.end(CAL_BAD_INPUT);
-    }
+    if (!calAppliedUsable("\r\n", "processCalIGain", "current", fAmps)) return frame.end(CAL_BAD_INPUT);
     printf("processCalIGain: Applied current is %f\r\n", static_cast<double>(fAmps));
     const double dAppliedADC = calmath::expectedCurrentCode(fAmps, m_fFullScaleAmps);
-    calibrateGains(*this, "processCalIGain", dAppliedADC, CURRENT_GAINS, false);
+    if (!calibrateGains(*this, "processCalIGain", dAppliedADC, CURRENT_GAINS, false))
+        return frame.end(CAL_BAD_INPUT);
     return frame.end(CAL_DONE);
 }
 
@@ -101,24 +104,19 @@ int QM9000::processCalIGain() {
 int QM9000::processCalVOS() {
     CalFrame frame("processCalVOS");
     const float fVolts = m_pStat->s_fCalVolts;
-    if (fVolts == 0.0f) {
-        puts("\r\nprocessCalVOS: No calibration voltage specified \r");
-        return CAL_BAD_INPUT;  // without the End line
-    }
+    if (!calAppliedUsable("\r\n", "processCalVOS", "voltage", fVolts)) return CAL_BAD_INPUT;  // no End line
     printf("processCalVOS: Applied voltage is %f\r\n", static_cast<double>(fVolts));
     const double dAppliedADC = calmath::expectedVoltageCode(fVolts, m_fFullScaleVoltsCorrected);
-    calibrateOffsets(*this, "processCalVOS", dAppliedADC, VOLTAGE_OFFSETS);
+    if (!calibrateOffsets(*this, "processCalVOS", dAppliedADC, VOLTAGE_OFFSETS)) return CAL_BAD_INPUT;
     return frame.end(CAL_DONE);
 }
 
 int QM9000::processCalIOS() {
     CalFrame frame("processCalIOS");
     const float fAmps = m_pStat->s_fCalAmps;
-    if (fAmps == 0.0f) {
-        puts("\r\nprocessCalIOS: No calibration current specified \r");
-        return frame.end(CAL_BAD_INPUT);
-    }
+    if (!calAppliedUsable("\r\n", "processCalIOS", "current", fAmps)) return frame.end(CAL_BAD_INPUT);
     const double dAppliedADC = calmath::expectedCurrentCode(fAmps, m_fFullScaleAmps);
-    calibrateOffsets(*this, "processCalIOS", dAppliedADC, CURRENT_OFFSETS);
+    if (!calibrateOffsets(*this, "processCalIOS", dAppliedADC, CURRENT_OFFSETS))
+        return frame.end(CAL_BAD_INPUT);
     return frame.end(CAL_DONE);
 }

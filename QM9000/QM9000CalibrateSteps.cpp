@@ -1,8 +1,10 @@
 // Steps the calibration procedures share: frame, sampling, energy intervals.
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "BoardIO.h"
+#include "CalibrationMath.h"
 #include "CalibrationSteps.h"
 
 namespace {
@@ -13,6 +15,11 @@ constexpr uint16_t EGY_TIME_8000_SAMPLES = 7999;
 constexpr uint16_t POLLS_PER_SECOND = 100;  // interval waits poll every 10 ms
 constexpr unsigned POLL_MILLIS = 10;
 constexpr size_t CAL_NAME_FIELD = 16;  // the store holds names of at most 15 characters
+
+// Not a number prints as "nan" whatever its sign bit.
+double shown(double dValue) {
+    return std::isnan(dValue) ? std::fabs(dValue) : dValue;
+}
 
 bool energyReady(ADE_9000& chip) {
     uint32_t ulStatus0 = 0;
@@ -68,6 +75,42 @@ void calSetPending(Cal9000& cal, const char* pszName, uint32_t ulValue, float fV
     char szName[CAL_NAME_FIELD] = {};
     strncpy(szName, pszName, sizeof(szName) - 1);
     cal.setPending(szName, ulValue, fValue);
+}
+
+bool calAppliedUsable(const char* pszLead, const char* pszProcedure, const char* pszQuantity, float fValue) {
+    if (calmath::usableApplied(fValue)) return true;
+    if (fValue == 0.0f)
+        printf("%s%s: No calibration %s specified \r\n", pszLead, pszProcedure, pszQuantity);
+    else
+        printf("%s%s: Calibration %s out of range (%f) \r\n", pszLead, pszProcedure, pszQuantity,
+               shown(fValue));
+    return false;
+}
+
+namespace {
+bool refuse(const char* pszProcedure, const char* pszName, double dValue) {
+    printf("%s: %s out of range (%f) \r\n", pszProcedure, pszName, shown(dValue));
+    return false;
+}
+}  // namespace
+
+bool calGainUsable(const char* pszProcedure, const char* pszName, double dGain) {
+    return calmath::usableGain(dGain) || refuse(pszProcedure, pszName, dGain);
+}
+
+bool calFitsRegister(const char* pszProcedure, const char* pszName, double dValue) {
+    return fitsRegisterS32(dValue) || refuse(pszProcedure, pszName, dValue);
+}
+
+void CalPendingValues::add(const char* pszName, uint32_t ulValue, float fValue) {
+    Value value{{}, ulValue, fValue};
+    strncpy(value.name.data(), pszName, value.name.size() - 1);
+    m_values.push_back(value);
+}
+
+void CalPendingValues::commit(Cal9000& cal) const {
+    for (const Value& value : m_values) calSetPending(cal, value.name.data(), value.ulValue, value.fValue);
+    cal.pushPendingCal();
 }
 
 CalPath calActivePath(const STATUS_AND_CONTROL& stat) {

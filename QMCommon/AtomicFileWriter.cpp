@@ -5,11 +5,14 @@
 
 #include "AtomicFileWriter.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -32,6 +35,53 @@ std::string directoryOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
+std::string baseNameOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Reads a decimal number as written by std::to_string (no sign, no leading
+// zero) up to the next '.' or the end; false for anything else.
+bool readCount(const char*& p, unsigned long long& ullValue) {
+    const char* const pStart = p;
+    ullValue = 0;
+    while (isdigit(static_cast<unsigned char>(*p))) {
+        if (ullValue > 1000000000000ULL) return false;
+        ullValue = ullValue * 10 + static_cast<unsigned>(*p++ - '0');
+    }
+    return p != pStart && (p - pStart == 1 || *pStart != '0');
+}
+
+// The process that made `<target>.tmp<pid>.<n>`, when the name has exactly
+// that form; 0 otherwise.
+pid_t temporaryOwner(const char* pszName, const std::string& prefix) {
+    if (strncmp(pszName, prefix.c_str(), prefix.size()) != 0) return 0;
+    const char* p = pszName + prefix.size();
+    unsigned long long ullPid = 0, ullSequence = 0;
+    if (!readCount(p, ullPid) || *p++ != '.' || !readCount(p, ullSequence) || *p != '\0') return 0;
+    const auto pid = static_cast<pid_t>(ullPid);
+    return pid > 0 && static_cast<unsigned long long>(pid) == ullPid ? pid : 0;
+}
+
+// A save that was killed leaves its temporary file behind for good. Those of
+// processes that no longer run are removed; a live process's (this one's
+// included) may still be written, and nothing else matches the name.
+void removeAbandonedTemporaries(const std::string& target) {
+    const std::string directory = directoryOf(target);
+    const std::string prefix = baseNameOf(target) + ".tmp";
+    DIR* pDir = opendir(directory.c_str());
+    if (!pDir) return;
+    while (const dirent* pEntry = readdir(pDir)) {
+        const pid_t pid = temporaryOwner(pEntry->d_name, prefix);
+        if (pid == 0 || kill(pid, 0) == 0 || errno != ESRCH) continue;
+        struct stat entryStat {};
+        if (fstatat(dirfd(pDir), pEntry->d_name, &entryStat, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(entryStat.st_mode))
+            unlinkat(dirfd(pDir), pEntry->d_name, 0);
+    }
+    closedir(pDir);
+}
+
 // Makes the rename itself durable.
 void syncDirectory(const std::string& directory) {
     const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -49,6 +99,7 @@ AtomicFileWriter::AtomicFileWriter(const char* pszTarget) {
     struct stat targetStat {};
     const bool bTargetExists = stat(m_target.c_str(), &targetStat) == 0;
     if (bTargetExists && !S_ISREG(targetStat.st_mode)) return;  // never replace a directory or device
+    removeAbandonedTemporaries(m_target);
 
     static std::atomic<unsigned> s_unSequence{0};
     for (int nAttempt = 0; nAttempt < 100 && !m_pFile; nAttempt++) {

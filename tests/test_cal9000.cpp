@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -71,16 +72,35 @@ TEST_F(Cal9000Test, LoadThenSaveGivesTheSameBytes) {
     EXPECT_EQ(readFile(m_calPath), example);
 }
 
-TEST_F(Cal9000Test, EmptyListSavesHeaderAndFooterOnly) {
-    loadSaved("");
-    cal().saveCal();
-    EXPECT_EQ(readFile(m_calPath), std::string(HEADER) + FOOTER);
+// A reload replaces the whole list (freeing the old one), even with nothing:
+// an empty list saves header and footer only. A file that cannot be read
+// keeps the list.
+TEST_F(Cal9000Test, ReloadReplacesTheListOrKeepsItWhenUnreadable) {
+    const std::string empty = std::string(HEADER) + FOOTER;
+    const struct {
+        const char* pszFile;  // nullptr: no such file
+        std::string saved;
+    } cases[] = {{"", empty},
+                 {"{\r\n  \"address\": \"0x000B\", \"value\": 5, \"fvalue\": 1.0\r\n}\r\n", empty},
+                 {nullptr, SAVED}};
+    for (const auto& c : cases) {
+        loadSaved();
+        const std::string path =
+            c.pszFile ? m_dir.write("reload.json", c.pszFile) : m_dir.path("missing.json");
+        const std::string output = captureStdout([&] { cal().load(path.c_str()); });
+        EXPECT_EQ(output, (c.pszFile ? "Processing cal file: " : "Couldn't open cal file: ") + path + "\r\n");
+        EXPECT_EQ(cal().m_pCalList == nullptr, c.pszFile != nullptr);
+        cal().saveCal();
+        EXPECT_EQ(readFile(m_calPath), c.saved);
+        if (c.pszFile) unlink(path.c_str());
+    }
 }
 
 TEST_F(Cal9000Test, LoadingHandsConstantsToTheModule) {
     loadSaved(std::string(HEADER) + entry("0x0000", "0", "1.250000", "AIGAIN") +
               entry("0x000B", "0", "0.000000", "AVGAIN") + entry("0x000C", "0", "3.700000", "AIRMSOS") +
               entry("0x000D", "0", "-4.000000", "AVRMSOS") + entry("0x0026", "0", "0.500000", "BPHCAL0") +
+              entry("0x004B", "0", "nan", "CVGAIN") + entry("0x004D", "0", "-inf", "CVRMSOS") +
               entry("0x0001", "0", "7.000000", "AIGAIN0", true) + FOOTER);
     EXPECT_EQ(m_module.m_fWFBCalRatio[0], 1.25f);
     EXPECT_EQ(m_module.m_fWFBCalRatio[1], 1.0f);  // a zero ratio counts as 1
@@ -89,6 +109,14 @@ TEST_F(Cal9000Test, LoadingHandsConstantsToTheModule) {
     EXPECT_EQ(m_module.m_fCurrentAngleCal[1], 0.5f);
     EXPECT_EQ(m_module.m_fWFBCalRatio[2], 1.0f);  // the multipoint name is a plain register
     EXPECT_TRUE(cal().m_bLoaded);
+    // Not a number in the file is taken as 0, and never written back.
+    EXPECT_EQ(m_module.m_fWFBCalRatio[5], 1.0f);
+    char szName[] = "AIGAIN";
+    cal().setPending(szName, 1, std::numeric_limits<float>::infinity());
+    cal().saveCal();
+    const std::string saved = readFile(m_calPath);
+    EXPECT_EQ(saved.find("nan"), std::string::npos);
+    EXPECT_NE(saved.find(entry("0x0000", "1", "0.000000", "AIGAIN")), std::string::npos);
 }
 
 TEST_F(Cal9000Test, LinesWithoutARegisterNameAreSkipped) {
@@ -106,7 +134,9 @@ TEST_F(Cal9000Test, LinesWithoutARegisterNameAreSkipped) {
 }
 
 TEST_F(Cal9000Test, PushCalWritesChipRegistersAndSetsTheWaveformOffset) {
-    loadSaved();
+    // An address that is neither a chip register nor a pseudo-entry is skipped, and said so.
+    const size_t nLast = SAVED.find(entry("0xFFFF", "0", "-12.000000", "WFBOS", true));
+    loadSaved(SAVED.substr(0, nLast) + entry("0x1000", "5", "0.000000", "XGAIN") + SAVED.substr(nLast));
     sim::clearSpiLog();
     const std::string output = captureStdout([&] { cal().pushCal(); });
     EXPECT_EQ(sim::chipRegister(AIGAIN), static_cast<uint32_t>(-1342177));
@@ -121,6 +151,9 @@ TEST_F(Cal9000Test, PushCalWritesChipRegistersAndSetsTheWaveformOffset) {
     EXPECT_NE(output.find("Value: 0x00000000 ==> Register: 0xFFFF (WFBOS)\r\nWFB Offset (Counts): -12\n"),
               std::string::npos);
     EXPECT_EQ(output.find("Verification failed"), std::string::npos);
+    EXPECT_NE(output.find("Value: 0x00000005 ==> Register: 0x1000 (XGAIN)\r\n"
+                          "Cal9000::pushCal: not a chip register, entry skipped: XGAIN\r\n"),
+              std::string::npos);
 }
 
 TEST_F(Cal9000Test, PushesReportRegistersThatDoNotKeepTheirValue) {
@@ -195,15 +228,6 @@ TEST_F(Cal9000Test, ReadAndDumpShowsTheChipRegisters) {
               "Register AVGAIN (0x000B) ==> 0xABCDEF01\r\n"
               "Register AVRMSOS (0x000D) ==> 0x00000000\r\n"
               "Register APHCAL0 (0x0006) ==> 0x00000000\r\n");
-}
-
-TEST_F(Cal9000Test, UnreadableFileKeepsTheList) {
-    loadSaved();
-    const std::string missing = m_dir.path("missing.json");
-    EXPECT_EQ(captureStdout([&] { cal().load(missing.c_str()); }),
-              "Couldn't open cal file: " + missing + "\r\n");
-    cal().saveCal();
-    EXPECT_EQ(readFile(m_calPath), SAVED);
 }
 
 TEST_F(Cal9000Test, FailedSaveLeavesThePreviousFileIntact) {

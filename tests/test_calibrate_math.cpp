@@ -16,28 +16,42 @@ using namespace calmath;
 constexpr double INF = std::numeric_limits<double>::infinity();
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 
+// A value fits when its truncation is the register's value, not a saturation.
 TEST(RegisterConversion, TruncatesTowardZeroAndSaturates) {
     const struct {
         double dValue;
         int32_t lSigned;
         uint32_t ulUnsigned;
+        bool bFitsSigned, bFitsUnsigned;
     } cases[] = {
-        {1.9, 1, 1},
-        {-1.9, -1, 0},
-        {-0.5, 0, 0},
-        {2147483647.9, 2147483647, 2147483647u},
-        {2147483648.0, 2147483647, 2147483648u},
-        {-2147483648.9, INT32_MIN, 0},
-        {4294967295.9, INT32_MAX, 0xFFFFFFFFu},
-        {1e12, INT32_MAX, 0xFFFFFFFFu},
-        {INF, INT32_MAX, 0xFFFFFFFFu},
-        {-INF, INT32_MIN, 0},
-        {NaN, 0, 0},
+        {1.9, 1, 1, true, true},
+        {-1.9, -1, 0, true, false},
+        {-0.5, 0, 0, true, true},
+        {2147483647.9, 2147483647, 2147483647u, true, true},
+        {2147483648.0, 2147483647, 2147483648u, false, true},
+        {-2147483648.9, INT32_MIN, 0, true, false},
+        {-2147483649.0, INT32_MIN, 0, false, false},
+        {4294967295.9, INT32_MAX, 0xFFFFFFFFu, false, true},
+        {4294967296.0, INT32_MAX, 0xFFFFFFFFu, false, false},
+        {INF, INT32_MAX, 0xFFFFFFFFu, false, false},
+        {-INF, INT32_MIN, 0, false, false},
+        {NaN, 0, 0, false, false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(toRegisterS32(c.dValue), c.lSigned) << c.dValue;
         EXPECT_EQ(toRegisterU32(c.dValue), c.ulUnsigned) << c.dValue;
+        EXPECT_EQ(fitsRegisterS32(c.dValue), c.bFitsSigned) << c.dValue;
+        EXPECT_EQ(fitsRegisterU32(c.dValue), c.bFitsUnsigned) << c.dValue;
     }
+}
+
+// Applied quantities must be finite and above zero; a gain within a factor of ten.
+TEST(CalibrationInputs, UsableAppliedValuesAndGains) {
+    for (float f : {1e-20f, 230.0f, 3e38f}) EXPECT_TRUE(usableApplied(f)) << f;
+    for (float f : {0.0f, -0.0f, -230.0f, float(INF), float(-INF), float(NaN)})
+        EXPECT_FALSE(usableApplied(f)) << f;
+    for (double d : {0.1, 1.0, 10.0}) EXPECT_TRUE(usableGain(d)) << d;
+    for (double d : {0.0999999, 10.000001, 0.0, -1.0, INF, NaN}) EXPECT_FALSE(usableGain(d)) << d;
 }
 
 TEST(ExpectedCodes, VoltageAndCurrentInTheirOwnPrecision) {
@@ -99,14 +113,13 @@ TEST(PowerCalibration, ExpectedEnergyAndGainOfTheWorkedExample) {
     EXPECT_EQ(toRegisterS32(powerGain(dEnergy, 3033701) * GAIN_UNIT), 2739177);
     EXPECT_EQ(powerGain(3000000.0, 3000000), 0.0);
     // Expected watts: the product in single precision, the quotient in double.
-    EXPECT_EQ(expectedWattRegister(100.0f, 5.0f, 0.5f), 1000);
-    EXPECT_EQ(expectedWattRegister(230.0f, 5.0f, 0.0f), INT32_MAX);
+    EXPECT_EQ(expectedWattCode(100.0f, 5.0f, 0.5f), 1000.0);
+    EXPECT_EQ(expectedWattCode(0.1f, 0.3f, 0.5f), double(0.1f * 0.3f) / 0.5);
 }
 
 TEST(MultipointCalibration, ThresholdsAreVoltageCodes) {
-    EXPECT_EQ(thresholdRegister(10.0f, 500.0f), 1490640u);
-    EXPECT_EQ(thresholdRegister(100.0f, 500.0f), 14906403u);
-    EXPECT_EQ(thresholdRegister(-10.0f, 500.0f), 0u);
+    EXPECT_EQ(toRegisterU32(expectedVoltageCode(10.0f, 500.0f)), 1490640u);
+    EXPECT_EQ(toRegisterU32(expectedVoltageCode(100.0f, 500.0f)), 14906403u);
 }
 
 // A buffer whose voltage channels hold the given samples (current channels

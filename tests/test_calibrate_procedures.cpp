@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@ namespace {
 using Procedure = int (QM9000::*)();
 constexpr const char* BANNER = "=================================================================\r\n";
 constexpr float FSV = 500.0f, FSA = 10.0f;
+constexpr float INF = std::numeric_limits<float>::infinity(), NaN = std::numeric_limits<float>::quiet_NaN();
 
 std::string frame(const std::string& name, const std::string& body, bool bClosed = true, int nMillis = 0) {
     std::string text = BANNER + ("\r\n" + name + ": Begin \r\n") + body;
@@ -57,6 +59,7 @@ protected:
         });
         m_block->s_fCalVolts = 230.0f;
         m_block->s_fCalAmps = 5.0f;
+        sim::setNeutralAmps(5);  // the calibrator drives every current input
         sim::clearSpiLog();
     }
     void TearDown() override {
@@ -205,6 +208,8 @@ TEST_F(CalProcedure, EachReadingCalibratesItsOwnRegister) {
     EXPECT_EQ(pendingFloat("AVRMSOS"), 0.0f);
 }
 
+// A missing input and an impossible one (not finite, not above zero, a
+// threshold whose code does not fit) stop the procedure the same way.
 TEST_F(CalProcedure, MissingInputStopsBeforeAnyReadingWithItsMessage) {
     const struct {
         Procedure procedure;
@@ -230,10 +235,22 @@ TEST_F(CalProcedure, MissingInputStopsBeforeAnyReadingWithItsMessage) {
         {&QM9000::processCalMultipointGain, 230, 5, 5, frame("processCalMultipointGain", "", false)},
         {&QM9000::processCalMultipointGain, 230, 0, 1, frame("processCalMultipointGain", "", false)},
         {&QM9000::processCalMultipointPhase, 230, 5, 5, frame("processCalMultipointPhase", "", false)},
+        {&QM9000::processCalVGain, INF, 5, 0,
+         frame("processCalVGain", "processCalVGain: Calibration voltage out of range (inf) \r\n")},
+        {&QM9000::processCalIGain, 230, -5, 0,
+         frame("processCalIGain", "\r\nprocessCalIGain: Calibration current out of range (-5.000000) \r\n")},
+        {&QM9000::processCalVOS, NaN, 5, 0,
+         frame("processCalVOS", "\r\nprocessCalVOS: Calibration voltage out of range (nan) \r\n", false)},
+        {&QM9000::processCalPWOS, 230, -INF, 0,
+         frame("processCalPWOS", "processCalPWOS: Calibration current out of range (-inf) \r\n")},
+        {&QM9000::processCalPVAROS, -230, 5, 0,
+         frame("processCalPVAROS", "processCalPVAROS: Calibration voltage out of range (-230.000000) \r\n")},
+        {&QM9000::processCalMultipointGain, 230, NaN, 1, frame("processCalMultipointGain", "", false)},
+        {&QM9000::processCalMultipointDefine, -10, 100, 1, frame("processCalMultipointDefine", "", false)},
     };
     for (const auto& c : cases) {
-        m_block->s_fCalVolts = c.fVolts;
-        m_block->s_fCalAmps = c.fAmps;
+        m_block->s_fCalVolts = m_block->s_fCalThreshLo = c.fVolts;
+        m_block->s_fCalAmps = m_block->s_fCalThreshHi = c.fAmps;
         m_block->s_ulCalRegion = c.ulRegion;
         sim::clearSpiLog();
         EXPECT_EQ(run(c.procedure), 4);
@@ -243,21 +260,20 @@ TEST_F(CalProcedure, MissingInputStopsBeforeAnyReadingWithItsMessage) {
     }
 }
 
-TEST_F(CalProcedure, VoltageGainOfTheWorkedExampleAndADeadChannel) {
+TEST_F(CalProcedure, VoltageGainOfTheWorkedExample) {
     sim::setChipRegister(0x20D, 33941880);  // 1 % low
     sim::setChipRegister(0x22D, 34627574);  // 1 % high
-    sim::setChipRegister(0x24D, 0);         // no signal at all
+    sim::setChipRegister(0x24D, 34284727);
     EXPECT_EQ(run(&QM9000::processCalVGain), 0);
     EXPECT_EQ(pending("AVGAIN"), 1355735);
     EXPECT_EQ(pending("BVGAIN"), -1328885);
-    EXPECT_EQ(pending("CVGAIN"), INT32_MAX);
-    EXPECT_TRUE(std::isinf(pendingFloat("CVGAIN")));
+    EXPECT_EQ(pending("CVGAIN"), 2);
     EXPECT_TRUE(
         has("processCalVGain: Applied voltage is 230.000000\r\nprocessCalVGain: Calibrating AVGAIN...\r\n"
             "processCalVGain: Applied (ADC)=34284727.593478; Avg meas (ADC)=33941880; Gain: 1.010101\r\n"
-            "processCalVGain: AVGAIN = 0x0014AFD7\r\n\r\nRegister AVGAIN found"));
+            "processCalVGain: AVGAIN = 0x0014AFD7\r\n"));
     EXPECT_TRUE(has("processCalVGain: BVGAIN = 0xFFEBB90B\r\n"));
-    EXPECT_TRUE(has("processCalVGain: CVGAIN = 0x7FFFFFFF\r\n"));
+    EXPECT_TRUE(has("\r\nRegister CVGAIN found"));
     EXPECT_TRUE(has("\r\nprocessCalVGain: End (9"));  // 30 samples of 30 ms and the pushes
 }
 
@@ -325,14 +341,49 @@ TEST_F(CalProcedure, RegionCommandsNameTheRegionsRegisters) {
     EXPECT_TRUE(readTimes(0x266).empty()) << "the neutral is not calibrated per region";
 
     m_block->s_ulCalRegion = 3;
-    sim::setPhaseAmps(sim::Phase::C, 0);  // no energy at all: no phase, register 0
-    for (sim::Phase p : {sim::Phase::A, sim::Phase::B}) sim::setCurrentLag(p, 60);
+    for (sim::Phase p : {sim::Phase::A, sim::Phase::B, sim::Phase::C}) sim::setCurrentLag(p, 60);
     EXPECT_EQ(run(&QM9000::processCalMultipointPhase), 0);
     EXPECT_NEAR(static_cast<int32_t>(pending("APHCAL3")), 0, 2000);
-    EXPECT_EQ(pending("CPHCAL3"), 0);
-    EXPECT_EQ(pendingFloat("APHCAL3"), 1.0f);
-    EXPECT_TRUE(has("Read WATTHR_HI: 0x00000000, 0\nRead VARHR_HI: 0x00000000, 0\nOmega: 0.039270\n"));
-    EXPECT_TRUE(has("nan)\nlPHCAL: 0x00000000, 0\n"));
+    EXPECT_EQ(pendingFloat("CPHCAL3"), 1.0f);
+    EXPECT_TRUE(has("\nOmega: 0.039270\nPhase error: "));
+}
+
+// A result that is no calibration (a gain beyond a factor of ten, a value
+// outside its register, a phase from no energy) refuses the whole procedure
+// as a missing input does: nothing set pending, no calibration register written.
+TEST_F(CalProcedure, ImpossibleResultsSetAndPushNothing) {
+    const struct {
+        Procedure procedure;
+        uint16_t unPinned;  // pinned to ulReading; 0: none
+        uint32_t ulReading;
+        float fAmps;  // applied, while the line carries 5 A at PF 0.8 (none on C)
+        const char* pszMessage;
+        bool bClosed;
+    } cases[] = {
+        {&QM9000::processCalVGain, 0x24D, 0, 5, ": CVGAIN out of range (inf) \r\n", true},
+        {&QM9000::processCalIGain, 0x20C, 130000000, 5, ": AIGAIN out of range (0.09", true},
+        {&QM9000::processCalVOS, 0x20D, 0, 5, ": AVRMSOS out of range (35871", false},
+        {&QM9000::processCalPGain, 0, 0, 60, ": APGAIN out of range (14.99", true},
+        {&QM9000::processCalPWOS, 0, 0, 3e38f, ": Expected xWATT out of range (inf) \r\n", true},
+        {&QM9000::processCalPVAROS, 0x211, 0x80000000, 5, ": AVAROS out of range (2147483648.0", true},
+        {&QM9000::processCalPhase, 0, 0, 5, ": CPHCAL0 out of range (nan) \r\n", true},
+        {&QM9000::processCalMultipointGain, 0x24C, 0, 5, ": CIGAIN1 out of range (inf) \r\n", false},
+        {&QM9000::processCalMultipointPhase, 0, 0, 5, ": CPHCAL1 out of range (nan) \r\n", false},
+    };
+    m_block->s_ulCalRegion = 1;
+    sim::setPhaseAmps(sim::Phase::C, 0);  // no energy on C for the phase procedures
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszMessage);
+        if (c.unPinned) sim::setChipRegister(c.unPinned, c.ulReading);
+        m_block->s_fCalAmps = c.fAmps;
+        sim::clearSpiLog();
+        EXPECT_EQ(run(c.procedure), 4);
+        EXPECT_TRUE(has(c.pszMessage)) << m_output;
+        EXPECT_EQ(has(": End ("), c.bClosed);
+        EXPECT_FALSE(m_module.m_Cal9000.HasChanged());
+        for (const auto& [unAddress, ulValue] : sim::spiWrites()) EXPECT_GE(unAddress, 0x100) << unAddress;
+        if (c.unPinned) sim::releaseChipRegister(c.unPinned);
+    }
 }
 
 TEST_F(CalProcedure, EnableWritesConfig0WithTheCommandsMultipointBit) {

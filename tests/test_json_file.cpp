@@ -3,11 +3,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "AtomicFileWriter.h"
 #include "JSONFile.h"
 #include "ScratchFiles.h"
 
@@ -184,6 +187,31 @@ TEST_F(JSONFileTest, AddFieldKeepsPermissionsAndSymbolicLinks) {
     ASSERT_EQ(stat(target.c_str(), &targetStat), 0);
     EXPECT_EQ(targetStat.st_mode & 0777, 0640u);
     EXPECT_EQ(readFile(target), "\"config\": [\n      { \"name\": \"Field\", \"value\": 1 }]");
+}
+
+// A save killed half-way leaves its temporary file behind; the next write of
+// the target removes those of processes that no longer run, and nothing else.
+TEST_F(JSONFileTest, WriterRemovesTheTemporariesOfEndedProcessesOnly) {
+    const pid_t ended = fork();
+    if (ended == 0) _exit(0);
+    ASSERT_GT(ended, 0);
+    ASSERT_EQ(waitpid(ended, nullptr, 0), ended);
+    const std::string target = m_dir.write("cal.json", "old"), tmp = "cal.json.tmp",
+                      e = std::to_string(ended);
+    std::vector<std::string> kept = {"cal.json",
+                                     tmp + std::to_string(getpid()) + ".7",
+                                     tmp + "1.0",
+                                     tmp + e + ".1.bak",
+                                     tmp + e,
+                                     tmp + "x.1",
+                                     "other.json.tmp" + e + ".1"};
+    for (const std::string& name : kept) m_dir.write(name, "x");
+    m_dir.write(tmp + e + ".0", "x");
+    m_dir.write(tmp + e + ".41", "x");
+    AtomicFileWriter writer(target.c_str());
+    ASSERT_TRUE(writer.print("new") && writer.commit());
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(m_dir.entries(), kept);
 }
 
 }  // namespace
