@@ -8,30 +8,18 @@
 
 #include "BoardIO.h"
 
-namespace {
+namespace nullboard {
 uint32_t g_ulMicros = 1000000;
-uint64_t g_ullSpiBytes = 0;
-uint64_t g_ullSpiFrames = 0;
+Traffic g_traffic{};
+}  // namespace nullboard
+using nullboard::g_traffic;
+using nullboard::g_ulMicros;
 
+namespace {
 void putWord(unsigned char* p, uint32_t ulValue) {
-    p[0] = static_cast<unsigned char>(ulValue >> 24);
-    p[1] = static_cast<unsigned char>(ulValue >> 16);
-    p[2] = static_cast<unsigned char>(ulValue >> 8);
-    p[3] = static_cast<unsigned char>(ulValue);
+    for (int i = 0; i < 4; i++) p[i] = static_cast<unsigned char>(ulValue >> (24 - 8 * i));
 }
 }  // namespace
-
-namespace nullboard {
-void advanceMicros(uint32_t ulMicros) {
-    g_ulMicros += ulMicros;
-}
-uint64_t spiBytes() {
-    return g_ullSpiBytes;
-}
-uint64_t spiFrames() {
-    return g_ullSpiFrames;
-}
-}  // namespace nullboard
 
 extern "C" {
 int wiringPiSPISetup(int, int) {
@@ -39,20 +27,18 @@ int wiringPiSPISetup(int, int) {
 }
 
 int wiringPiSPIDataRW(int, unsigned char* data, int len) {
-    g_ullSpiBytes += static_cast<uint64_t>(len);
-    g_ullSpiFrames++;
-    const bool bRead = (data[1] & 0x08) != 0;
-    if (!bRead) return len;
+    g_traffic.ullBytes += static_cast<uint64_t>(len);
+    g_traffic.ullFrames++;
+    if ((data[1] & 0x08) == 0) return len;  // a write
     if (len == 246) {
         // Mid-scale readings: every word converts to a finite, non-zero value.
         for (int k = 0; k < 61; k++) putWord(data + 2 + 4 * k, 0x01000000u + static_cast<uint32_t>(k));
     } else if (len == 8) {
         const unsigned unAddress = (static_cast<unsigned>(data[0]) << 4) | (data[1] >> 4);
-        const bool bStatus = unAddress == 0x402 || unAddress == 0x403;
-        putWord(data + 2, bStatus ? 0 : 10485759);  // nothing pending; a 50 Hz period elsewhere
+        const bool bStatus = unAddress == 0x402 || unAddress == 0x403;  // nothing pending there
+        putWord(data + 2, bStatus ? 0 : 10485759);                      // a 50 Hz period elsewhere
     } else if (len == 6) {
-        data[2] = 0x10;
-        data[3] = 0x00;
+        memcpy(data + 2, "\x10", 2);
     } else {
         memset(data + 2, 0, static_cast<size_t>(len - 2));
     }

@@ -4,7 +4,9 @@
 #include <cstdint>
 
 namespace nullboard {
-void advanceMicros(uint32_t ulMicros);
-uint64_t spiBytes();
-uint64_t spiFrames();
+struct Traffic {
+    uint64_t ullBytes, ullFrames;
+};
+extern uint32_t g_ulMicros;  // the board's clock: advanced by hand
+extern Traffic g_traffic;    // moved since start
 }  // namespace nullboard

@@ -106,18 +106,16 @@ TEST_F(Engine, PhaseWithoutVoltageIsBlankedAndFlagged) {
 }
 
 TEST_F(Engine, ReversePowerFlagFollowsTheSumOfThePhases) {
-    struct Case {
-        float a, b, c;
+    const struct {
+        float fWatts[3];
         bool bReverse;
-    };
-    const Case cases[] = {
-        {100, 100, 100, false}, {-100, 50, 49, true}, {-100, 50, 50, false}, {0, 0, -1, true}};
-    for (const Case& c : cases) {
-        journal()[jrnl_WATT_A] = c.a;
-        journal()[jrnl_WATT_B] = c.b;
-        journal()[jrnl_WATT_C] = c.c;
+    } cases[] = {
+        {{100, 100, 100}, false}, {{-100, 50, 49}, true}, {{-100, 50, 50}, false}, {{0, 0, -1}, true}};
+    for (const auto& c : cases) {
+        std::copy(c.fWatts, c.fWatts + 3, journal() + jrnl_WATT_A);
         m_module.processValuesEnergyDirection();
-        EXPECT_EQ((signalFlags() & SIGNAL_REVERSE_POWER) != 0, c.bReverse) << c.a << " " << c.b << " " << c.c;
+        EXPECT_EQ((signalFlags() & SIGNAL_REVERSE_POWER) != 0, c.bReverse)
+            << c.fWatts[0] << " " << c.fWatts[2];
     }
 }
 
@@ -275,18 +273,20 @@ protected:
 
 TEST_F(Intervals, AlignToTheWallClockAndSwitchAfterTheirEnd) {
     CAccumulator& accumulator = m_module.m_Accumulator;
-    accumulator.updateConfig(true, 15);
     setTime(at(10, 7, 30));
+    for (const auto& [bEnable, ulMinutes] : {std::pair{false, 15u}, std::pair{true, 0u}}) {
+        accumulator.updateConfig(bEnable, ulMinutes);  // a zero length would divide by zero aligning
+        accumulator.start();
+        EXPECT_FALSE(accumulator.isOn());
+    }
+    accumulator.updateConfig(true, 15);
     accumulator.start();
     ASSERT_TRUE(accumulator.isOn());
     EXPECT_EQ(int64_t{accumulator.getWorkingInterval()->m_ttStartTime}, at(10, 15, 0));
     EXPECT_EQ(accumulator.m_ttEndInterval, at(10, 30, 0));
 
-    float fEnergy[accum_ENERGY_NUM_REGS] = {}, fPower[accum_NUM_REGS] = {};
-    bool bRead[accum_POWER_MAX] = {};
-    fEnergy[accum_AWATTHR] = 2.5f;
-    fPower[accum_AWATT_ACC] = 900.0f;
-    bRead[0] = true;
+    float fEnergy[accum_ENERGY_NUM_REGS] = {2.5f}, fPower[accum_NUM_REGS] = {900.0f};  // phase A
+    bool bRead[accum_POWER_MAX] = {true};
     for (int n = 0; n < 5; n++) accumulator.addEnergy(fEnergy, bRead);
     accumulator.addDemand(fPower, bRead);
     setTime(at(10, 30, 0));
@@ -295,8 +295,8 @@ TEST_F(Intervals, AlignToTheWallClockAndSwitchAfterTheirEnd) {
 
     setTime(at(10, 30, 1));
     accumulator.process();
-    const ACCUMULATOR_DATA* pCompleted = accumulator.getCompletedInterval();
-    const ACCUMULATOR_DATA* pWorking = accumulator.getWorkingInterval();
+    const ACCUMULATOR_DATA *pCompleted = accumulator.getCompletedInterval(),
+                           *pWorking = accumulator.getWorkingInterval();
     EXPECT_EQ(int64_t{pCompleted->m_ttStartTime}, at(10, 30, 0));
     EXPECT_EQ(int64_t{pWorking->m_ttStartTime}, at(10, 30, 0));
     EXPECT_EQ(accumulator.m_ttEndInterval, at(10, 45, 0));
@@ -352,22 +352,8 @@ TEST_F(Intervals, DemandAverageOverADayOfUnequalReadings) {
     EXPECT_EQ(pWorking->m_9000DemandCount, 65535);
 }
 
-TEST_F(Intervals, DisabledOrZeroLengthIntervalsStayOff) {
-    CAccumulator& accumulator = m_module.m_Accumulator;
-    setTime(at(10, 7, 30));
-    accumulator.updateConfig(false, 15);
-    accumulator.start();
-    EXPECT_FALSE(accumulator.isOn());
-    accumulator.updateConfig(true, 0);  // would divide by zero aligning the boundary
-    accumulator.start();
-    EXPECT_FALSE(accumulator.isOn());
-}
-
-TEST(RealtimeRequests, UnknownCodesAndSmallBuffersWriteNothing) {
-    sim::reset();
-    auto block = makeHostBlock();
-    QM9000 module;
-    module.m_pStat = block.get();
+TEST_F(Engine, UnknownCodesAndSmallBuffersWriteNothing) {
+    QM9000& module = m_module;
     std::vector<uint8_t> buffer(4096, 0xA5);
     for (int nType : {3, 12, -1, 14, 1000})
         EXPECT_EQ(module.realtimeGet(nType, buffer.data(), 4096), 2) << nType;
@@ -376,23 +362,19 @@ TEST(RealtimeRequests, UnknownCodesAndSmallBuffersWriteNothing) {
         uint32_t ulSize;
     };
     const Case cases[] = {{0, 252}, {4, 252}, {2, 24}, {5, 288}, {10, 472}, {1, 3072}, {7, 3072}};
-    for (const Case& c : cases) {
+    for (const Case& c : cases)
         EXPECT_EQ(module.realtimeGet(c.nType, buffer.data(), c.ulSize - 1), 3) << c.nType;
-    }
     EXPECT_EQ(std::count(buffer.begin(), buffer.end(), 0xA5), 4096);
     EXPECT_FALSE(module.m_bScopeRequested);  // a refused arm request arms nothing
     // Unbounded (0) and exact sizes are served.
     EXPECT_EQ(module.realtimeGet(0, buffer.data(), 0), 0);
     EXPECT_EQ(module.realtimeGet(10, buffer.data(), 472), 0);
     EXPECT_EQ(module.realtimeGet(1, buffer.data(), 0), 3);  // no snapshot captured yet
-    sim::reset();
 }
 
-TEST(RealtimeRequests, SnapshotSamplesConvertWithOffsetsAndRatios) {
-    sim::reset();
-    auto block = makeHostBlock();
-    QM9000 module;
-    module.m_pStat = block.get();
+TEST_F(Engine, SnapshotSamplesConvertWithOffsetsAndRatios) {
+    QM9000& module = m_module;
+    module.m_nWFBOSCounts = 0;
     module.m_fFullScaleVoltsCorrected = 18196.0f;  // one volt per count
     module.m_fFullScaleAmps = 18196.0f / 3.003003003003003;
     module.m_unWaveformDisplayIndex = 1;
@@ -418,7 +400,6 @@ TEST(RealtimeRequests, SnapshotSamplesConvertWithOffsetsAndRatios) {
     EXPECT_FLOAT_EQ(fSamples[0], -3.0f);  // 0xFFFF less two offset counts
     // Each snapshot is delivered once.
     EXPECT_EQ(module.realtimeGet(1, fSamples.data(), 0), 3);
-    sim::reset();
 }
 
 }  // namespace

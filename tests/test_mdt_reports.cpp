@@ -72,12 +72,12 @@ TEST_F(MdtReports, RegisterListNamesEachPublishedValueOnce) {
         "{\"reg\": 117, \"modbus\": 40235, \"abbrev\": \"accum_TOT_FVAHR\", \"desc\": \"Running Fund. VA "
         "Energy\" }\r\n"
         "]\r\n");
-    std::string text9;
-    ASSERT_EQ(request(9, 0, text9), 0);
-    EXPECT_EQ(text9, text);
+    const std::string text8 = text;
+    ASSERT_EQ(request(9, 0, text), 0);
+    EXPECT_EQ(text, text8);
 }
 
-TEST_F(MdtReports, RegisterListWithoutMatchesIsAnEmptyArray) {
+TEST_F(MdtReports, RegisterListWithoutMatchesIsAnEmptyArrayAndNeedsATable) {
     std::string text;
     // A page without text has no list at all.
     ASSERT_EQ(request(8, 0, text), 0);
@@ -86,11 +86,7 @@ TEST_F(MdtReports, RegisterListWithoutMatchesIsAnEmptyArray) {
     ASSERT_EQ(request(8, 0, text), 0);
     EXPECT_EQ(text, "\"registers\": [\r\n]\r\n");
     EXPECT_EQ(nlohmann::json::parse("{" + text + "}").at("registers").size(), 0u);
-}
-
-TEST_F(MdtReports, RegisterListNeedsATable) {
     m_module.m_pMDT = nullptr;
-    std::string text;
     EXPECT_EQ(request(8, 0, text), 2);
     EXPECT_TRUE(m_bUntouched);
     EXPECT_EQ(request(9, 100000, text), 2);
@@ -146,6 +142,13 @@ TEST_F(MdtReports, RegisterListParsesWhateverTheTableHoldsAndKeepsItsBound) {
 }
 
 TEST_F(MdtReports, JournalNamesComeFromTheFirstJrnlRegisterOfEachValue) {
+    strcpy(m_module.m_pszJrnlName[3], "kept");
+    m_module.m_pMDT = nullptr;  // without a table the names stay; a table without a list clears them
+    m_module.initializeJrnlList();
+    EXPECT_STREQ(m_module.m_pszJrnlName[3], "kept");
+    m_module.m_pMDT = &m_mdt;
+    m_module.initializeJrnlList();
+    EXPECT_STREQ(m_module.m_pszJrnlName[3], "");
     strcpy(m_module.m_pszJrnlName[10], "stale");
     strcpy(m_module.m_pszJrnlName[63], "stale total");
     const std::string long40(40, 'L');
@@ -164,23 +167,10 @@ TEST_F(MdtReports, JournalNamesComeFromTheFirstJrnlRegisterOfEachValue) {
     EXPECT_EQ(std::string(m_module.m_pszJrnlName[62]), long40.substr(0, 31));
     for (int i : {6, 10, 63, 64, 69}) EXPECT_STREQ(m_module.m_pszJrnlName[i], "") << i;
 
-    // The values report shows the names.
-    std::vector<char> buffer(65536);
-    ASSERT_EQ(m_module.realtimeGet(11, buffer.data(), static_cast<uint32_t>(buffer.size())), 0);
-    EXPECT_NE(std::string(buffer.data())
-                  .find("{ \"reg\": \"3\", \"value\": \"0.00\", \"name\": \"RMS Voltage A\"}"),
+    std::string text;  // the values report shows the names
+    ASSERT_EQ(request(11, 65536, text), 0);
+    EXPECT_NE(text.find("{ \"reg\": \"3\", \"value\": \"0.00\", \"name\": \"RMS Voltage A\"}"),
               std::string::npos);
-}
-
-TEST_F(MdtReports, JournalNamesStayWithoutATable) {
-    strcpy(m_module.m_pszJrnlName[3], "kept");
-    m_module.m_pMDT = nullptr;
-    m_module.initializeJrnlList();
-    EXPECT_STREQ(m_module.m_pszJrnlName[3], "kept");
-    // A table without a list clears them.
-    m_module.m_pMDT = &m_mdt;
-    m_module.initializeJrnlList();
-    EXPECT_STREQ(m_module.m_pszJrnlName[3], "");
 }
 
 }  // namespace

@@ -1,53 +1,46 @@
 // The module's classes reached directly, for behaviour the host interface
 // does not show: chip set-up words, the status service's flags, the warm-up.
-#include <gtest/gtest.h>
-
-#include <algorithm>
 #include <cmath>
-#include <cstring>
-#include <functional>
-#include <optional>
 
 #include "ModuleFixture.h"
+#include "ScratchFiles.h"
 
 namespace {
 
-TEST_F(ModuleUnit, AccModeFollowsWiringAndNominalFrequency) {
+size_t occurrences(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
+    return n;
+}
+
+// ACCMODE by wiring and nominal frequency (60 Hz strictly between 55 and 65),
+// CONFIG0 and the integrator by the switches.
+TEST_F(ModuleUnit, SetUpWordsFollowTheConfiguration) {
     struct Case {
         uint16_t unWiring;
         float fNominalFreq;
-        uint32_t ulAccMode;
+        bool bHPFDisable, bMultipoint, bRogowski;
+        uint32_t ulAccMode, ulConfig0, ulDICoeff;
     };
     const Case cases[] = {
-        {5, 50.0f, 0x0040}, {4, 50.0f, 0x00C0}, {3, 50.0f, 0x0000}, {3, 60.0f, 0x0100}, {4, 60.0f, 0x01C0},
-        {0, 55.0f, 0x0000}, {0, 55.1f, 0x0100}, {0, 65.0f, 0x0000}, {0, 64.9f, 0x0100}, {1, 0.0f, 0x0000},
+        {5, 50.0f, false, false, false, 0x0040, 0x0000, 0},
+        {4, 50.0f, true, false, false, 0x00C0, 0x0008, 0},
+        {3, 60.0f, false, true, false, 0x0100, 0x0010, 0},
+        {4, 60.0f, false, false, true, 0x01C0, 0x0820, 0xFFFFE000},
+        {0, 55.0f, true, true, true, 0x0000, 0x0838, 0xFFFFE000},
+        {0, 55.1f, false, false, false, 0x0100, 0, 0},
+        {0, 65.0f, false, false, false, 0x0000, 0, 0},
+        {0, 64.9f, false, false, false, 0x0100, 0, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "wiring " << c.unWiring << ", " << c.fNominalFreq << " Hz");
         m_module.m_unWiring = c.unWiring;
         m_module.m_fNominalFreq = c.fNominalFreq;
-        sim::clearSpiLog();
-        m_module.Configure9000Regs();
-        EXPECT_EQ(lastWrite(reg9000::ACCMODE), c.ulAccMode);
-    }
-}
-
-TEST_F(ModuleUnit, Config0AndIntegratorFollowTheSwitches) {
-    struct Case {
-        bool bHPFDisable, bMultipoint, bRogowski;
-        uint32_t ulConfig0, ulDICoeff;
-    };
-    const Case cases[] = {{false, false, false, 0x0000, 0},
-                          {true, false, false, 0x0008, 0},
-                          {false, true, false, 0x0010, 0},
-                          {false, false, true, 0x0820, 0xFFFFE000},
-                          {true, true, true, 0x0838, 0xFFFFE000}};
-    for (const Case& c : cases) {
         m_module.m_bHPFDisable = c.bHPFDisable;
         m_module.m_bMultipointEnable = c.bMultipoint;
         m_module.m_bRogowskiEnable = c.bRogowski;
-        sim::clearSpiLog();
         m_module.Configure9000Regs();
+        EXPECT_EQ(lastWrite(reg9000::ACCMODE), c.ulAccMode);
         EXPECT_EQ(lastWrite(reg9000::CONFIG0), c.ulConfig0);
         EXPECT_EQ(lastWrite(reg9000::DICOEFF), c.ulDICoeff);
     }
@@ -74,7 +67,6 @@ TEST_F(ModuleUnit, InputRoutingWordsByOrderCode) {
     for (const Case& c : cases) {
         m_module.m_nVoltageInputOrder = c.ulVoltageOrder;
         m_module.m_nCurrentInputOrder = c.ulCurrentOrder;
-        sim::clearSpiLog();
         m_module.updateInputs();
         EXPECT_EQ(lastWrite(reg9000::ADC_REDIRECT), c.ulRedirect)
             << c.ulVoltageOrder << "," << c.ulCurrentOrder;
@@ -117,15 +109,18 @@ TEST_F(ModuleUnit, StatusZeroBitsRaiseTheirHandOverFlags) {
 TEST_F(ModuleUnit, StuckReadyBitsAreBelievedOncePerHalfSecond) {
     sim::setStuckStatus(reg9000::STATUS0, STATUS0_EGYRDY | STATUS0_PWRRDY);
     int nEnergy = 0, nPower = 0;
-    for (int ms = 0; ms < 2000; ms += 10) {
-        m_module.m_bEnergyReady = m_module.m_bPowerReady = false;
-        m_module.processIRQ();
-        nEnergy += m_module.m_bEnergyReady;
-        nPower += m_module.m_bPowerReady;
-        sim::advanceMillis(10);
-    }
+    const std::string output = captureStdout([&] {
+        for (int ms = 0; ms < 2000; ms += 10) {
+            m_module.m_bEnergyReady = m_module.m_bPowerReady = false;
+            m_module.processIRQ();
+            nEnergy += m_module.m_bEnergyReady;
+            nPower += m_module.m_bPowerReady;
+            sim::advanceMillis(10);
+        }
+    });
     EXPECT_EQ(nEnergy, 4);
     EXPECT_EQ(nPower, 4);
+    EXPECT_EQ(occurrences(output, "report ignored"), 2u) << output;  // said once per kind
 }
 
 // A chip that reads all ones: STATUS0 is no status (no report believed, no
@@ -137,7 +132,11 @@ TEST_F(ModuleUnit, ChipReadingAllOnesGivesNoValues) {
     m_block->s_unSignalValidFlags = 0x0077;
     sim::setBusFault(sim::BusFault::AbsentReadsOnes);
     sim::clearSpiLog();
-    m_module.processIRQ();
+    // Said at most once a minute.
+    const std::string output = captureStdout([&] {
+        for (int s = 0; s <= 60; s += 10, sim::advanceMillis(10000)) m_module.processIRQ();
+    });
+    EXPECT_EQ(occurrences(output, "ADE9000 not answering: STATUS0 reads 0xFFFFFFFF\r\n"), 2u) << output;
     EXPECT_FALSE(m_module.m_bEnergyReady || m_module.m_bPowerReady || m_module.m_bGetWFB);
     EXPECT_TRUE(sim::spiWrites().empty());
     m_module.processPhasor();
@@ -167,7 +166,6 @@ TEST_F(ModuleUnit, MonitoringStartsWithTheFirstRecordAfterTwoSecondsWarmUp) {
     EXPECT_FALSE(m_module.m_bMonitorOn);
     closeRecordAt(ullStartMillis + 2001);
     EXPECT_TRUE(m_module.m_bMonitorOn);
-
     m_module.monitorStop();
     EXPECT_FALSE(m_module.m_bMonitorOn);
 }
@@ -191,51 +189,6 @@ TEST_F(ModuleUnit, WaveformBufferConfigChangesUnderTheWaveformLock) {
     EXPECT_GE(nAccesses, 4);
     EXPECT_EQ(nUnlocked, 0);
     sim::setFrameObserver(nullptr);
-}
-
-TEST_F(ModuleUnit, JournalNamesStayWithoutADescriptionTable) {
-    strcpy(m_module.m_pszJrnlName[jrnl_VRMS_A], "Voltage A");
-    m_module.m_pMDT = nullptr;
-    m_module.initializeJrnlList();
-    EXPECT_STREQ(m_module.m_pszJrnlName[jrnl_VRMS_A], "Voltage A");
-}
-
-TEST(MeasSOMBase, EverySlotReportsItselfAndFails) {
-    MeasSOM base;
-    EXPECT_EQ(base.nSOM_ID, 9999);
-    uint32_t ulValue = 0;
-    struct Case {
-        std::function<int()> call;
-        const char* pszLine;
-    };
-    const Case cases[] = {
-        {[&] { return base.initialize("x", nullptr, nullptr); }, "9999\n"},
-        {[&] { return base.updateConfig("x"); }, "updateConfig\n"},
-        {[&] { return base.process(); }, "process\n"},
-        {[&] { return base.monitorStart(); }, "monitorStart\n"},
-        {[&] { return base.monitorStop(); }, "monitorStop\n"},
-        {[&] { return base.realtimeGet(0, &ulValue, 4); }, "realtimeGet\n"},
-        {[&] { return base.registerRead(0, &ulValue); }, "registerRead\n"},
-        {[&] { return base.registerWrite(0, &ulValue); }, "registerWrite\n"},
-    };
-    for (const Case& c : cases) {
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(c.call(), -1);
-        fflush(stdout);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.pszLine);
-    }
-}
-
-TEST(ModuleObject, IdentifiesItselfAndStartsFromItsDefaults) {
-    sim::reset();
-    QM9000 module;
-    EXPECT_EQ(module.nSOM_ID, 1001);
-    EXPECT_EQ(module.m_pMDT, nullptr);
-    EXPECT_FLOAT_EQ(module.m_fFullScaleAmps, 100.0f);
-    EXPECT_FLOAT_EQ(module.m_fFullScaleVoltsCorrected, 1077.11f);
-    EXPECT_EQ(memcmp(module.m_mrBurstReadMap, g_mrBurstReadMap, sizeof(module.m_mrBurstReadMap)), 0);
-    EXPECT_GT(module.m_fVolts_LSB, 0.0f);  // scaling computed at construction
-    sim::reset();
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The process cycle through the loaded plug-in: the interrupt gate, record
 // time stamps, publishing, the IRQ1 watchdog and the operating modes.
 #include "PluginFixture.h"
+#include "ScratchFiles.h"
 
 namespace {
 
@@ -14,10 +15,10 @@ protected:
         start();
         runFor(5);
     }
-    // Packed field: read by value.
-    ACCUMULATOR_DATA* lastAccumulator() { return block().s_pLastAccumulator; }
-    static size_t status1Reads() { return countFrames(sim::FrameKind::Read32, 0x403); }
-    static size_t status1Writes() { return countFrames(sim::FrameKind::Write32, 0x403); }
+    ACCUMULATOR_DATA* lastAccumulator() { return block().s_pLastAccumulator; }  // packed: by value
+    static std::pair<size_t, size_t> status1ReadsAndWrites() {
+        return {countFrames(sim::FrameKind::Read32, 0x403), countFrames(sim::FrameKind::Write32, 0x403)};
+    }
 };
 
 TEST_F(ProcessCycle, InterruptGateAcceptsOneRecordPerTenMilliseconds) {
@@ -92,11 +93,9 @@ TEST_F(ProcessCycle, Irq1WatchdogClearsStatus1EveryQuarterSecondWithoutInterrupt
     m_pModule->process();  // the start-up itself took longer than the watchdog
     sim::clearSpiLog();
     runFor(300);
-    EXPECT_EQ(status1Reads(), 1u);
-    EXPECT_EQ(status1Writes(), 1u);
+    EXPECT_EQ(status1ReadsAndWrites(), std::make_pair(size_t{1}, size_t{1}));
     runFor(260);
-    EXPECT_EQ(status1Reads(), 2u);
-    EXPECT_EQ(status1Writes(), 2u);
+    EXPECT_EQ(status1ReadsAndWrites(), std::make_pair(size_t{2}, size_t{2}));
 }
 
 TEST_F(ProcessCycle, StatusServiceClearsWhatItRead) {
@@ -129,10 +128,7 @@ TEST_F(ProcessCycle, TestAndCalibrationModesLeaveRingAndStatusAlone) {
         sim::fallingEdge(IRQ1_PIN);
         sim::setChipRegister(0x402, 0x00000001);
         sim::clearSpiLog();
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(m_pModule->process(), 0);
-        fflush(stdout);
-        const std::string output = testing::internal::GetCapturedStdout();
+        const std::string output = captureStdout([&] { EXPECT_EQ(m_pModule->process(), 0); });
         EXPECT_EQ(countFrames(sim::FrameKind::Read32, 0x402), 0u);
         EXPECT_EQ(sim::chipRegister(0x402), 1u);
         EXPECT_EQ(nextIn(), unBefore);
@@ -140,9 +136,8 @@ TEST_F(ProcessCycle, TestAndCalibrationModesLeaveRingAndStatusAlone) {
         if (ulMode == 99) {
             EXPECT_NE(output.find("Address: 0x000B, Value: 0x00012345\r\n"), std::string::npos);
             ASSERT_EQ(sim::spiLog().size(), 2u);
-            EXPECT_EQ(sim::spiLog()[0].kind, sim::FrameKind::Write32);
-            EXPECT_EQ(sim::spiLog()[0].address, 0x00B);
-            EXPECT_EQ(sim::spiLog()[1].kind, sim::FrameKind::Read32);
+            EXPECT_EQ(std::make_tuple(sim::spiLog()[0].kind, sim::spiLog()[0].address, sim::spiLog()[1].kind),
+                      std::make_tuple(sim::FrameKind::Write32, uint16_t{0x00B}, sim::FrameKind::Read32));
         }
         block().s_ulOpMode = 0;
         m_pModule->process();

@@ -116,39 +116,34 @@ TEST_F(Reports, ValuesReportParsesWithinTheBufferWhateverTheNames) {
 struct ScaledCase {
     const char* name;
     uint16_t unWiring;
-    float fA, fB, fC, fTotal;
+    float fWatts[4];  // A, B, C, total
     const char* pszExpected;
 };
 
 TEST_F(Reports, ScaledRowsPickThePrefixAndMarkWhatTheWiringLacks) {
+    // After the row's start: { "desc": "True Power", "units": "
     const ScaledCase cases[] = {
-        {"wye total basis", 3, 1200, 1300, 1100, 3600,
-         "{ \"desc\": \"True Power\", \"units\": \"kW\", \"values\": [ 1.200, 1.300, 1.100, 3.600 ] }"},
-        {"single", 1, 100, 200, 300, 100,
-         "{ \"desc\": \"True Power\", \"units\": \"W\", \"values\": [ 100.000, \"*\", \"*\", 100.000 ] }"},
-        {"delta2 total only", 4, 100, 200, 300, 600,
-         "{ \"desc\": \"True Power\", \"units\": \"kW\", \"values\": [ \"*\", \"*\", \"*\", 0.600 ] }"},
-        {"no wiring, raw basis", 0, 600, 0, 0, 0,
-         "{ \"desc\": \"True Power\", \"units\": \"kW\", \"values\": [ \"*\", \"*\", \"*\", \"*\" ] }"},
-        {"exactly 500", 3, 0, 0, 0, 500,
-         "{ \"desc\": \"True Power\", \"units\": \"kW\", \"values\": [ 0.000, 0.000, 0.000, 0.500 ] }"},
-        {"just below 500", 3, 0, 0, 0, 499.9f,
-         "{ \"desc\": \"True Power\", \"units\": \"W\", \"values\": [ 0.000, 0.000, 0.000, 499.900 ] }"},
-        {"exactly 500000", 3, 0, 0, 0, 500000,
-         "{ \"desc\": \"True Power\", \"units\": \"MW\", \"values\": [ 0.000, 0.000, 0.000, 0.500 ] }"},
-        {"giga", 3, 0, 0, 0, 2.5e9f,
-         "{ \"desc\": \"True Power\", \"units\": \"GW\", \"values\": [ 0.000, 0.000, 0.000, 2.500 ] }"},
+        {"wye total basis",
+         3,
+         {1200, 1300, 1100, 3600},
+         "kW\", \"values\": [ 1.200, 1.300, 1.100, 3.600 ] }"},
+        {"single", 1, {100, 200, 300, 100}, "W\", \"values\": [ 100.000, \"*\", \"*\", 100.000 ] }"},
+        {"delta2 total only", 4, {100, 200, 300, 600}, "kW\", \"values\": [ \"*\", \"*\", \"*\", 0.600 ] }"},
+        {"no wiring, raw basis", 0, {600, 0, 0, 0}, "kW\", \"values\": [ \"*\", \"*\", \"*\", \"*\" ] }"},
+        {"exactly 500", 3, {0, 0, 0, 500}, "kW\", \"values\": [ 0.000, 0.000, 0.000, 0.500 ] }"},
+        {"just below 500", 3, {0, 0, 0, 499.9f}, "W\", \"values\": [ 0.000, 0.000, 0.000, 499.900 ] }"},
+        {"exactly 500000", 3, {0, 0, 0, 500000}, "MW\", \"values\": [ 0.000, 0.000, 0.000, 0.500 ] }"},
+        {"giga", 3, {0, 0, 0, 2.5e9f}, "GW\", \"values\": [ 0.000, 0.000, 0.000, 2.500 ] }"},
     };
     for (const ScaledCase& c : cases) {
         SCOPED_TRACE(c.name);
         m_module.m_unWiring = c.unWiring;
-        journal()[jrnl_WATT_A] = c.fA;
-        journal()[jrnl_WATT_B] = c.fB;
-        journal()[jrnl_WATT_C] = c.fC;
-        journal()[jrnl_TOT_WATT] = c.fTotal;
+        const int nValues[] = {jrnl_WATT_A, jrnl_WATT_B, jrnl_WATT_C, jrnl_TOT_WATT};
+        for (int i = 0; i < 4; i++) journal()[nValues[i]] = c.fWatts[i];
         std::string text;
         ASSERT_EQ(request(6, 0, text), 0);
-        EXPECT_NE(text.find(c.pszExpected), std::string::npos)
+        EXPECT_NE(text.find(std::string("{ \"desc\": \"True Power\", \"units\": \"") + c.pszExpected),
+                  std::string::npos)
             << text.substr(text.find("True Power") - 15, 120);
     }
 }
@@ -199,6 +194,14 @@ TEST_F(Reports, ScaledEnergyAndDemandCellsShowTheirOwnQuantity) {
     std::string text;
     ASSERT_EQ(request(6, 0, text), 0);
     const auto sections = nlohmann::json::parse("[\n" + text + "]");
+    ASSERT_EQ(sections.size(), 4u);
+    const std::pair<const char*, size_t> kSections[] = {
+        {"energy", 6}, {"power", 20}, {"neutral", 3}, {"demand", 6}};
+    for (size_t s = 0; s < 4; s++) {
+        EXPECT_EQ(sections[s].at("section"), kSections[s].first);
+        EXPECT_EQ(sections[s].at("values").size(), kSections[s].second);
+    }
+    EXPECT_EQ(sections[2].at("values")[0].at("values")[1], "*");  // neutral: first column only
     for (const auto& [nSection, fBase] : {std::pair{0, 100.0}, std::pair{3, 200.0}})
         for (int r = 0; r < 6; r++) {
             const auto& values = sections[nSection].at("values")[r].at("values");
@@ -206,31 +209,16 @@ TEST_F(Reports, ScaledEnergyAndDemandCellsShowTheirOwnQuantity) {
             for (int c = 0; c < 4; c++)
                 EXPECT_EQ(values[c].get<double>(), fBase + nSources[c]) << nSection << " " << r << " " << c;
         }
-}
-
-TEST_F(Reports, ScaledReportParsesAndHasEverySection) {
-    m_module.m_unWiring = 3;
-    for (int i = 0; i < jrnl_MAX; i++) journal()[i] = 10.0f * i;
     working()->m_fEnergyTotal[accum_TOT_WATTHR] = 123456.0f;
-    std::string text;
     ASSERT_EQ(request(6, 0, text), 0);
-    const auto sections = nlohmann::json::parse("[\n" + text + "]");
-    ASSERT_EQ(sections.size(), 4u);
-    const char* kNames[] = {"energy", "power", "neutral", "demand"};
-    const size_t kRows[] = {6, 20, 3, 6};
-    for (size_t s = 0; s < 4; s++) {
-        EXPECT_EQ(sections[s].at("section"), kNames[s]);
-        EXPECT_EQ(sections[s].at("values").size(), kRows[s]);
-    }
-    EXPECT_EQ(sections[0].at("values")[0].at("units"), "kWhr");
-    EXPECT_DOUBLE_EQ(sections[0].at("values")[0].at("values")[3].get<double>(), 123.456);
-    EXPECT_EQ(sections[2].at("values")[0].at("values")[1], "*");  // neutral: first column only
-
+    const auto energy = nlohmann::json::parse("[\n" + text + "]")[0].at("values")[0];
+    EXPECT_EQ(energy.at("units"), "kWhr");
+    EXPECT_DOUBLE_EQ(energy.at("values")[3].get<double>(), 123.456);
     // A bounded buffer too small for the whole text gets nothing.
-    const size_t nSize = text.size() + 1;
-    EXPECT_EQ(request(6, static_cast<uint32_t>(nSize - 1), text), 3);
+    const uint32_t ulSize = static_cast<uint32_t>(text.size() + 1);
+    EXPECT_EQ(request(6, ulSize - 1, text), 3);
     EXPECT_TRUE(m_untouched);
-    EXPECT_EQ(request(6, static_cast<uint32_t>(nSize), text), 0);
+    EXPECT_EQ(request(6, ulSize, text), 0);
 }
 
 }  // namespace
