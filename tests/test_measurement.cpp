@@ -147,21 +147,8 @@ TEST_F(Measurement, SwellOpensOneWindowAtItsStartAndOneAtItsEnd) {
     EXPECT_EQ(EVENT_INFO{block().s_eiLastEventInfo}.ulLimitStatus, 0x01u);
 }
 
-TEST_F(Measurement, EnergyAfterAnHourIsPowerTimesTime) {
-    startWith(with(with(wyeMeter(), "EnergyEnable", "1"), "EnergyInterval", "60"));
-    sim::setNoInterrupts(true);  // no half-cycle records: energy comes from the status polls alone
-    runQuietly(3600 * 1000, 100);
-    std::vector<float> energy(72);  // interval energy, running energy, peak demand
-    ASSERT_EQ(m_pModule->realtimeGet(5, energy.data(), 288), 0);
-    for (int p = 0; p < 3; p++) {  // running totals, Wh
-        EXPECT_TRUE_VALUE(energy[24 + accum_AWATTHR + p], 920.0, 0.01);
-        EXPECT_TRUE_VALUE(energy[24 + accum_AVARHR + p], 690.0, 0.01);
-        EXPECT_TRUE_VALUE(energy[24 + accum_AVAHR + p], 1150.0, 0.01);
-    }
-    EXPECT_TRUE_VALUE(energy[24 + accum_TOT_WATTHR], 2760.0, 0.03);
-}
-
-// PT and CT ratios scale volts, amps, watts and energy after updateConfig.
+// PT and CT ratios scale volts, amps, watts and energy after updateConfig;
+// a completed interval holds power times time of every energy quantity.
 TEST_F(Measurement, RatiosScaleValuesAndEnergy) {
     const struct {
         const char *pszPT, *pszCT;
@@ -184,8 +171,11 @@ TEST_F(Measurement, RatiosScaleValuesAndEnergy) {
         runQuietly(605 * 1000, 200);  // at least one whole five-minute interval
         const ACCUMULATOR_DATA* pLast = block().s_pLastAccumulator;
         ASSERT_GT(pLast->m_9000AccumCount, 290);
-        EXPECT_TRUE_VALUE(pLast->m_fEnergyAccum[accum_BWATTHR],
-                          920.0 * c.dPT * c.dCT * pLast->m_9000AccumCount / 3600.0, 0.01);
+        const double dHours = pLast->m_9000AccumCount / 3600.0, dRatio = c.dPT * c.dCT;
+        EXPECT_TRUE_VALUE(pLast->m_fEnergyAccum[accum_BWATTHR], 920.0 * dRatio * dHours, 0.01);
+        EXPECT_TRUE_VALUE(pLast->m_fEnergyAccum[accum_CVARHR], 690.0 * dRatio * dHours, 0.01);
+        EXPECT_TRUE_VALUE(pLast->m_fEnergyAccum[accum_AVAHR], 1150.0 * dRatio * dHours, 0.01);
+        EXPECT_TRUE_VALUE(pLast->m_fEnergyAccum[accum_TOT_WATTHR], 2760.0 * dRatio * dHours, 0.03);
     }
 }
 
