@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <limits>
 #include <map>
 #include <optional>
 #include <regex>
@@ -132,6 +133,32 @@ TEST_F(CalCommands, IdleUnknownAndFailedCommandsAndTheAcknowledgement) {
     for (sim::Phase p : {sim::Phase::A, sim::Phase::B, sim::Phase::C}) sim::setPhaseVolts(p, 230);
     captureStdout([&] { runFor(100); });
     EXPECT_NE(nextIn(), unNextIn) << "back to measuring";
+}
+
+// What a host sends is refused when no meter could have it: nothing reaches
+// the chip and a save afterwards leaves the file as it was.
+TEST_F(CalCommands, ImpossibleAppliedValuesAreRefusedAndNeverSaved) {
+    const float INF = std::numeric_limits<float>::infinity(), NaN = std::numeric_limits<float>::quiet_NaN();
+    const struct {
+        uint32_t ulCode;
+        float fVolts, fAmps;
+    } cases[] = {{5, INF, 5}, {5, NaN, 5}, {5, -230, 5}, {5, 1e-20f, 5}, {6, 230, 1e-20f}, {10, 230, INF}};
+    startModule();
+    const std::string before = readFile(m_calPath);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.ulCode << ": " << c.fVolts << " V, " << c.fAmps << " A");
+        block().s_fCalVolts = c.fVolts;  // posted directly: the bench would drive the line with them
+        block().s_fCalAmps = c.fAmps;
+        block().s_ulCalMode = c.ulCode;
+        block().s_ulOpMode = 1;
+        sim::clearSpiLog();
+        int nResult = 0;
+        captureStdout([&] { nResult = m_pModule->process(); });
+        expectOutcome({c.ulCode, nResult, block().s_ulCalMode, block().s_ulOpMode, 0}, 4, FAILED, 1);
+        EXPECT_TRUE(sim::spiWrites().empty());
+        expectOutcome(run(3), 0, 0, 0);
+        EXPECT_EQ(readFile(m_calPath), before) << "nothing saved";
+    }
 }
 
 TEST_F(CalCommands, EachCodeRunsItsCommandAndWritesTheBlockBack) {
