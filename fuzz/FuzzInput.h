@@ -1,18 +1,29 @@
-// Helpers shared by the fuzz targets: splitting an input into a few leading
-// parameter lines and the text that follows, and a scratch file to load.
+// Helpers shared by the fuzz targets: the input as text or split into a few
+// leading parameter lines and the rest, a scratch directory for the files
+// they load, and the failed-property report.
 #pragma once
-
-#include <dirent.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 namespace fuzz {
+
+inline std::string text(const uint8_t* data, size_t size) {
+    return std::string(reinterpret_cast<const char*>(data), size);
+}
+
+// A modifiable copy with its NUL and nothing after it, so a read past the end is caught.
+inline std::vector<char> terminated(const std::string& text) {
+    std::vector<char> copy(text.begin(), text.end());
+    copy.push_back('\0');
+    return copy;
+}
 
 // The first `count` lines of the input (without their '\n') and the rest.
 struct SplitInput {
@@ -21,86 +32,60 @@ struct SplitInput {
 };
 
 inline SplitInput split(const uint8_t* data, size_t size, size_t count) {
-    SplitInput input;
-    std::string text(reinterpret_cast<const char*>(data), size);
-    size_t position = 0;
+    SplitInput input{{}, text(data, size)};
     while (input.fields.size() < count) {
-        const size_t end = text.find('\n', position);
-        if (end == std::string::npos) {
-            input.fields.push_back(text.substr(position));
-            position = text.size();
-            break;
-        }
-        input.fields.push_back(text.substr(position, end - position));
-        position = end + 1;
+        const size_t end = input.rest.find('\n');
+        input.fields.push_back(input.rest.substr(0, end));
+        input.rest = end == std::string::npos ? std::string() : input.rest.substr(end + 1);
     }
-    input.fields.resize(count);
-    input.rest = text.substr(position);
     return input;
 }
 
-// A private scratch directory for the process, created on first use and
-// removed with everything in it when the process ends.
-class ScratchDirectory {
-public:
-    ScratchDirectory() {
-        const char* pszBase = getenv("TMPDIR");
-        m_path = std::string(pszBase && *pszBase ? pszBase : "/tmp") + "/qmfuzzXXXXXX";
-        if (!mkdtemp(m_path.data())) abort();
-    }
-    ~ScratchDirectory() {
-        if (DIR* pDir = opendir(m_path.c_str())) {
-            while (const dirent* pEntry = readdir(pDir))
-                if (pEntry->d_name[0] != '.') unlink((m_path + "/" + pEntry->d_name).c_str());
-            closedir(pDir);
-        }
-        rmdir(m_path.c_str());
-    }
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
+// A private directory, created on first use and removed with everything in it
+// when the process ends.
 inline const std::string& scratchDirectory() {
-    static const ScratchDirectory directory;
-    return directory.path();
+    static const struct Directory {
+        std::string path;
+        Directory() {
+            const char* pszBase = getenv("TMPDIR");
+            path = std::string(pszBase && *pszBase ? pszBase : "/tmp") + "/qmfuzzXXXXXX";
+            if (!mkdtemp(path.data())) abort();
+        }
+        ~Directory() { std::filesystem::remove_all(path); }
+    } directory;
+    return directory.path;
 }
 
 inline std::string scratchPath(const char* pszName) {
     return scratchDirectory() + "/" + pszName;
 }
 
+// The scratch directory as the application directory, where description
+// table pages create their configuration files.
+inline void useScratchAsAppDirectory() {
+    static const bool bSet = setenv("QM_APP_DIR", scratchDirectory().c_str(), 1) == 0;
+    (void)bSet;
+}
+
+inline void emptyScratchDirectory() {
+    for (const auto& entry : std::filesystem::directory_iterator(scratchDirectory()))
+        std::filesystem::remove_all(entry.path());
+}
+
 inline void writeFile(const std::string& path, const std::string& content) {
-    FILE* pFile = fopen(path.c_str(), "wb");
-    if (!pFile) abort();
-    if (!content.empty() && fwrite(content.data(), 1, content.size(), pFile) != content.size()) abort();
-    fclose(pFile);
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    if (!file.write(content.data(), static_cast<std::streamsize>(content.size()))) abort();
 }
 
 inline std::string readFile(const std::string& path) {
-    std::string content;
-    FILE* pFile = fopen(path.c_str(), "rb");
-    if (!pFile) return content;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof(buffer), pFile)) > 0) content.append(buffer, n);
-    fclose(pFile);
-    return content;
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 // The loaders report on standard output; at fuzzing speed that is only noise.
 inline void silenceStdout() {
-    static const bool bDone = [] {
-        fflush(stdout);
-        const int fd = open("/dev/null", O_WRONLY);
-        if (fd >= 0) {
-            dup2(fd, STDOUT_FILENO);
-            close(fd);
-        }
-        return true;
-    }();
-    (void)bDone;
+    static const bool bSilenced = freopen("/dev/null", "w", stdout) != nullptr;
+    (void)bSilenced;
 }
 
 // A failed property: abort so both libFuzzer and the corpus replay report it.

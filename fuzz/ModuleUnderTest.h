@@ -1,9 +1,8 @@
 // One module object for the loader targets, bound to a zeroed host block and
-// to the simulated board, built once per process.
+// to the simulated board, built once per process and kept until it ends.
 #pragma once
 
 #include <cstdlib>
-#include <new>
 
 #include "BoardIO.h"
 #include "QM9000.h"
@@ -26,7 +25,6 @@ struct ModuleUnderTest {
         pModule->m_Cal9000.initialize(pModule);
         pModule->m_jsonInit.initialize(pModule);
     }
-
     // A fresh chip for each input, so the board's logs do not grow without end.
     void resetBoard() {
         sim::reset();
@@ -35,8 +33,8 @@ struct ModuleUnderTest {
 };
 
 inline ModuleUnderTest& moduleUnderTest() {
-    static ModuleUnderTest* pModule = new ModuleUnderTest;  // lives until the process ends
-    return *pModule;
+    static ModuleUnderTest* pUnit = new ModuleUnderTest;
+    return *pUnit;
 }
 
 }  // namespace fuzz

@@ -9,13 +9,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::silenceStdout();
     const fuzz::SplitInput input = fuzz::split(data, size, 3);
     const std::string path = fuzz::scratchPath("fields.json");
-    fuzz::writeFile(path, input.rest);
-
-    JSONFile file;
-    file.addFieldIfMissing(path.c_str(), input.fields[0].c_str(), input.fields[1].c_str(),
-                           input.fields[2].c_str());
-
     const std::string& before = input.rest;
+    fuzz::writeFile(path, before);
+    JSONFile().addFieldIfMissing(path.c_str(), input.fields[0].c_str(), input.fields[1].c_str(),
+                                 input.fields[2].c_str());
+
     const std::string after = fuzz::readFile(path);
     if (after == before) return 0;
     fuzz::check(after.size() > before.size(), "the file only grows");

@@ -1,6 +1,7 @@
 // The calibration store loaded from arbitrary file content, pushed to the
 // simulated chip, dumped, saved and reloaded. A saved file must load back to
 // the same list: saving it again gives the same bytes.
+#include <algorithm>
 #include <cstring>
 
 #include "FuzzInput.h"
@@ -8,13 +9,12 @@
 
 namespace {
 
+// A constant whose line grew past what the reader takes (a real value with
+// dozens of digits) cannot load back.
 bool allLinesFitTheReader(const std::string& text) {
-    size_t nStart = 0;
-    while (nStart < text.size()) {
-        size_t nEnd = text.find("\r\n", nStart);
-        if (nEnd == std::string::npos) nEnd = text.size();
+    for (size_t nStart = 0, nEnd; nStart < text.size(); nStart = nEnd + 2) {
+        nEnd = std::min(text.find("\r\n", nStart), text.size());
         if (nEnd - nStart >= JSONFile::LINE_BUFFER_SIZE) return false;
-        nStart = nEnd + 2;
     }
     return true;
 }
@@ -25,9 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::silenceStdout();
     fuzz::ModuleUnderTest& unit = fuzz::moduleUnderTest();
     unit.resetBoard();
-    const std::string source = fuzz::scratchPath("source.json");
-    const std::string saved = fuzz::scratchPath("Cal9000.json");
-    fuzz::writeFile(source, std::string(reinterpret_cast<const char*>(data), size));
+    const std::string source = fuzz::scratchPath("source.json"), saved = fuzz::scratchPath("Cal9000.json");
+    fuzz::writeFile(source, fuzz::text(data, size));
     snprintf(unit.pBlock->s_pszActiveCal, sizeof(unit.pBlock->s_pszActiveCal), "%s", saved.c_str());
 
     Cal9000& cal = unit.pModule->m_Cal9000;
@@ -36,11 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cal.readAndDumpCal();
     cal.saveCal();
     const std::string first = fuzz::readFile(saved);
-
     cal.load(saved.c_str());
     cal.saveCal();
-    // A constant whose line grew past what the reader takes (a real value
-    // with dozens of digits) cannot load back.
     const std::string second = fuzz::readFile(saved);
     if (allLinesFitTheReader(first) && second != first) {
         fprintf(stderr, "first save:\n%s\nsecond save:\n%s\n", first.c_str(), second.c_str());

@@ -9,19 +9,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Destroyed at exit: its list links sit unaligned in packed elements, where
     // the leak checker cannot see them.
     static CfgProbe probes;
-    static const bool bLoaded = [] {
-        probes.load(".no-such-probe-file");  // the built-in catalogue
-        return true;
-    }();
-    (void)bLoaded;
+    static const bool bBuiltIn = (probes.load(".no-such-probe-file"), true);
+    (void)bBuiltIn;
     fuzz::ModuleUnderTest& unit = fuzz::moduleUnderTest();
     unit.pBlock->s_pCfgProbe = size > 0 && (data[0] & 1) ? &probes : nullptr;
     const std::string path = fuzz::scratchPath("QM9000.json");
-    fuzz::writeFile(path, std::string(reinterpret_cast<const char*>(data), size));
+    fuzz::writeFile(path, fuzz::text(data, size));
 
     QM9000& pmu = *unit.pModule;
     pmu.m_Cfg9000.load(path.c_str());
-
     fuzz::check(pmu.m_fPTRatioSecondary != 0.0f && pmu.m_fCTRatioSecondary != 0.0f, "no zero secondary");
     fuzz::check((pmu.m_ulLimitEnable & ~0x00333333u) == 0, "limit bits only of existing limits");
     fuzz::check(pmu.m_ulEnergyIntervalMinutes == 0 || pmu.m_ulEnergyIntervalMinutes >= 5,

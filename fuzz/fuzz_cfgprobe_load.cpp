@@ -1,19 +1,15 @@
 // The probe catalogue loaded from arbitrary file content, looked up and
 // rendered as JSON into buffers of several sizes, each exactly as large as
 // stated so that a write past it is caught.
-#include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "CfgProbe.h"
 #include "FuzzInput.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::silenceStdout();
-    static const bool bDirectorySet = setenv("QM_APP_DIR", fuzz::scratchDirectory().c_str(), 1) == 0;
-    (void)bDirectorySet;
-    fuzz::writeFile(fuzz::scratchPath("CfgProbe.json"),
-                    std::string(reinterpret_cast<const char*>(data), size));
+    fuzz::useScratchAsAppDirectory();
+    fuzz::writeFile(fuzz::scratchPath("CfgProbe.json"), fuzz::text(data, size));
 
     CfgProbe probes;
     probes.load("CfgProbe.json");
@@ -26,11 +22,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (uint32_t ulMax : {1023u, 1024u, 1500u, 4096u, 65536u}) {
         std::vector<char> json(ulMax);
         const uint32_t ulLength = probes.getProbeJSON(json.data(), ulMax);
-        if (ulMax < 1024) {
+        if (ulMax < 1024)
             fuzz::check(ulLength == 0, "a small buffer gets nothing");
-            continue;
-        }
-        fuzz::check(ulLength <= ulMax && ulLength == strlen(json.data()) + 1, "the text fits and is counted");
+        else
+            fuzz::check(ulLength <= ulMax && ulLength == strlen(json.data()) + 1,
+                        "the text fits and is counted");
     }
     return 0;
 }

@@ -2,7 +2,6 @@
 // first byte, shifted so that zero and negative limits occur), the second is
 // the key, the rest the text. The copy must stay within the limit.
 #include <cstring>
-#include <vector>
 
 #include "FuzzInput.h"
 #include "JSONBuffer.h"
@@ -10,16 +9,13 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const fuzz::SplitInput input = fuzz::split(data, size, 2);
     const int nMax = input.fields[0].empty() ? 31 : static_cast<uint8_t>(input.fields[0][0]) - 4;
+    const size_t nRoom = static_cast<size_t>(nMax > 0 ? nMax : 0);
     const std::string& key = input.fields[1];
-    std::vector<char> text(input.rest.begin(), input.rest.end());
-    text.push_back('\0');
-    // Exactly the nMax + 1 bytes a caller must provide.
-    std::vector<char> dest(static_cast<size_t>(nMax > 0 ? nMax : 0) + 1, 'X');
+    std::vector<char> text = fuzz::terminated(input.rest);
+    std::vector<char> dest(nRoom + 1, 'X');  // exactly the nMax + 1 bytes a caller must provide
 
-    const JSONBuffer scanner;
-    const bool bFound = scanner.findStr(text.data(), dest.data(), key.c_str(), nMax);
-
-    fuzz::check(strlen(dest.data()) <= static_cast<size_t>(nMax > 0 ? nMax : 0), "the copy keeps to nMax");
+    const bool bFound = JSONBuffer().findStr(text.data(), dest.data(), key.c_str(), nMax);
+    fuzz::check(strlen(dest.data()) <= nRoom, "the copy keeps to nMax");
     if (strlen(key.c_str()) > static_cast<size_t>(JSONBuffer::MAX_KEY_LENGTH))
         fuzz::check(!bFound, "an overlong key finds nothing");
     if (!bFound) fuzz::check(dest[0] == '\0', "nothing found leaves an empty string");

@@ -1,35 +1,20 @@
 // A description-table page given arbitrary text (any bytes, NULs included, no
 // terminator guaranteed): names, the configuration file it may create, the
 // register list and array look-ups stay within the text and leave it whole.
-#include <dirent.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "FuzzInput.h"
 #include "MDTPage.h"
 
 namespace {
 
-// The configuration files pages created, removed after each input.
-void emptyDirectory(const std::string& path) {
-    if (DIR* pDir = opendir(path.c_str())) {
-        while (const dirent* pEntry = readdir(pDir))
-            if (strcmp(pEntry->d_name, ".") != 0 && strcmp(pEntry->d_name, "..") != 0)
-                unlink((path + "/" + pEntry->d_name).c_str());
-        closedir(pDir);
-    }
-}
-
 void checkArray(MDT_Page& page, const char* pszName) {
     char* pszStart = nullptr;
     uint32_t ulLength = 0;
     if (!page.getArray(pszName, &pszStart, ulLength)) return;
-    const char* pszText = page.m_pszBuffer;
-    fuzz::check(pszStart >= pszText && pszStart + ulLength <= pszText + page.m_ulBufferLength,
-                "an array lies within the text");
+    fuzz::check(
+        pszStart >= page.m_pszBuffer && pszStart + ulLength <= page.m_pszBuffer + page.m_ulBufferLength,
+        "an array lies within the text");
     fuzz::check(ulLength >= 2 && pszStart[0] == '[' && pszStart[ulLength - 1] == ']',
                 "an array is bracketed");
 }
@@ -38,12 +23,8 @@ void checkArray(MDT_Page& page, const char* pszName) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::silenceStdout();
-    static const std::string appDir = [] {
-        setenv("QM_APP_DIR", fuzz::scratchDirectory().c_str(), 1);
-        return fuzz::scratchDirectory();
-    }();
+    fuzz::useScratchAsAppDirectory();
     const uint32_t ulLength = static_cast<uint32_t>(size);
-
     MDT_Page page;
     page.setBuffer(reinterpret_cast<const char*>(data), ulLength);
     if (size == 0) {
@@ -69,7 +50,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     checkArray(page, "\"registers\"");
     checkArray(page, "\"calibration\"");
     fuzz::check(text == std::string(page.m_pszBuffer, ulLength), "array look-ups leave the text whole");
-
-    emptyDirectory(appDir);
+    fuzz::emptyScratchDirectory();  // the configuration file the page created
     return 0;
 }

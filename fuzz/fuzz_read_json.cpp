@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <vector>
 
 #include "FuzzInput.h"
 #include "JSONFile.h"
@@ -12,8 +11,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::silenceStdout();
     const uint32_t uLen = size > 0 ? data[0] : JSONFile::LINE_BUFFER_SIZE;
-    const std::string content(reinterpret_cast<const char*>(data) + (size > 0 ? 1 : 0),
-                              size > 0 ? size - 1 : 0);
+    const std::string content = size > 0 ? fuzz::text(data + 1, size - 1) : std::string();
     const std::string path = fuzz::scratchPath("lines.json");
     fuzz::writeFile(path, content);
 
@@ -22,14 +20,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (fd < 0) abort();
     std::vector<char> line(uLen > 0 ? uLen : 1);
     size_t nCalls = 0;
-    int16_t nRead;
-    while ((nRead = file.readJSON(fd, line.data(), uLen)) != -1) {
+    for (int16_t nRead; (nRead = file.readJSON(fd, line.data(), uLen)) != -1;) {
         fuzz::check(nRead >= 0 && static_cast<uint32_t>(nRead) < uLen, "a line fits its buffer");
         fuzz::check(strlen(line.data()) <= static_cast<size_t>(nRead), "the line is terminated");
         fuzz::check(++nCalls <= content.size(), "every line consumes input");
     }
     close(fd);
-
     file.load(path.c_str());
     file.update(path.c_str());
     return 0;

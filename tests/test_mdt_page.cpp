@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "MDT.h"
@@ -14,38 +14,21 @@
 
 namespace {
 
-// The register fields of one list node, copied out of the packed record.
-struct Register {
-    uint32_t ulAddress;
-    bool bReadOnly;
-    uint32_t ulLength;
-    uint32_t ulReg;
-    std::string abbrev;
-    std::string desc;
-};
-
-bool operator==(const Register& a, const Register& b) {
-    return a.ulAddress == b.ulAddress && a.bReadOnly == b.bReadOnly && a.ulLength == b.ulLength &&
-           a.ulReg == b.ulReg && a.abbrev == b.abbrev && a.desc == b.desc;
-}
-
-std::ostream& operator<<(std::ostream& os, const Register& r) {
-    return os << "{0x" << std::hex << r.ulAddress << std::dec << ", " << r.bReadOnly << ", " << r.ulLength
-              << ", " << r.ulReg << ", " << r.abbrev << ", " << r.desc << "}";
-}
-
-std::vector<Register> registersOf(MDT_Page& page) {
-    std::vector<Register> registers;
+// One "address,read,len,reg,abbrev,desc;" (numbers in decimal) per node of the list.
+std::string registersOf(MDT_Page& page) {
+    std::string list;
     for (const MDT_REGLIST* pNode = page.getRegisterList(); pNode; pNode = pNode->pmdtRegNext) {
-        const MDT_REGISTER reg = pNode->mdtReg;
-        registers.push_back({reg.s_ulAddress, reg.s_bReadOnly, reg.s_ulLength, reg.s_ulReg, reg.s_pszAbbrev,
-                             reg.s_pszDescription});
+        const MDT_REGISTER r = pNode->mdtReg;  // a copy: the record is packed
+        list += std::to_string(r.s_ulAddress) + "," + std::to_string(r.s_bReadOnly) + "," +
+                std::to_string(r.s_ulLength) + "," + std::to_string(r.s_ulReg) + "," + r.s_pszAbbrev + "," +
+                r.s_pszDescription + ";";
     }
-    return registers;
+    return list;
 }
 
-void setText(MDT_Page& page, const std::string& text) {
-    page.setBuffer(text.c_str(), static_cast<uint32_t>(text.size() + 1));
+// The text with its NUL; returns what the page printed.
+std::string setText(MDT_Page& page, const std::string& text) {
+    return captureStdout([&] { page.setBuffer(text.c_str(), static_cast<uint32_t>(text.size() + 1)); });
 }
 
 // The application directory is a scratch directory for each test.
@@ -56,221 +39,110 @@ protected:
 
     ScratchDirectory m_appDir;
     MDT_Page m_page;
+    char* m_pszArray = nullptr;
+    uint32_t m_ulLength = 0;
 };
 
-// The "config" object of the default page, as the configuration file holds it.
-const char DEFAULT_CONFIG_FILE[] =
-    "{\n"
-    "\"config\": {\n"
-    "    \"qm9000\": [\n"
-    "      { \"name\": \"opMode\", \"value\": 0 },\n"
-    "      { \"name\": \"Wiring\", \"value\": 0 },\n"
-    "      { \"name\": \"FNominal\", \"value\": 60.0 },\n"
-    "      { \"name\": \"VNominal\", \"value\": 120.0 },\n"
-    "      { \"name\": \"INominal\", \"value\": 5.0 },\n"
-    "      { \"name\": \"JournalEnabled\", \"value\": 0 },\n"
-    "      { \"name\": \"JournalInterval\", \"value\": 600 }\n"
-    "    ]\n"
-    "  }\n"
-    "}\n";
-
-TEST_F(MdtPage, DefaultPageGivesItsNamesAndItsConfigurationFile) {
-    ASSERT_EQ(strlen(g_pszJSON), 2548u);
-    m_page.setBuffer(g_pszJSON, 2549);
+TEST_F(MdtPage, DefaultPageGivesItsNamesConfigurationFileAndCalibrationArray) {
+    setText(m_page, g_pszJSON);
     EXPECT_STREQ(m_page.getHandlerName(), "QM9000.so");
     EXPECT_STREQ(m_page.getConfigName(), "CfgActive.json");
     EXPECT_STREQ(m_page.getCalName(), "");
     EXPECT_STREQ(m_page.getDescription(), "Unknown");
-    EXPECT_EQ(m_appDir.read("CfgActive.json"), DEFAULT_CONFIG_FILE);
-    // The file is the only thing created: no temporary file is left behind.
-    EXPECT_EQ(m_appDir.entries(), std::vector<std::string>{"CfgActive.json"});
-    // The text ends with a comma after the last array and the brace on its own line.
-    EXPECT_EQ(std::string(g_pszJSON).substr(2548 - 6), "  ],\n}");
-}
-
-TEST_F(MdtPage, DefaultPageListsItsFourRegisters) {
-    m_page.setBuffer(g_pszJSON, 2549);
-    ASSERT_TRUE(m_page.createRegisterList());
-    const std::vector<Register> expected = {
-        {0x0000, true, 4, 0, "abbrev", "description"},
-        {0x0002, true, 4, 0, "abbrev", "description"},
-        {0x0004, false, 4, 0, "abbrev", "description"},
-        {0x0006, true, 524288, 0, "abbrev", "description"},
-    };
-    EXPECT_EQ(registersOf(m_page), expected);
-}
-
-TEST_F(MdtPage, RegisterListLeavesThePageTextWhole) {
-    m_page.setBuffer(g_pszJSON, 2549);
-    ASSERT_TRUE(m_page.createRegisterList());
-    char* pszText = nullptr;
-    ASSERT_EQ(m_page.getBuffer(&pszText, 10000), 2549u);
-    EXPECT_EQ(std::string(pszText), g_pszJSON);
-    char* pszArray = nullptr;
-    uint32_t ulLength = 0;
-    EXPECT_TRUE(m_page.getArray("\"calibration\"", &pszArray, ulLength));
-    // Built again from the same text, the list is the same.
-    const std::vector<Register> first = registersOf(m_page);
-    ASSERT_TRUE(m_page.createRegisterList());
-    EXPECT_EQ(registersOf(m_page), first);
-}
-
-TEST_F(MdtPage, GetArrayFindsTheCalibrationArrayInPlace) {
-    m_page.setBuffer(g_pszJSON, 2549);
+    // The "config" object as the page holds it, a setting per line; no temporary file left.
     const std::string text = g_pszJSON;
-    const size_t open = text.find('[', text.find("\"calibration\""));
-    const size_t close = text.find("\n  ]", open) + 3;
-    char* pszArray = nullptr;
-    uint32_t ulLength = 0;
-    ASSERT_TRUE(m_page.getArray("\"calibration\"", &pszArray, ulLength));
-    EXPECT_EQ(pszArray, m_page.m_pszBuffer + open);
-    EXPECT_EQ(ulLength, close - open + 1);
-    const std::string array(pszArray, ulLength);
-    EXPECT_EQ(array.front(), '[');
-    EXPECT_EQ(array.back(), ']');
-    size_t elements = 0;
-    for (size_t at = array.find("\"name\""); at != std::string::npos; at = array.find("\"name\"", at + 1))
-        elements++;
-    EXPECT_EQ(elements, 21u);
-    EXPECT_NE(array.find("\"NIRMSOS\""), std::string::npos);
+    const size_t config = text.find("\"config\"");
+    EXPECT_EQ(m_appDir.read("CfgActive.json"),
+              "{\n" + text.substr(config, text.find("\n  }", config) + 4 - config) + "\n}\n");
+    EXPECT_EQ(m_appDir.entries(), std::vector<std::string>{"CfgActive.json"});
 
-    EXPECT_FALSE(m_page.getArray("\"no such array\"", &pszArray, ulLength));
-    setText(m_page, "{ \"open\": [ [ 1 ] }");
-    EXPECT_FALSE(m_page.getArray("\"open\"", &pszArray, ulLength));
-    MDT_Page empty;
-    EXPECT_FALSE(empty.getArray("\"calibration\"", &pszArray, ulLength));
+    // Found in place after the register list was built, brackets included.
+    ASSERT_TRUE(m_page.createRegisterList());
+    const size_t open = text.find('[', text.find("\"calibration\""));
+    ASSERT_TRUE(m_page.getArray("\"calibration\"", &m_pszArray, m_ulLength));
+    EXPECT_EQ(m_pszArray, m_page.m_pszBuffer + open);
+    EXPECT_EQ(std::string(m_pszArray, m_ulLength), text.substr(open, text.find("\n  ]", open) + 4 - open));
+
+    // An existing configuration file is never replaced.
+    m_appDir.write("CfgActive.json", "the meter's own settings\n");
+    setText(m_page, g_pszJSON);
+    EXPECT_EQ(m_appDir.read("CfgActive.json"), "the meter's own settings\n");
 }
 
-struct RegisterListCase {
-    const char* name;
-    std::string text;
-    bool bResult;
-    std::vector<Register> expected;
-};
-
-TEST_F(MdtPage, RegisterListFollowsTheArrayElements) {
-    const std::string longAbbrev(40, 'a');
-    const std::string longDesc(200, 'd');
-    const RegisterListCase cases[] = {
-        {"empty array", "{ \"registers\": [ ] }", true, {}},
-        {"empty array over two lines", "{ \"registers\": [\n  ]\n}", true, {}},
-        {"no registers key", "{ \"regs\": [ { \"reg\": 1 } ] }", false, {}},
-        {"unbalanced array", "{ \"registers\": [ { \"reg\": 1 }", false, {}},
-        {"keys missing read as zero", "{ \"registers\": [ { } ] }", true, {{0, false, 0, 0, "", ""}}},
+TEST_F(MdtPage, RegisterListFollowsTheArrayElementsAndLeavesTheTextWhole) {
+    const std::string longAbbrev(40, 'a'), longDesc(200, 'd');
+    const struct {
+        const char* name;
+        std::string text;
+        bool bResult;
+        std::string expected;
+    } cases[] = {
+        {"default page", g_pszJSON, true,
+         "0,1,4,0,abbrev,description;2,1,4,0,abbrev,description;4,0,4,0,abbrev,description;"
+         "6,1,524288,0,abbrev,description;"},
+        {"empty array", "{ \"registers\": [\n  ]\n}", true, ""},
+        {"no registers key", R"({ "regs": [ { "reg": 1 } ] })", false, ""},
+        {"unbalanced array", R"({ "registers": [ { "reg": 1 })", false, ""},
         {"every key",
-         "{ \"registers\": [\n"
-         "  { \"address\": \"0x04A0\", \"read\": 0, \"len\": 2, \"reg\": 3, \"abbrev\": \"jrnl_VRMS_A\", "
-         "\"desc\": \"RMS Voltage A\" },\n"
-         "  { \"address\": \"0x1F\", \"read\": 1, \"len\": 4, \"reg\": 117, \"abbrev\": \"accum_X\", "
-         "\"desc\": \"X\" }\n"
-         "] }",
-         true,
-         {{0x04A0, false, 2, 3, "jrnl_VRMS_A", "RMS Voltage A"}, {0x1F, true, 4, 117, "accum_X", "X"}}},
+         R"({ "registers": [ { "address": "0x04A0", "read": 0, "len": 2, "reg": 3, "abbrev": "jrnl_VRMS_A", )"
+         R"("desc": "RMS Voltage A" }, { "address": "0x1F", "read": 7, "len": 4, "reg": 117, "desc": "Y" } ] })",
+         true, "1184,0,2,3,jrnl_VRMS_A,RMS Voltage A;31,1,4,117,,Y;"},
         {"long names are cut",
          "{ \"registers\": [ { \"abbrev\": \"" + longAbbrev + "\", \"desc\": \"" + longDesc + "\" } ] }",
-         true,
-         {{0, false, 0, 0, longAbbrev.substr(0, 31), longDesc.substr(0, 127)}}},
+         true, "0,0,0,0," + longAbbrev.substr(0, 31) + "," + longDesc.substr(0, 127) + ";"},
         {"the registers array, not an earlier one",
-         "{ \"other\": [ { \"reg\": 9 } ], \"registers\": [ { \"reg\": 5 } ] }",
-         true,
-         {{0, false, 0, 5, "", ""}}},
+         R"({ "other": [ { "reg": 9 } ], "registers": [ { "reg": 5 } ] })", true, "0,0,0,5,,;"},
         {"nested elements count as one",
-         "{ \"registers\": [ { \"reg\": 7, \"x\": { \"reg\": 8 } }, { \"reg\": 6 } ] }",
-         true,
-         {{0, false, 0, 7, "", ""}, {0, false, 0, 6, "", ""}}},
+         R"({ "registers": [ { "reg": 7, "x": { "reg": 8 } }, { "reg": 6 } ] })", true,
+         "0,0,0,7,,;0,0,0,6,,;"},
     };
-    for (const RegisterListCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         MDT_Page page;
         setText(page, c.text);
-        EXPECT_EQ(page.createRegisterList(), c.bResult);
+        // Built twice from the same text, the list is the same.
+        for (int pass = 0; pass < 2; pass++) EXPECT_EQ(page.createRegisterList(), c.bResult);
         EXPECT_EQ(registersOf(page), c.expected);
-        // The text is as it was.
         EXPECT_EQ(std::string(page.m_pszBuffer), c.text);
+        EXPECT_EQ(page.getArray("\"registers\"", &m_pszArray, m_ulLength), c.bResult);
     }
-    MDT_Page noText;
-    EXPECT_FALSE(noText.createRegisterList());
+    EXPECT_FALSE(m_page.createRegisterList());  // no text
+    EXPECT_FALSE(m_page.getArray("\"registers\"", &m_pszArray, m_ulLength));
 }
 
-TEST_F(MdtPage, NamesAreReadAndCutToTheirFields) {
+TEST_F(MdtPage, NamesAreCutToTheirFields) {
     const std::string desc80(80, 'm');
-    setText(m_page, "{ \"handler\": \"H.so\", \"cal_file\": \"C.json\", \"module_desc\": \"" + desc80 +
-                        "\", \"config_file\": \"\" }");
+    setText(m_page, R"({ "handler": "H.so", "cal_file": "C.json", "config_file": "", "module_desc": ")" +
+                        desc80 + "\" }");
     EXPECT_STREQ(m_page.getHandlerName(), "H.so");
     EXPECT_STREQ(m_page.getCalName(), "C.json");
-    EXPECT_EQ(std::string(m_page.getDescription()), desc80.substr(0, 63));
+    EXPECT_EQ(m_page.getDescription(), desc80.substr(0, 63));
     EXPECT_STREQ(m_page.getConfigName(), "");
     EXPECT_EQ(m_appDir.entries(), std::vector<std::string>{});
 }
 
-TEST_F(MdtPage, ExistingConfigurationFileIsNeverReplaced) {
-    m_appDir.write("CfgActive.json", "the meter's own settings\n");
-    m_page.setBuffer(g_pszJSON, 2549);
-    EXPECT_TRUE(m_page.parseContent());
-    EXPECT_EQ(m_appDir.read("CfgActive.json"), "the meter's own settings\n");
-    EXPECT_EQ(m_appDir.entries(), std::vector<std::string>{"CfgActive.json"});
-}
-
-TEST_F(MdtPage, PageWithoutAConfigObjectCreatesNoFile) {
-    for (const std::string text : {"{ \"config_file\": \"New.json\" }",
-                                   "{ \"config_file\": \"New.json\", \"config\": { \"qm9000\": [ ] "}) {
-        SCOPED_TRACE(text);
-        std::string output = captureStdout([&] { setText(m_page, text); });
-        EXPECT_NE(output.find("no \"config\" object"), std::string::npos) << output;
-        EXPECT_FALSE(m_page.parseContent());
-        EXPECT_EQ(m_appDir.entries(), std::vector<std::string>{});
-    }
-}
-
-TEST_F(MdtPage, ConfigurationNameOutsideTheDirectoryIsRefused) {
+TEST_F(MdtPage, ConfigurationFileOnlyInsideTheDirectoryAndFromAConfigObject) {
     // The application directory one level down, so an escape would land in the scratch directory.
     const std::string appDir = m_appDir.path("App");
     ASSERT_EQ(mkdir(appDir.c_str(), 0700), 0);
     setenv("QM_APP_DIR", appDir.c_str(), 1);
-    for (const char* pszName : {"../Escape.json", "..", "sub/Cfg.json"}) {
-        SCOPED_TRACE(pszName);
-        const std::string output = captureStdout([&] {
-            setText(m_page,
-                    std::string("{ \"config_file\": \"") + pszName + "\", \"config\": { \"a\": 1 } }");
-        });
-        EXPECT_NE(output.find("is not a file name"), std::string::npos) << output;
-        EXPECT_TRUE(m_page.parseContent());
+    // Page text, message, result of parsing: refused names are no failure to parse, a missing object is.
+    const std::tuple<const char*, const char*, bool> cases[] = {
+        {R"({ "config_file": "../Escape.json", "config": { "a": 1 } })", "is not a file name", true},
+        {R"({ "config_file": "..", "config": { "a": 1 } })", "is not a file name", true},
+        {R"({ "config_file": "sub/Cfg.json", "config": { "a": 1 } })", "is not a file name", true},
+        {R"({ "config_file": "New.json" })", "no \"config\" object", false},
+        {R"({ "config_file": "New.json", "config": { { "qm9000": [ ] })", "no \"config\" object", false},
+    };
+    for (const auto& [pszText, pszMessage, bParsed] : cases) {
+        SCOPED_TRACE(pszText);
+        const std::string output = setText(m_page, pszText);
+        EXPECT_NE(output.find(pszMessage), std::string::npos) << output;
+        EXPECT_EQ(m_page.parseContent(), bParsed);
+        EXPECT_EQ(m_appDir.entries(), std::vector<std::string>{"App"});
+        struct stat st {};
+        EXPECT_NE(stat((appDir + "/New.json").c_str(), &st), 0);
     }
-    EXPECT_EQ(m_appDir.entries(), std::vector<std::string>{"App"});
-    struct stat st {};
-    EXPECT_NE(stat((appDir + "/sub").c_str(), &st), 0);
-}
-
-TEST_F(MdtPage, TextIsAlwaysTerminatedWithinItsLength) {
-    const char unterminated[] = {'{', '"', 'a', '"'};
-    m_page.setBuffer(unterminated, sizeof(unterminated));
-    ASSERT_NE(m_page.m_pszBuffer, nullptr);
-    EXPECT_EQ(m_page.m_ulBufferLength, 4u);
-    EXPECT_STREQ(m_page.m_pszBuffer, "{\"a");
-    m_page.setBuffer(unterminated, 0);
-    EXPECT_EQ(m_page.m_pszBuffer, nullptr);
-    EXPECT_FALSE(m_page.m_bBufferInitialized);
-    EXPECT_EQ(m_page.getBuffer(nullptr, 100), 0u);
-}
-
-TEST_F(MdtPage, ClearDropsTheTextOnly) {
-    MDT_HEADER header{1, 2549, 0, 0, 1, 8160, {0, 0}};
-    m_page.setHeader(&header);
-    m_page.setBuffer(g_pszJSON, 2549);
-    ASSERT_TRUE(m_page.createRegisterList());
-    m_page.clear();
-    EXPECT_EQ(m_page.m_pszBuffer, nullptr);
-    EXPECT_EQ(m_page.m_ulBufferLength, 0u);
-    EXPECT_FALSE(m_page.m_bBufferInitialized);
-    EXPECT_STREQ(m_page.getHandlerName(), "QM9000.so");
-    EXPECT_EQ(registersOf(m_page).size(), 4u);
-    MDT_HEADER* pHeader = nullptr;
-    EXPECT_EQ(m_page.getHeader(&pHeader), 32u);
-    EXPECT_EQ(pHeader, &m_page.m_mhHeader);
-    EXPECT_EQ(memcmp(pHeader, &header, sizeof(header)), 0);
-    EXPECT_TRUE(m_page.m_bHeaderInitialized);
-    m_page.destroyRegisterList();
-    EXPECT_EQ(m_page.getRegisterList(), nullptr);
 }
 
 }  // namespace
