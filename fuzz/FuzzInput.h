@@ -1,6 +1,5 @@
-// Helpers shared by the fuzz targets: the input as text or split into a few
-// leading parameter lines and the rest, a scratch directory for the files
-// they load, and the failed-property report.
+// Helpers shared by the fuzz targets: the input as text or split into leading
+// parameter lines and the rest, scratch files, and the failed-property report.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +8,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fuzz {
@@ -26,29 +27,19 @@ inline std::vector<char> terminated(const std::string& text) {
 }
 
 // The first `count` lines of the input (without their '\n') and the rest.
-struct SplitInput {
-    std::vector<std::string> fields;
-    std::string rest;
-};
-
-inline SplitInput split(const uint8_t* data, size_t size, size_t count) {
-    SplitInput input{{}, text(data, size)};
-    while (input.fields.size() < count) {
-        const size_t end = input.rest.find('\n');
-        input.fields.push_back(input.rest.substr(0, end));
-        input.rest = end == std::string::npos ? std::string() : input.rest.substr(end + 1);
-    }
-    return input;
+inline std::pair<std::vector<std::string>, std::string> split(const uint8_t* data, size_t size,
+                                                              size_t count) {
+    std::istringstream in(text(data, size));
+    std::vector<std::string> fields(count);
+    for (std::string& field : fields) std::getline(in, field);
+    return {fields, std::string(std::istreambuf_iterator<char>(in), {})};
 }
 
-// A private directory, created on first use and removed with everything in it
-// when the process ends.
+// A private directory, created on first use and removed when the process ends.
 inline const std::string& scratchDirectory() {
     static const struct Directory {
-        std::string path;
+        std::string path = (std::filesystem::temp_directory_path() / "qmfuzzXXXXXX").string();
         Directory() {
-            const char* pszBase = getenv("TMPDIR");
-            path = std::string(pszBase && *pszBase ? pszBase : "/tmp") + "/qmfuzzXXXXXX";
             if (!mkdtemp(path.data())) abort();
         }
         ~Directory() { std::filesystem::remove_all(path); }
@@ -56,25 +47,12 @@ inline const std::string& scratchDirectory() {
     return directory.path;
 }
 
-inline std::string scratchPath(const char* pszName) {
-    return scratchDirectory() + "/" + pszName;
-}
-
-// The scratch directory as the application directory, where description
-// table pages create their configuration files.
-inline void useScratchAsAppDirectory() {
-    static const bool bSet = setenv("QM_APP_DIR", scratchDirectory().c_str(), 1) == 0;
-    (void)bSet;
-}
-
-inline void emptyScratchDirectory() {
-    for (const auto& entry : std::filesystem::directory_iterator(scratchDirectory()))
-        std::filesystem::remove_all(entry.path());
-}
-
-inline void writeFile(const std::string& path, const std::string& content) {
+// Writes the scratch file `pszName` and returns its path.
+inline std::string scratchFile(const char* pszName, const std::string& content) {
+    const std::string path = scratchDirectory() + "/" + pszName;
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     if (!file.write(content.data(), static_cast<std::streamsize>(content.size()))) abort();
+    return path;
 }
 
 inline std::string readFile(const std::string& path) {
@@ -82,10 +60,16 @@ inline std::string readFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-// The loaders report on standard output; at fuzzing speed that is only noise.
-inline void silenceStdout() {
-    static const bool bSilenced = freopen("/dev/null", "w", stdout) != nullptr;
-    (void)bSilenced;
+inline void emptyScratchDirectory() {
+    for (const auto& entry : std::filesystem::directory_iterator(scratchDirectory()))
+        std::filesystem::remove_all(entry.path());
+}
+
+// Once per process: drops the loaders' reports (at fuzzing speed only noise) and makes the
+// scratch directory the application one, where description-table pages create files.
+inline void setUp() {
+    [[maybe_unused]] static const bool bSilenced = freopen("/dev/null", "w", stdout) != nullptr;
+    [[maybe_unused]] static const bool bAppDir = setenv("QM_APP_DIR", scratchDirectory().c_str(), 1) == 0;
 }
 
 // A failed property: abort so both libFuzzer and the corpus replay report it.

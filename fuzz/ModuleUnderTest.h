@@ -6,34 +6,27 @@
 
 #include "BoardIO.h"
 #include "QM9000.h"
-#include "RPi.h"
 #include "Sim.h"
 
 namespace fuzz {
 
 struct ModuleUnderTest {
-    STATUS_AND_CONTROL* pBlock;
-    QM9000* pModule;
+    STATUS_AND_CONTROL* pBlock = static_cast<STATUS_AND_CONTROL*>(calloc(1, sizeof(STATUS_AND_CONTROL)));
+    QM9000* pModule = new QM9000;
 
     ModuleUnderTest() {
-        sim::reset();
-        pBlock = static_cast<STATUS_AND_CONTROL*>(calloc(1, sizeof(STATUS_AND_CONTROL)));
-        if (!pBlock) abort();
-        pModule = new QM9000;
         pModule->m_pStat = pBlock;
         pModule->m_Cfg9000.initialize(pModule);
         pModule->m_Cal9000.initialize(pModule);
         pModule->m_jsonInit.initialize(pModule);
     }
-    // A fresh chip for each input, so the board's logs do not grow without end.
-    void resetBoard() {
-        sim::reset();
-        wiringPiSPISetup(0, 2500000);
-    }
 };
 
+// The module on a fresh chip for each input, so the board's logs do not grow without end.
 inline ModuleUnderTest& moduleUnderTest() {
+    sim::reset();
     static ModuleUnderTest* pUnit = new ModuleUnderTest;
+    wiringPiSPISetup(0, 2500000);
     return *pUnit;
 }
 

@@ -1,18 +1,13 @@
-// addFieldIfMissing on arbitrary file content. The first three input lines are
-// the section, the field and the value; the rest is the file. The file either
-// stays as it was or gains one element directly before a ']', the rest of it
-// unchanged byte for byte.
+// addFieldIfMissing on arbitrary file content (input lines: section, field, value,
+// then the file): the file stays as it was or gains one element just before a ']'.
 #include "FuzzInput.h"
 #include "JSONFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzz::silenceStdout();
-    const fuzz::SplitInput input = fuzz::split(data, size, 3);
-    const std::string path = fuzz::scratchPath("fields.json");
-    const std::string& before = input.rest;
-    fuzz::writeFile(path, before);
-    JSONFile().addFieldIfMissing(path.c_str(), input.fields[0].c_str(), input.fields[1].c_str(),
-                                 input.fields[2].c_str());
+    fuzz::setUp();
+    const auto [fields, before] = fuzz::split(data, size, 3);
+    const std::string path = fuzz::scratchFile("fields.json", before);
+    JSONFile().addFieldIfMissing(path.c_str(), fields[0].c_str(), fields[1].c_str(), fields[2].c_str());
 
     const std::string after = fuzz::readFile(path);
     if (after == before) return 0;

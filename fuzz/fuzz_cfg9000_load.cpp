@@ -5,16 +5,14 @@
 #include "ModuleUnderTest.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzz::silenceStdout();
+    fuzz::setUp();
     // Destroyed at exit: its list links sit unaligned in packed elements, where
     // the leak checker cannot see them.
     static CfgProbe probes;
-    static const bool bBuiltIn = (probes.load(".no-such-probe-file"), true);
-    (void)bBuiltIn;
+    [[maybe_unused]] static const bool bBuiltIn = (probes.load(".no-such-probe-file"), true);
     fuzz::ModuleUnderTest& unit = fuzz::moduleUnderTest();
     unit.pBlock->s_pCfgProbe = size > 0 && (data[0] & 1) ? &probes : nullptr;
-    const std::string path = fuzz::scratchPath("QM9000.json");
-    fuzz::writeFile(path, fuzz::text(data, size));
+    const std::string path = fuzz::scratchFile("QM9000.json", fuzz::text(data, size));
 
     QM9000& pmu = *unit.pModule;
     pmu.m_Cfg9000.load(path.c_str());

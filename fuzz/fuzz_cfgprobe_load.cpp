@@ -1,15 +1,13 @@
-// The probe catalogue loaded from arbitrary file content, looked up and
-// rendered as JSON into buffers of several sizes, each exactly as large as
-// stated so that a write past it is caught.
+// The probe catalogue loaded from arbitrary file content, looked up and rendered
+// as JSON into buffers exactly as large as stated, so a write past one is caught.
 #include <cstring>
 
 #include "CfgProbe.h"
 #include "FuzzInput.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzz::silenceStdout();
-    fuzz::useScratchAsAppDirectory();
-    fuzz::writeFile(fuzz::scratchPath("CfgProbe.json"), fuzz::text(data, size));
+    fuzz::setUp();
+    fuzz::scratchFile("CfgProbe.json", fuzz::text(data, size));
 
     CfgProbe probes;
     probes.load("CfgProbe.json");
@@ -22,11 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (uint32_t ulMax : {1023u, 1024u, 1500u, 4096u, 65536u}) {
         std::vector<char> json(ulMax);
         const uint32_t ulLength = probes.getProbeJSON(json.data(), ulMax);
-        if (ulMax < 1024)
-            fuzz::check(ulLength == 0, "a small buffer gets nothing");
-        else
-            fuzz::check(ulLength <= ulMax && ulLength == strlen(json.data()) + 1,
-                        "the text fits and is counted");
+        fuzz::check(ulMax < 1024 ? ulLength == 0 : ulLength <= ulMax && ulLength == strlen(json.data()) + 1,
+                    "a small buffer gets nothing, a large one the text, counted");
     }
     return 0;
 }

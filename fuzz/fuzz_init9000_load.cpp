@@ -1,15 +1,12 @@
-// The register initialization file loaded from arbitrary file content and
-// applied to the simulated chip: only chip registers are written, in the
-// chip's SPI framing.
+// The register initialization file loaded from arbitrary content and applied to
+// the simulated chip: only chip registers are written, in the chip's framing.
 #include "FuzzInput.h"
 #include "ModuleUnderTest.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzz::silenceStdout();
+    fuzz::setUp();
     fuzz::ModuleUnderTest& unit = fuzz::moduleUnderTest();
-    unit.resetBoard();
-    const std::string path = fuzz::scratchPath("Init9000.json");
-    fuzz::writeFile(path, fuzz::text(data, size));
+    const std::string path = fuzz::scratchFile("Init9000.json", fuzz::text(data, size));
 
     unit.pModule->m_jsonInit.load(path.c_str());
     for (const auto& [unAddress, ulValue] : sim::spiWrites())

@@ -1,14 +1,11 @@
-// A description-table page given arbitrary text (any bytes, NULs included, no
-// terminator guaranteed): names, the configuration file it may create, the
+// A description-table page given arbitrary bytes (NULs, no terminator): names,
 // register list and array look-ups stay within the text and leave it whole.
 #include <cstring>
 
 #include "FuzzInput.h"
 #include "MDTPage.h"
 
-namespace {
-
-void checkArray(MDT_Page& page, const char* pszName) {
+static void checkArray(MDT_Page& page, const char* pszName) {
     char* pszStart = nullptr;
     uint32_t ulLength = 0;
     if (!page.getArray(pszName, &pszStart, ulLength)) return;
@@ -19,11 +16,8 @@ void checkArray(MDT_Page& page, const char* pszName) {
                 "an array is bracketed");
 }
 
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzz::silenceStdout();
-    fuzz::useScratchAsAppDirectory();
+    fuzz::setUp();
     const uint32_t ulLength = static_cast<uint32_t>(size);
     MDT_Page page;
     page.setBuffer(reinterpret_cast<const char*>(data), ulLength);

@@ -1,5 +1,5 @@
-// The line reader and the base file load on arbitrary file content. The first
-// input byte sets the line buffer size; the rest is the file.
+// The line reader and the base file load on arbitrary content (first byte: the
+// line buffer size).
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -9,11 +9,10 @@
 #include "JSONFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzz::silenceStdout();
+    fuzz::setUp();
     const uint32_t uLen = size > 0 ? data[0] : JSONFile::LINE_BUFFER_SIZE;
     const std::string content = size > 0 ? fuzz::text(data + 1, size - 1) : std::string();
-    const std::string path = fuzz::scratchPath("lines.json");
-    fuzz::writeFile(path, content);
+    const std::string path = fuzz::scratchFile("lines.json", content);
 
     JSONFile file;
     const int fd = open(path.c_str(), O_RDONLY);

@@ -1,10 +1,10 @@
 // The chip driver on the simulated bus: the exact frames and write sequences
-// it sends, the two bursts, and the reset pulse and SPI set-up of begin().
+// it sends and the two bursts. Its reset pulse and SPI set-up are checked
+// through the loaded module (test_lifecycle).
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -16,14 +16,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using Writes = std::vector<std::pair<uint16_t, uint32_t>>;
-using Act = std::function<void(ADE_9000&)>;
-
-Bytes frameOf(uint8_t uHigh, uint8_t uLow, size_t length) {
-    Bytes bytes(length, 0);
-    bytes[0] = uHigh;
-    bytes[1] = uLow;
-    return bytes;
-}
 
 class DriverTest : public ::testing::Test {
 protected:
@@ -36,11 +28,16 @@ protected:
         sim::reset();
     }
     // Sets the registers, runs the driver's helper and returns what it wrote.
-    Writes writesOf(const Writes& before, const Act& act) {
+    Writes writesOf(const Writes& before, const std::function<void(ADE_9000&)>& act) {
         for (const auto& [unAddress, ulValue] : before) sim::setChipRegister(unAddress, ulValue);
         sim::clearSpiLog();
         act(m_chip);
         return sim::spiWrites();
+    }
+    std::vector<Bytes> sent() {
+        std::vector<Bytes> frames;
+        for (const sim::SpiFrame& frame : sim::spiLog()) frames.push_back(frame.sent);
+        return frames;
     }
     ADE_9000 m_chip;
 };
@@ -56,25 +53,20 @@ TEST_F(DriverTest, RegisterFramesAreTheCommandWordThenTheValueMostSignificantByt
     EXPECT_EQ(ulValue, 0x12345678u);
     EXPECT_EQ(unValue, 0xABCD);
     EXPECT_EQ(sim::chipRegister(0x405), 0x11223344u);
-    std::vector<Bytes> sent;
-    for (const sim::SpiFrame& frame : sim::spiLog()) sent.push_back(frame.sent);
-    EXPECT_EQ(sent, (std::vector<Bytes>{{0x40, 0x28, 0, 0, 0, 0, 0, 0},
-                                        {0x40, 0x50, 0x11, 0x22, 0x33, 0x44},
-                                        {0x4B, 0x90, 0xAB, 0xCD},
-                                        {0x4B, 0x98, 0, 0, 0, 0}}));
+    EXPECT_EQ(sent(), (std::vector<Bytes>{{0x40, 0x28, 0, 0, 0, 0, 0, 0},
+                                          {0x40, 0x50, 0x11, 0x22, 0x33, 0x44},
+                                          {0x4B, 0x90, 0xAB, 0xCD},
+                                          {0x4B, 0x98, 0, 0, 0, 0}}));
 }
 
 TEST_F(DriverTest, HelpersSendTheirWriteSequence) {
     // Pending bits of the new masks are cleared first, then whatever else is
     // pending; reserved mask bits stay zero.
-    EXPECT_EQ(writesOf({{0x402, 0x00800005}, {0x403, 0x201}},
-                       [](ADE_9000& c) { c.interruptsOn(0xF8800000, 0x00090240); }),
-              (Writes{{0x402, 0x00800000},
-                      {0x405, 0x00800000},
-                      {0x402, 5},
-                      {0x403, 0x240},
-                      {0x406, 0x240},
-                      {0x403, 1}}));
+    EXPECT_EQ(
+        writesOf({{0x402, 0x00800005}, {0x403, 0x201}},
+                 [](ADE_9000& c) { c.interruptsOn(0xF8800000, 0x00090240); }),
+        (Writes{
+            {0x402, 0x800000}, {0x405, 0x800000}, {0x402, 5}, {0x403, 0x240}, {0x406, 0x240}, {0x403, 1}}));
     EXPECT_EQ(writesOf({{0x405, 1}, {0x406, 1}}, [](ADE_9000& c) { c.interruptsOff(); }),
               (Writes{{0x405, 0}, {0x406, 0}}));
     // Read-modify-write keeps the other bits; the inputs order is ORed into CONFIG0.
@@ -94,36 +86,14 @@ TEST_F(DriverTest, EachBurstIsOneFrameWithItsCommandWordAndLandsWordsAsReceived)
     const ADE9000_VALUES_RECV_BUFFER* pValues = m_chip.readValues();
     const ADE9000_WAVEFORM_RECV_BUFFER* pWaveforms = m_chip.readWaveforms();
     ASSERT_TRUE(pValues && pWaveforms);
-    ASSERT_EQ(sim::spiLog().size(), 2u);
-    EXPECT_EQ(sim::spiLog()[0].sent, frameOf(0x68, 0x08, 246));
-    EXPECT_EQ(sim::spiLog()[1].sent, frameOf(0x80, 0x18, 3074));
+    Bytes values{0x68, 0x08}, waveforms{0x80, 0x18};  // the command words, then zeros
+    values.resize(246);
+    waveforms.resize(3074);
+    EXPECT_EQ(sent(), (std::vector<Bytes>{values, waveforms}));
     for (int k = 0; k < BURST_WORDS; k++) {
         const uint32_t ulWire = k < 57 ? pValues->ulValues[k / 19][k % 19] : pValues->ulNValues[k - 57];
         EXPECT_EQ(ADE_9000::swapWords(ulWire), 0xA0000000u | (k << 8) | k) << "word " << k;
     }
-}
-
-TEST(DriverBegin, PulsesResetThenOpensSpiAndSaysWhenItCannot) {
-    for (const int nDescriptor : {3, -1}) {
-        SCOPED_TRACE(nDescriptor);
-        sim::reset(5000000);
-        sim::setSpiSetupResult(nDescriptor);
-        ADE_9000 chip;
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(chip.begin(8, 5), nDescriptor >= 0);
-        fflush(stdout);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "nSPIfd = " + std::to_string(nDescriptor) + "\r\n");
-        // Output, idle high, low for 150 ms, then 350 ms to settle.
-        std::vector<std::tuple<uint64_t, int, int, int>> pins;
-        for (const sim::PinEvent& e : sim::pinLog()) pins.emplace_back(e.timeMicros, e.pin, e.mode, e.level);
-        EXPECT_EQ(pins,
-                  (decltype(pins){
-                      {5000000, 5, 1, -1}, {5000000, 5, -1, 1}, {5000000, 5, -1, 0}, {5150000, 5, -1, 1}}));
-        EXPECT_EQ(sim::nowMicros(), 5500000u);
-        EXPECT_EQ(sim::chipResetCount(), 1u);
-        EXPECT_EQ(sim::spiSetupSpeed(), 2500000);
-    }
-    sim::reset();
 }
 
 }  // namespace
