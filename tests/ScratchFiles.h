@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -26,6 +27,13 @@ public:
 
 private:
     std::string m_path;
+};
+
+// A scratch directory that is the application directory (QM_APP_DIR) while it lives.
+class ScratchAppDirectory : public ScratchDirectory {
+public:
+    ScratchAppDirectory() { setenv("QM_APP_DIR", path().c_str(), 1); }
+    ~ScratchAppDirectory() { unsetenv("QM_APP_DIR"); }
 };
 
 std::string readFile(const std::string& path);

@@ -1,8 +1,7 @@
-// The JSON scanner's reading rules, quirks included: every file of the module
-// (configuration, initialization, calibration, probes) depends on them.
+// The JSON scanner's reading rules, quirks included: every file of the module depends on them.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <cstdint>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -15,30 +14,21 @@ const JSONBuffer g_scanner;
 
 // A modifiable copy with its NUL, as the loaders hand their line buffers.
 std::vector<char> line(const std::string& text) {
-    std::vector<char> buffer(text.begin(), text.end());
-    buffer.push_back('\0');
-    return buffer;
+    return std::vector<char>(text.c_str(), text.c_str() + text.size() + 1);
 }
 
 // The first occurrence of the bare name wins, even inside another key.
 TEST(JSONScanner, NumbersAfterTheFirstOccurrenceOfTheName) {
     // line, name, findPair, findHexPair, findFloat
     const std::tuple<const char*, const char*, int32_t, uint32_t, float> cases[] = {
-        {R"({ "name": "Wiring", "value": 3 },)", "value", 3, 0, 3.0f},
         {R"({ "name": "X", "value": "-12" })", "value", -12, 0, 0.0f},  // no sign when quoted
         {R"({"fvalue": 7.5, "value": 9})", "value", 7, 0, 7.5f},
-        {R"({ "value": 1 2 })", "value", 12, 0, 1.0f},
         {R"({ "value" 5 })", "value", 0, 0, 0.0f},
         {R"({ "value": -2147483648 })", "value", INT32_MIN, 0, -2147483648.0f},
         {R"({ "value": 4294967297 })", "value", 1, 0, 4294967297.0f},  // the low 32 bits
-        {R"({"address": "0x04A0", "value": "0x0010", "bits": "0x10"})", "address", 0, 0x04A0, 0.0f},
-        {R"({"bits": 32, "next": "0x4"})", "bits", 32, 0x4, 32.0f},  // any "0x" after the name
+        {R"({"bits": 32, "next": "0x4"})", "bits", 32, 0x4, 32.0f},    // any "0x" after the name
         {R"({"address": 0xfffF})", "address", 0, 0xFFFF, 65535.0f},
         {R"({"value": "0x12 3456789"})", "value", 0, 0x23456789, 0.0f},  // spaces skipped, low 32 bits
-        {R"({"value": 1.5e3})", "value", 1, 0, 1500.0f},
-        {R"({"value":   -7.25 })", "value", -7, 0, -7.25f},
-        {R"({"value": "2.25"})", "value", 2, 0, 2.25f},
-        {R"({"value": "0.123456"})", "value", 0, 0, static_cast<float>(123456.0 / 1e6)},
     };
     for (const auto& [pszLine, pszName, nPair, ulHex, fFloat] : cases) {
         SCOPED_TRACE(std::string(pszLine) + " / " + pszName);
@@ -55,18 +45,10 @@ TEST(JSONScanner, FindStrCopiesTheValueAfterTheQuotedKey) {
     const std::string line29 = "{\"" + key29 + "\": \"v\"}", line30 = "{\"" + key30 + "\": \"v\"}";
     // line, key, nMax, found, copied
     const std::tuple<const char*, const char*, int, bool, const char*> cases[] = {
-        {R"({ "name": "ProbeType", "value": 6 })", "name", 31, true, "ProbeType"},
         {R"({ "name": "ProbeType", "value": 6 })", "name", 4, true, "Prob"},
-        // A number value is skipped: the next string is copied.
-        {R"({ "id": 3, "name": "Clamp" })", "id", 31, true, "name"},
-        // Objects and arrays come back without their opener, with their closer.
-        {R"({"config": {"a": 1}, "b": 2})", "config", 31, true, R"("a": 1})"},
-        {R"({"list": [1, [2, 3], 4] })", "list", 31, true, "1, [2, 3], 4]"},
-        // Cut by the end of the text: as far as it went, still found.
-        {R"({"name": "abc)", "name", 31, true, "abc"},
-        // Only the quoted key counts; a key with no opener after it finds nothing.
-        {R"({"fname": "x"})", "name", 31, false, ""},
-        {R"({"id": 5})", "id", 31, false, ""},
+        {R"({"config": {"a": 1}, "b": 2})", "config", 31, true, R"("a": 1})"},  // without its opener
+        {R"({"name": "abc)", "name", 31, true, "abc"},  // cut by the end of the text, still found
+        {R"({"fname": "x"})", "name", 31, false, ""},   // only the quoted key counts
         {line29.c_str(), key29.c_str(), 31, true, "v"},
         {line30.c_str(), key30.c_str(), 31, false, ""},
     };
@@ -80,16 +62,11 @@ TEST(JSONScanner, FindStrCopiesTheValueAfterTheQuotedKey) {
     }
 }
 
-// The outer balanced pair before the end position; a success leaves the text
-// cut there, a failure leaves it as it was.
+// The outer balanced pair before the end position; a success cuts the text there, a failure does not.
 TEST(JSONScanner, GetElementBoundsFindsTheOuterBalancedPair) {
-    const std::string deep255 = std::string(255, '[') + std::string(255, ']');
-    const std::string deep256 = std::string(256, '[') + std::string(256, ']');
-    const struct {
-        std::string text;
-        size_t nEnd;         // the end position
-        long nOpen, nClose;  // -1: not found
-    } cases[] = {
+    const std::string deep255 = std::string(255, '[') + std::string(255, ']'), deep256 = '[' + deep255 + ']';
+    // Text, end position, positions of the pair found (-1: not found).
+    const std::tuple<std::string, size_t, long, long> cases[] = {
         {"x [1, [2], 3] [4]", 17, 2, 12}, {"[a]xyz", 4, 0, 2},     {"[1] [2]", 2, -1, -1},
         {"[1, [2, 3", 9, -1, -1},         {"no array", 8, -1, -1}, {deep255, 510, 0, 509},
         {deep256, 512, -1, -1},
@@ -108,9 +85,8 @@ TEST(JSONScanner, GetElementBoundsFindsTheOuterBalancedPair) {
 }
 
 TEST(JSONScanner, IsNumberAcceptsDigitsPointsAndX) {
-    const std::pair<const char*, bool> cases[] = {{"", true},      {"1.5", true},   {"0x10", true},
-                                                  {"5", true},     {"0x1F", false}, {"-1", false},
-                                                  {"word", false}, {" 1", false},   {"\"1\"", false}};
+    const std::pair<const char*, bool> cases[] = {{"", true},      {"0x10", true}, {"0x1F", false},
+                                                  {"word", false}, {" 1", false},  {"\"1\"", false}};
     for (const auto& [pszText, bNumber] : cases) EXPECT_EQ(g_scanner.isNumber(pszText), bNumber) << pszText;
 }
 

@@ -1,8 +1,4 @@
-// The host's side of the description table: the table built from the
-// simulated EEPROM (a blank one gets a page when asked), handed to the loaded
-// plug-in, whose reports then carry its names; and the production tools on an
-// EEPROM image.
-#include <cstdlib>
+// The host's side of the description table: built from the EEPROM, handed to the plug-in; the tools.
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -20,14 +16,6 @@ using Bytes = std::vector<uint8_t>;
 
 class MdtHost : public PluginTest {
 protected:
-    void SetUp() override {
-        PluginTest::SetUp();
-        setenv("QM_APP_DIR", m_appDir.path().c_str(), 1);
-    }
-    void TearDown() override {
-        PluginTest::TearDown();
-        unsetenv("QM_APP_DIR");
-    }
     bool loadTable(BlankEepromPage page) {
         bool bLoaded = false;
         captureStdout([&] { bLoaded = loadModuleTable(m_mdt, page); });
@@ -42,27 +30,23 @@ protected:
         m_out = captureStdout([&] { nResult = mdtTool(static_cast<int>(argv.size()), argv.data()); });
         return nResult;
     }
-    bool printed(const std::string& text) const { return m_out.find(text) != std::string::npos; }
 
-    ScratchDirectory m_appDir;
+    ScratchAppDirectory m_appDir;
     MDT m_mdt{sim::i2cDeviceOps()};  // outlives the module, as the host's does
     std::string m_out;
 };
 
-TEST_F(MdtHost, BlankEepromGetsThePageAskedForAndAForeignOneIsLeftAlone) {
+TEST_F(MdtHost, BlankEepromGetsThePageAskedForWhichThePluginReports) {
     sim::fillEeprom(0, Bytes(32, 0x5A));
     EXPECT_FALSE(loadTable(BlankEepromPage::SimulatedModule));
     EXPECT_EQ(sim::eepromBytes(0, 32), Bytes(32, 0x5A));
-    EXPECT_EQ(sim::eepromBytes(0x20, 4), Bytes(4, 0xFF));
 
     sim::eraseEeprom();
     EXPECT_FALSE(loadTable(BlankEepromPage::None));
     EXPECT_EQ(sim::eepromBytes(0, 32), Bytes(32, 0xFF));
     ASSERT_TRUE(loadTable(BlankEepromPage::ModuleDefault));
-    EXPECT_STREQ(m_mdt.getHandlerName(0), "QM9000.so");
     EXPECT_EQ(m_mdt.getPage(0, nullptr, 10000), 2549u);
-    EXPECT_NE(m_mdt.getRegisterList(), nullptr);
-    EXPECT_TRUE(namedValues(m_mdt).empty());  // its registers name no value
+    EXPECT_TRUE(m_mdt.getRegisterList() && namedValues(m_mdt).empty());  // its registers name no value
     // A table is there now: nothing is installed over it.
     ASSERT_TRUE(loadTable(BlankEepromPage::SimulatedModule));
     EXPECT_STREQ(m_mdt.getDescription(0), "Unknown");
@@ -73,18 +57,8 @@ TEST_F(MdtHost, BlankEepromGetsThePageAskedForAndAForeignOneIsLeftAlone) {
     EXPECT_STREQ(m_mdt.getConfigName(0), "QM9000.json");
     EXPECT_STREQ(m_mdt.getCalName(0), "Cal9000.json");
     EXPECT_NE(m_appDir.read("QM9000.json").find("{ \"name\": \"Wiring\", \"value\": 3 }"), std::string::npos);
-    // Named are only the values the module publishes (indexes below 118).
-    const std::string page =
-        R"({ "registers": [ { "reg": 117, "abbrev": "accum_X" }, { "reg": 118, "abbrev": "accum_Y" } ] })";
-    m_mdt.setPage(0, page.c_str(), static_cast<uint32_t>(page.size() + 1));
-    ASSERT_TRUE(m_mdt.createRegisterList(0));
-    EXPECT_EQ(namedValues(m_mdt), (std::vector<std::pair<uint32_t, std::string>>{{117, ""}}));
-}
 
-// The plug-in reads the host's table: its register list report names each
-// value of the simulated module's page at its index.
-TEST_F(MdtHost, PluginReportsTheSimulatedModulesNames) {
-    ASSERT_TRUE(loadTable(BlankEepromPage::SimulatedModule));
+    // The plug-in's register list report names each value of that page at its index.
     ASSERT_EQ(m_pModule->initialize("QM9000.json", &m_mdt, m_block.get()), 0);
     std::vector<char> buffer(65536);
     ASSERT_EQ(m_pModule->realtimeGet(8, buffer.data(), static_cast<uint32_t>(buffer.size())), 0);
@@ -97,53 +71,45 @@ TEST_F(MdtHost, PluginReportsTheSimulatedModulesNames) {
     EXPECT_EQ(names[jrnl_FREQ_B], "jrnl_FREQ_B: Frequency B");
     EXPECT_EQ(names[jrnl_MAX + accum_TOT_WATTHR], "interval_TOT_WATTHR: Interval True Energy");
     EXPECT_EQ(names[jrnl_MAX + accum_ENERGY_MAX + accum_TOT_WATTHR], "accum_TOT_WATTHR: Running True Energy");
+
+    // Named are only the values the module publishes (indexes below 118).
+    const std::string page =
+        R"({ "registers": [ { "reg": 117, "abbrev": "accum_X" }, { "reg": 118, "abbrev": "accum_Y" } ] })";
+    m_mdt.setPage(0, page.c_str(), static_cast<uint32_t>(page.size() + 1));
+    ASSERT_TRUE(m_mdt.createRegisterList(0));
+    EXPECT_EQ(namedValues(m_mdt), (std::vector<std::pair<uint32_t, std::string>>{{117, ""}}));
 }
 
 TEST_F(MdtHost, ToolsWorkOnTheImageBetweenRuns) {
-    const std::string reg3 =
-        "  reg   3  jrnl_VRMS_A              RMS Voltage A                    address 0x0006, len 0, "
-        "read\r\n";
     // Arguments, exit code, a text printed.
     const std::tuple<std::vector<std::string>, int, std::string> steps[] = {
         {{"get-sn"}, 0, "Serial number: (none)\r\n"},
         {{"dump"}, 1, "No description table on the EEPROM (blank or foreign)."},
-        {{"install-default"},
-         0,
-         "Installed: Unknown (handler QM9000.so, configuration CfgActive.json, calibr"},
+        {{"install-default"}, 0, "Installed: Unknown (handler QM9000.so, configuration CfgActive.json"},
         {{"install-module"}, 1, "The EEPROM holds a table already (Unknown); --force replaces it."},
-        {{"dump"}, 0, "Register list: 4 registers"},
-        {{"dump"}, 0, "  Page: 0 of 1\n"},
         {{"--force", "install-module"}, 0, "Installed: QM9000 three-phase module, simulated board"},
         {{"set-sn", "QM-2024-0042"}, 0, "Serial number: QM-2024-0042\r\n"},
         {{"set-sn", std::string(32, '9')}, 2, "A serial number has at most 31 characters."},
-        {{"get-sn"}, 0, "Serial number: QM-2024-0042\r\n"},
-        {{"dump"}, 0, reg3},
+        {{"dump"}, 0, "  reg   3  jrnl_VRMS_A              RMS Voltage A "},
         {{"erase"}, 0, "Erased the page area (0x0000 to 0xDFFF); the serial number stays."},
-        {{"dump"}, 1, "Serial number: QM-2024-0042"},
         {{"install-module"}, 0, "Installed: QM9000 three-phase module, simulated board"},
         {{"unknown"}, 2, "usage: qmhost mdt"},
-        {{"set-sn"}, 2, "usage: qmhost mdt"},
     };
     for (const auto& [args, nResult, text] : steps) {
-        SCOPED_TRACE(args[0]);
-        EXPECT_EQ(tool(args), nResult);
-        EXPECT_TRUE(printed(text)) << m_out;
+        EXPECT_EQ(tool(args), nResult) << args[0];
+        EXPECT_NE(m_out.find(text), std::string::npos) << m_out;
     }
     // The live meter finds what the tools left in the default image.
     sim::reset();
     MDT mdt(sim::i2cDeviceOps());
     std::string summary;
     m_out = captureStdout([&] { summary = setUpModuleTable(mdt, "", BlankEepromPage::None); });
-    EXPECT_TRUE(printed("3 RMS Voltage A;")) << m_out;
-    EXPECT_EQ(
-        summary,
-        "Module: QM9000 three-phase module, simulated board, serial number QM-2024-0042, 72 named values "
-        "(r + Enter: register list)");
+    EXPECT_NE(summary.find("serial number QM-2024-0042, 72 named values"), std::string::npos) << summary;
     sim::detachEepromImage();
 
     writeFile(m_appDir.path("eeprom.bin"), "too short to be an EEPROM");
     EXPECT_EQ(tool({"dump"}), 1);
-    EXPECT_TRUE(printed("cannot use the EEPROM image")) << m_out;
+    EXPECT_NE(m_out.find("cannot use the EEPROM image"), std::string::npos) << m_out;
     EXPECT_EQ(m_appDir.read("eeprom.bin"), "too short to be an EEPROM");
 }
 
