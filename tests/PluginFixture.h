@@ -39,12 +39,12 @@ protected:
         ASSERT_EQ(m_pModule->updateConfig("QM9000.json"), 0);
     }
 
-    // Calls process about every millisecond for the given span of virtual time
-    // (the calls' own bus traffic counts towards it).
-    void runFor(uint64_t millis) {
+    // Calls process every `stepMillis` for the given span of virtual time (the
+    // calls' own bus traffic counts towards it).
+    void runFor(uint64_t millis, uint64_t stepMillis = 1) {
         const uint64_t ullEnd = sim::nowMicros() + millis * 1000;
         while (sim::nowMicros() < ullEnd) {
-            sim::advance(std::min<uint64_t>(1000, ullEnd - sim::nowMicros()));
+            sim::advance(std::min<uint64_t>(stepMillis * 1000, ullEnd - sim::nowMicros()));
             m_pModule->process();
         }
     }

@@ -45,23 +45,27 @@ protected:
     QM9000 m_module;
 };
 
-TEST_F(Cfg9000Test, LimitMaskFollowsTheWiring) {
-    struct Case {
+// The wiring decides which phases' limits are enabled and the full scale's
+// correction factor.
+TEST_F(Cfg9000Test, LimitMaskAndFullScaleFollowTheWiring) {
+    const struct {
         int nWiring;
         uint32_t ulVoltage, ulCurrent;
+        float fFactor;
+    } cases[] = {
+        {0, 0x00030303, 0x00303030, 1.0f},     {1, 0x00000003, 0x00000030, 1.0f},
+        {2, 0x00030003, 0x00300030, 0.90045f}, {3, 0x00030303, 0x00303030, 0.90045f},
+        {4, 0x00030003, 0x00300030, 0.9012f},  {5, 0x00030003, 0x00302030, 0.9012f},
+        {9, 0x00030303, 0x00303030, 1.0f},
     };
-    const Case cases[] = {
-        {0, 0x00030303, 0x00303030}, {1, 0x00000003, 0x00000030}, {2, 0x00030003, 0x00300030},
-        {3, 0x00030303, 0x00303030}, {4, 0x00030003, 0x00300030}, {5, 0x00030003, 0x00302030},
-        {9, 0x00030303, 0x00303030},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.nWiring);
-        const std::string wiring = setting("Wiring", std::to_string(c.nWiring));
+        const std::string wiring =
+            setting("Wiring", std::to_string(c.nWiring)) + setting("FullScaleVolts", "500");
         load(wiring + setting("VLimitEnable", "1") + setting("ILimitEnable", "1"));
         EXPECT_EQ(m_module.m_ulLimitEnable, c.ulVoltage | c.ulCurrent);
-        load(wiring + setting("VLimitEnable", "1"));
-        EXPECT_EQ(m_module.m_ulLimitEnable, c.ulVoltage);
+        EXPECT_EQ(m_module.m_fFullScaleVoltsCorrected,
+                  static_cast<float>(static_cast<double>(c.fFactor) * 500.0));
         load(wiring + setting("ILimitEnable", "2") + setting("VLimitEnable", "0"));
         EXPECT_EQ(m_module.m_ulLimitEnable, c.ulCurrent);
         load(wiring);
@@ -69,39 +73,34 @@ TEST_F(Cfg9000Test, LimitMaskFollowsTheWiring) {
     }
 }
 
+// The catalogue's rating for the probe and frequency replaces the file's full
+// scale once all three are read, in any order, and again when one is repeated.
+// The file's value stays for the custom probe (0), an unknown one or without a
+// catalogue; without a full scale the previous one stays.
 TEST_F(Cfg9000Test, ProbeRatingIsDerivedOnceFrequencyProbeAndFullScaleAreRead) {
-    const std::string frequency = setting("FNominal", "50");
-    const std::string probe = setting("ProbeType", "6");
-    const std::string fullScale = setting("FullScaleAmps", "100");
-    const std::string orders[] = {frequency + probe + fullScale, probe + fullScale + frequency,
-                                  fullScale + frequency + probe};
-    for (const std::string& lines : orders) {
-        SCOPED_TRACE(lines);
-        m_module.m_fFullScaleAmps = 1.0f;
-        load(lines);
-        EXPECT_EQ(m_module.m_fFullScaleAmps, 668.0f);
-        EXPECT_TRUE(m_module.m_bRogowskiEnable);
+    const std::string f50 = setting("FNominal", "50"), coil = setting("ProbeType", "6");
+    const std::string fs100 = setting("FullScaleAmps", "100");
+    const struct {
+        std::string lines;
+        float fAmps;
+        bool bRogowski;
+    } cases[] = {
+        {f50 + coil + fs100, 668, true},
+        {f50 + setting("ProbeType", "0") + fs100, 100, false},
+        {coil + fs100 + f50, 668, true},
+        {f50 + setting("ProbeType", "42") + setting("FullScaleAmps", "90"), 90, false},
+        {fs100 + f50 + coil, 668, true},
+        {f50 + coil + fs100 + setting("FNominal", "60"), 700, true},
+        {f50 + coil + fs100 + setting("ProbeType", "2"), 20, false},
+        {f50 + coil, 20, false},
+    };
+    for (const auto& c : cases) {
+        load(c.lines);
+        EXPECT_EQ(m_module.m_fFullScaleAmps, c.fAmps) << c.lines;
+        EXPECT_EQ(m_module.m_bRogowskiEnable, c.bRogowski) << c.lines;
     }
-    // A key repeated later derives again, with the values then in force.
-    load(frequency + probe + fullScale + setting("FNominal", "60"));
-    EXPECT_EQ(m_module.m_fFullScaleAmps, 700.0f);
-    load(frequency + probe + fullScale + setting("ProbeType", "2"));
-    EXPECT_EQ(m_module.m_fFullScaleAmps, 20.0f);
-    EXPECT_FALSE(m_module.m_bRogowskiEnable);
-}
-
-TEST_F(Cfg9000Test, FileFullScaleStaysForTheCustomProbeAnUnknownProbeNoCatalogueOrNoFullScale) {
-    load(setting("FNominal", "50") + setting("ProbeType", "0") + setting("FullScaleAmps", "100"));
-    EXPECT_EQ(m_module.m_fFullScaleAmps, 100.0f);
-    load(setting("FNominal", "50") + setting("ProbeType", "42") + setting("FullScaleAmps", "90"));
-    EXPECT_EQ(m_module.m_fFullScaleAmps, 90.0f);
-    EXPECT_FALSE(m_module.m_bRogowskiEnable);
-    load(setting("FNominal", "50") + setting("ProbeType", "6"));  // no full scale: the previous one stays
-    EXPECT_EQ(m_module.m_fFullScaleAmps, 90.0f);
-    EXPECT_FALSE(m_module.m_bRogowskiEnable);
-
     m_block->s_pCfgProbe = nullptr;
-    load(setting("FNominal", "50") + setting("ProbeType", "6") + setting("FullScaleAmps", "80"));
+    load(f50 + coil + setting("FullScaleAmps", "80"));
     EXPECT_EQ(m_module.m_fFullScaleAmps, 80.0f);
     EXPECT_FALSE(m_module.m_bRogowskiEnable);
 }
@@ -149,20 +148,6 @@ TEST_F(Cfg9000Test, TriggerCyclesAreLimitedToWhatTheRingHolds) {
     }
 }
 
-TEST_F(Cfg9000Test, ReloadResetsDefaultsButKeepsTheOtherSettings) {
-    load(setting("Wiring", "3") + setting("DemandLimit", "50.5") + setting("VNominal", "230") +
-         setting("EnergyEnable", "1") + setting("HPFDisable", "1"));
-    ASSERT_EQ(m_module.m_unWiring, 3);
-    load(setting("PreTrigCycles", "4"));
-    EXPECT_EQ(m_module.m_unWiring, 0);
-    EXPECT_EQ(m_module.m_fNominalVolts, 120.0f);
-    EXPECT_FALSE(m_module.m_bHPFDisable);
-    EXPECT_EQ(m_module.m_unPreTrigCycles, 4);
-    EXPECT_EQ(m_module.m_unTotalTrigCycles, 30);
-    EXPECT_EQ(m_module.m_fDemandLimit, 50.5f);
-    EXPECT_TRUE(m_module.m_bEnergyEnable);
-}
-
 TEST_F(Cfg9000Test, DerivedValuesFollowTheSettings) {
     load(setting("VNominal", "230") + setting("INominal", "5") + setting("VHighPercent", "110") +
          setting("ILowPercent", "10"));
@@ -170,15 +155,6 @@ TEST_F(Cfg9000Test, DerivedValuesFollowTheSettings) {
     EXPECT_EQ(m_module.m_fVLow, static_cast<float>(230.0 * (90.0 / 100.0)));
     EXPECT_EQ(m_module.m_fIHigh, static_cast<float>(5.0 * (400.0 / 100.0)));
     EXPECT_EQ(m_module.m_fILow, static_cast<float>(5.0 * (10.0 / 100.0)));
-
-    const std::pair<int, float> factors[] = {{1, 1.0f},    {2, 0.90045f}, {3, 0.90045f},
-                                             {4, 0.9012f}, {5, 0.9012f},  {0, 1.0f}};
-    for (const auto& [nWiring, fFactor] : factors) {
-        load(setting("Wiring", std::to_string(nWiring)) + setting("FullScaleVolts", "500"));
-        EXPECT_EQ(m_module.m_fFullScaleVoltsCorrected,
-                  static_cast<float>(static_cast<double>(fFactor) * 500.0))
-            << nWiring;
-    }
 }
 
 TEST_F(Cfg9000Test, ValuesAreReadAsTheScannerReadsThem) {
@@ -197,8 +173,21 @@ TEST_F(Cfg9000Test, ValuesAreReadAsTheScannerReadsThem) {
     EXPECT_EQ(m_module.m_unComputeB, 0);
 }
 
-TEST_F(Cfg9000Test, UnreadableFileLeavesDefaultsAndSkipsTheDerivedValues) {
-    load(setting("Wiring", "3") + setting("FullScaleVolts", "500") + setting("VLimitEnable", "1"));
+// A reload resets the defaults of some settings and keeps the others; an
+// unreadable file leaves defaults and skips the derived values.
+TEST_F(Cfg9000Test, ReloadResetsDefaultsButKeepsTheOtherSettings) {
+    load(setting("Wiring", "3") + setting("DemandLimit", "50.5") + setting("VNominal", "230") +
+         setting("EnergyEnable", "1") + setting("HPFDisable", "1") + setting("FullScaleVolts", "500") +
+         setting("VLimitEnable", "1"));
+    load(setting("PreTrigCycles", "4"));
+    EXPECT_EQ(m_module.m_fNominalVolts, 120.0f);
+    EXPECT_FALSE(m_module.m_bHPFDisable);
+    EXPECT_EQ(m_module.m_unPreTrigCycles, 4);
+    EXPECT_EQ(m_module.m_unTotalTrigCycles, 30);
+    EXPECT_EQ(m_module.m_fDemandLimit, 50.5f);
+    EXPECT_TRUE(m_module.m_bEnergyEnable);
+    load(setting("Wiring", "3") + setting("FullScaleVolts", "500") + setting("VLimitEnable", "1") +
+         setting("VNominal", "230"));
     ASSERT_NE(m_module.m_ulLimitEnable, 0u);
     const float fVHigh = m_module.m_fVHigh;
     for (const std::string& path : {m_dir.path("missing.json"), m_dir.path()}) {  // a directory is none
@@ -210,19 +199,6 @@ TEST_F(Cfg9000Test, UnreadableFileLeavesDefaultsAndSkipsTheDerivedValues) {
         EXPECT_EQ(m_module.m_ulLimitEnable, 0u);
         EXPECT_EQ(m_module.m_fVHigh, fVHigh);  // not recomputed
     }
-}
-
-TEST_F(Cfg9000Test, ShippedExampleDescribesA230VoltWyeMeter) {
-    m_block->s_pCfgProbe = nullptr;
-    const std::string output =
-        captureStdout([&] { m_module.m_Cfg9000.load(QM_SOURCE_DIR "/config/QM9000.json"); });
-    EXPECT_EQ(output, "Cfg9000::load: " QM_SOURCE_DIR "/config/QM9000.json\r\n");
-    EXPECT_EQ(m_module.m_unWiring, 3);
-    EXPECT_EQ(m_module.m_fNominalFreq, 50.0f);
-    EXPECT_EQ(m_module.m_fNominalVolts, 230.0f);
-    EXPECT_EQ(m_module.m_fFullScaleVolts, 500.0f);
-    EXPECT_EQ(m_module.m_fFullScaleAmps, 10.0f);
-    EXPECT_EQ(m_module.m_ulLimitEnable, 0x00333333u);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
-// The module under the threads of a real host: the board's interrupt thread
-// delivering IRQ1, the host thread calling process, and realtime readers on
-// threads of their own. Bounded by record counts and a deadline, not timed;
-// run under ThreadSanitizer it checks the locks the module shares.
+// The module under a real host's threads: the board's interrupt thread, the
+// host thread calling process and realtime readers of their own. Bounded by
+// record counts and a deadline; under ThreadSanitizer it checks the locks.
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -18,28 +17,23 @@ TEST_F(Concurrency, RealtimeReadersRunBesideTheProcessCycle) {
     start();
     ASSERT_EQ(m_pModule->monitorStart(), 0);
     sim::setClockMode(sim::ClockMode::RealTime);
-
     std::atomic<bool> bStop{false};
     std::atomic<int> nSnapshots{0};
     auto reader = [&](std::vector<int> types) {
         std::vector<char> buffer(16384);
-        while (!bStop.load()) {
-            for (int nType : types) {
-                const int nResult = m_pModule->realtimeGet(nType, buffer.data(), buffer.size());
-                if (nType == 1 && nResult == 0) {
+        for (; !bStop.load(); std::this_thread::yield())
+            for (int nType : types)
+                if (m_pModule->realtimeGet(nType, buffer.data(), buffer.size()) == 0 && nType == 1) {
                     nSnapshots++;
                     m_pModule->realtimeGet(7, nullptr, 0);  // re-arm for the next one
                 }
-            }
-            std::this_thread::yield();
-        }
     };
     m_pModule->realtimeGet(7, nullptr, 0);
-    std::thread records(reader, std::vector<int>{0, 2, 5, 10, 13});
-    std::thread reports(reader, std::vector<int>{11, 6, 1});
-
+    std::thread records(reader, std::vector<int>{0, 2, 5, 10, 13}),
+        reports(reader, std::vector<int>{11, 6, 1});
     const uint16_t unBefore = nextIn();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    // Over a second of records, so energy and demand are updated too.
     while ((static_cast<uint16_t>(nextIn() - unBefore) < 150 || nSnapshots.load() < 2) &&
            std::chrono::steady_clock::now() < deadline) {
         m_pModule->process();
@@ -53,8 +47,7 @@ TEST_F(Concurrency, RealtimeReadersRunBesideTheProcessCycle) {
     records.join();
     reports.join();
     sim::setClockMode(sim::ClockMode::Virtual);
-    EXPECT_GE(static_cast<uint16_t>(nextIn() - unBefore),
-              150);  // over a second: energy and demand updates too
+    EXPECT_GE(static_cast<uint16_t>(nextIn() - unBefore), 150);
     EXPECT_GE(nSnapshots.load(), 2);
 }
 
