@@ -53,13 +53,10 @@ protected:
         sim::reset();
         m_mdt.initialize(sim::kEepromAddress);
     }
-    void TearDown() override {
-        EXPECT_EQ(sim::i2cErrors(), std::vector<std::string>{});
-        sim::reset();
-    }
-    bool load(std::string& output) {
+    void TearDown() override { EXPECT_EQ(sim::i2cErrors(), std::vector<std::string>{}); }
+    bool load() {
         bool bLoaded = false;
-        output = captureStdout([&] { bLoaded = m_mdt.loadFromChip(); });
+        m_output = captureStdout([&] { bLoaded = m_mdt.loadFromChip(); });
         return bLoaded;
     }
 
@@ -82,7 +79,6 @@ TEST_F(MdtStorage, TransfersGoInChunksOf32AndReleaseTheBusOnFaults) {
     EXPECT_EQ(read, Bytes(data.begin() + 16, data.begin() + 56));
     EXPECT_EQ(m_mdt.readbuf(0x0020, 0, nullptr), 0x0020);  // a read of nothing still succeeds
 
-    // Bus faults are reported and the bus released.
     char buffer[64] = {};
     sim::setEepromPresent(false);
     testing::internal::CaptureStderr();  // the transfers report with perror
@@ -118,7 +114,7 @@ TEST_F(MdtStorage, OnlyAValidPageZeroLoadsAndNoHeaderOverrunsItsPage) {
         sim::eraseEeprom();
         sim::fillEeprom(0, head);
         if (!text.empty()) sim::fillEeprom(0x20, text);
-        EXPECT_EQ(load(m_output), bLoaded);
+        EXPECT_EQ(load(), bLoaded);
         EXPECT_NE(m_output.find(pszMessage), std::string::npos) << m_output;
         EXPECT_EQ(m_mdt.getPage(0, nullptr, 100000), ulLength);
         EXPECT_EQ(pageText(m_mdt, 0), expected);
@@ -128,8 +124,7 @@ TEST_F(MdtStorage, OnlyAValidPageZeroLoadsAndNoHeaderOverrunsItsPage) {
     }
 }
 
-// Stored by another table through the bus, loaded by this one. Pages past 6
-// do not exist: not read, dumped, stored or named.
+// Written by one table, loaded by another; pages past 6 are not read, dumped, stored or named.
 TEST_F(MdtStorage, PagesAndSerialNumberSurviveTheRoundTrip) {
     // Flags of page 0, its number of pages, type of page 1, texts of pages 0 to 6 ('-' none), pages.
     const std::tuple<uint32_t, uint32_t, uint32_t, const char*, uint16_t> cases[] = {
@@ -149,7 +144,7 @@ TEST_F(MdtStorage, PagesAndSerialNumberSurviveTheRoundTrip) {
         }
         stored.populateChip();
         EXPECT_EQ(sim::eepromBytes(0x6020, 3), (Bytes{'3', 0, 0xFF}));  // as long as its header says
-        EXPECT_TRUE(load(m_output));
+        EXPECT_TRUE(load());
         MDT_HEADER* pHeader = nullptr;
         m_mdt.getPageHeader(0, &pHeader);
         EXPECT_EQ(bytesOf(pHeader, 32), header(1, 2, ulFlags, 0, ulPages));
@@ -159,29 +154,21 @@ TEST_F(MdtStorage, PagesAndSerialNumberSurviveTheRoundTrip) {
         EXPECT_EQ(texts, pszTexts);
         const std::string dump = captureStdout([&] { m_mdt.dump(); });
         EXPECT_EQ(dump.find("Header 7"), std::string::npos);
-        const std::string head = "\nHeader 0:\n  Type: 1\n  Size: 2\n  Page: 0 of " +
-                                 std::to_string(ulPages) + "\n  Flags: 0x0000000" + std::to_string(ulFlags) +
-                                 "\n  Reserved[0]: 0\n  Reserved[1]: 7\n\nBuffer:\n0\n";
-        EXPECT_EQ(dump.substr(0, head.size()), head);
     }
     m_mdt.setPage(7, "{ \"handler\": \"seven\" }", 23);
     m_mdt.setPage(6, "{ \"handler\": \"six\" }", 21);
-    EXPECT_EQ(m_mdt.getHandlerName(7), nullptr);
-    EXPECT_EQ(m_mdt.getPage(7, nullptr, 100), 0u);
-    EXPECT_FALSE(m_mdt.createRegisterList(7));
+    EXPECT_TRUE(!m_mdt.getHandlerName(7) && !m_mdt.getPage(7, nullptr, 100) && !m_mdt.createRegisterList(7));
     EXPECT_STREQ(m_mdt.getHandlerName(6), "six");
 
-    // The serial number above the pages: up to 31 characters.
+    // The serial number above the pages: up to 31 characters, read NUL-padded.
     m_mdt.setSN(std::string(31, '7').c_str(), 31);
     m_mdt.setSN(std::string(32, '8').c_str(), 32);  // does not fit: nothing changes
     EXPECT_EQ(sim::eepromBytes(0xFC00, 32), bytesOf(std::string(31, '7').c_str(), 32));
     m_mdt.setSN("AB12", 4);
     char szSN[40];
     memset(szSN, '#', sizeof(szSN));
-    // The count asked for (at most 31), NUL-padded, and a NUL after it.
     EXPECT_EQ(m_mdt.getSN(szSN, 8), 8u);
     EXPECT_EQ(std::string(szSN, 10), std::string("AB12\0\0\0\0\0#", 10));
-    // An area without a NUL still reads as a text of 31.
     sim::fillEeprom(0xFC00, Bytes(32, 'Z'));
     EXPECT_EQ(m_mdt.getSN(szSN, 100), 31u);
     EXPECT_EQ(szSN, std::string(31, 'Z'));
