@@ -175,7 +175,7 @@ TEST_F(Engine, WindowOpensOnceAtStartAndOnceAtEnd) {
     ASSERT_TRUE(windowOpen());
     EXPECT_EQ(m_block->s_unAcqBufferNextWrite, 4090);  // 5 - 10 - 1, modulo 4096
     EXPECT_EQ(m_block->s_unAcqBufferLastWrite, 95);    // 4090 + 100 + 1
-    EXPECT_EQ(m_block->s_eiLastEventInfo.ttEvent, 1700000123);
+    EXPECT_EQ(int64_t{m_block->s_eiLastEventInfo.ttEvent}, 1700000123);
     EXPECT_EQ(uint32_t{m_block->s_eiLastEventInfo.ulLimitStatus}, 0x010101u);
     writerDone();
     for (uint16_t n = 6; n < 60; n++) checkRecord(n);  // the swell lasts
