@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "I2CDevice.h"
+
 #define QM_BOARD_API extern "C" __attribute__((visibility("default")))
 
 QM_BOARD_API int wiringPiSPISetup(int channel, int speed);
@@ -17,6 +19,10 @@ QM_BOARD_API void delay(unsigned int howLong);
 QM_BOARD_API void delayMicroseconds(unsigned int howLong);
 QM_BOARD_API int I2Cbegin(void);
 QM_BOARD_API void I2Cend(void);
+
+// For the host, not the module: the I2C device calls that work on the
+// descriptor I2Cbegin returns (the system's own on a real bus).
+QM_BOARD_API const I2CDeviceOps* boardI2CDeviceOps(void);
 
 // wiringPi constants the module uses.
 constexpr int BOARD_OUTPUT = 1;

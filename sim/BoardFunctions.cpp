@@ -5,6 +5,7 @@
 
 #include "Board.h"
 #include "BoardIO.h"
+#include "Sim.h"
 
 using sim::detail::Board;
 
@@ -67,4 +68,8 @@ void I2Cend(void) {
     Board& board = Board::instance();
     std::lock_guard<std::mutex> lock(board.mutex);
     board.i2c.end(board.clock.nowNanos());
+}
+
+const I2CDeviceOps* boardI2CDeviceOps(void) {
+    return &sim::i2cDeviceOps();
 }
