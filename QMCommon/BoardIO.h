@@ -23,6 +23,9 @@ QM_BOARD_API void I2Cend(void);
 // For the host, not the module: the I2C device calls that work on the
 // descriptor I2Cbegin returns (the system's own on a real bus).
 QM_BOARD_API const I2CDeviceOps* boardI2CDeviceOps(void);
+// For the host: no interrupt routine is called after it returns, so the
+// module that registered one may be unloaded.
+QM_BOARD_API void boardStopInterrupts(void);
 
 // wiringPi constants the module uses.
 constexpr int BOARD_OUTPUT = 1;

@@ -73,3 +73,8 @@ void I2Cend(void) {
 const I2CDeviceOps* boardI2CDeviceOps(void) {
     return &sim::i2cDeviceOps();
 }
+
+// The interrupt thread runs only in real-time mode.
+void boardStopInterrupts(void) {
+    sim::setClockMode(sim::ClockMode::Virtual);
+}

@@ -1,0 +1,150 @@
+// GPIO on the GPIO character device through libgpiod: output lines for the
+// module's pins, and falling-edge events on the IRQ1 line, each handed to the
+// module's routine by one dedicated thread.
+#include <pthread.h>
+#include <sched.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "BoardIO.h"
+#include "Devices.h"
+#include "Settings.h"
+#include "System.h"
+
+namespace {
+
+constexpr const char* CONSUMER = "qm9000";
+constexpr long EVENT_WAIT_NANOS = 100000000;  // how soon the thread sees a stop
+constexpr int INTERRUPT_PRIORITY = 50;        // SCHED_FIFO, when the process may have it
+
+std::mutex g_mutex;  // the chip and the output lines
+gpiod_chip* g_pChip = nullptr;
+std::map<int, gpiod_line*> g_outputs;  // by module pin
+
+struct Interrupt {
+    std::thread thread;
+    std::atomic<bool> bStop{false};
+    gpiod_line* pLine = nullptr;
+} g_interrupt;
+
+std::string lineName(int pin) {
+    const board::Settings& settings = board::settings();
+    return settings.gpioChip + " line " + std::to_string(settings.lineOf(pin)) + " (pin " +
+           std::to_string(pin) + ")";
+}
+
+// The pin's line of the chip, opening the chip at first use; null after a
+// reported failure. Holds g_mutex.
+gpiod_line* lineLocked(int pin) {
+    const board::Settings& settings = board::settings();
+    if (!g_pChip) {
+        g_pChip = board::sys().chipOpen(settings.gpioChip.c_str());
+        if (!g_pChip) {
+            board::detail::reportDeviceError("cannot open GPIO chip", settings.gpioChip, errno);
+            return nullptr;
+        }
+    }
+    gpiod_line* pLine = board::sys().chipGetLine(g_pChip, settings.lineOf(pin));
+    if (!pLine) board::detail::reportDeviceError("no GPIO line", lineName(pin), errno);
+    return pLine;
+}
+
+gpiod_line* requestOutputLocked(int pin, int value) {
+    const auto it = g_outputs.find(pin);
+    if (it != g_outputs.end()) return it->second;
+    gpiod_line* pLine = lineLocked(pin);
+    if (!pLine) return nullptr;
+    if (board::sys().lineRequestOutput(pLine, CONSUMER, value) < 0) {
+        board::detail::reportDeviceError("cannot drive GPIO", lineName(pin), errno);
+        return nullptr;
+    }
+    g_outputs[pin] = pLine;
+    return pLine;
+}
+
+void runInterrupts(gpiod_line* pLine, void (*routine)(void)) {
+    sched_param param{};
+    param.sched_priority = INTERRUPT_PRIORITY;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);  // refused without the right: runs as it is
+    const timespec timeout{0, EVENT_WAIT_NANOS};
+    while (!g_interrupt.bStop.load()) {
+        const int result = board::sys().lineEventWait(pLine, &timeout);
+        if (result < 0) {
+            board::detail::reportDeviceError("interrupts stopped: cannot wait on", board::settings().gpioChip,
+                                             errno);
+            return;
+        }
+        gpiod_line_event event{};
+        if (result > 0 && board::sys().lineEventRead(pLine, &event) == 0 &&
+            event.event_type == GPIOD_LINE_EVENT_FALLING_EDGE)
+            routine();
+    }
+}
+
+void stopInterrupts() {
+    if (g_interrupt.thread.joinable()) {
+        g_interrupt.bStop.store(true);
+        g_interrupt.thread.join();
+    }
+    if (g_interrupt.pLine) board::sys().lineRelease(g_interrupt.pLine);
+    g_interrupt.pLine = nullptr;
+    g_interrupt.bStop.store(false);
+}
+
+}  // namespace
+
+void pinMode(int pin, int mode) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (mode != BOARD_OUTPUT) {
+        printf("board: pinMode %d on pin %d: only outputs are driven here\n", mode, pin);
+        return;
+    }
+    requestOutputLocked(pin, 0);
+}
+
+void digitalWrite(int pin, int value) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    const int level = value ? 1 : 0;
+    // A pin written without pinMode becomes an output at that level.
+    const bool bRequested = g_outputs.count(pin) != 0;
+    gpiod_line* pLine = requestOutputLocked(pin, level);
+    if (pLine && bRequested && board::sys().lineSetValue(pLine, level) < 0)
+        board::detail::reportDeviceError("cannot set GPIO", lineName(pin), errno);
+}
+
+int wiringPiISR(int pin, int edgeType, void (*function)(void)) {
+    if (edgeType != BOARD_INT_EDGE_FALLING || function == nullptr) {
+        printf("board: wiringPiISR on pin %d: only falling edges with a routine are handled\n", pin);
+        return -1;
+    }
+    std::lock_guard<std::mutex> lock(g_mutex);
+    stopInterrupts();
+    gpiod_line* pLine = lineLocked(pin);
+    if (!pLine) return -1;
+    if (board::sys().lineRequestFallingEdgeEvents(pLine, CONSUMER) < 0) {
+        board::detail::reportDeviceError("cannot watch GPIO", lineName(pin), errno);
+        return -1;
+    }
+    g_interrupt.pLine = pLine;
+    g_interrupt.thread = std::thread(runInterrupts, pLine, function);
+    return 0;
+}
+
+namespace board::detail {
+
+void releaseGpio() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    stopInterrupts();
+    for (const auto& [pin, pLine] : g_outputs) sys().lineRelease(pLine);
+    g_outputs.clear();
+    if (g_pChip) sys().chipClose(g_pChip);
+    g_pChip = nullptr;
+}
+
+}  // namespace board::detail
