@@ -56,9 +56,14 @@ struct Fake {
     uint64_t raised = 0, read = 0, settled = 0;
 } g_fake;
 
+// The board pin a line reaches: its wiring, else the pin of the same number
+// unless that pin is wired to another line (-1: nothing).
 int pinOf(unsigned offset) {
     const auto it = g_fake.wiring.find(offset);
-    return it == g_fake.wiring.end() ? static_cast<int>(offset) : it->second;
+    if (it != g_fake.wiring.end()) return it->second;
+    for (const auto& [line, pin] : g_fake.wiring)
+        if (pin == static_cast<int>(offset)) return -1;
+    return static_cast<int>(offset);
 }
 
 int fail(int error) {
@@ -240,7 +245,7 @@ int fakeLineSetValue(gpiod_line* line, int value) {
         if (line->use != gpiod_line::Use::Output) return fail(EPERM);
         pin = pinOf(line->offset);
     }
-    Board::instance().pinWrite(pin, value);
+    if (pin >= 0) Board::instance().pinWrite(pin, value);
     return 0;
 }
 
