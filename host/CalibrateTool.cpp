@@ -1,19 +1,24 @@
-// `qmhost calibrate`: the technician's calibration bench. The simulated board
-// gets the channel errors given on the command line; the loaded module then
-// runs calibration commands posted through the host block, on the board's
-// virtual clock, and the bench shows the error of every channel before and
-// after.
+// `qmhost calibrate`: the technician's calibration bench. The loaded module
+// runs calibration commands posted through the host block, and the bench
+// shows the error of every channel before and after. On the simulated board
+// the line gets the channel errors given on the command line and the bench
+// drives it, on the board's virtual clock; on the real board the technician
+// applies --volts and --amps in phase and the bench runs in real time.
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "BoardScale.h"
+#include "CalibrateOptions.h"
 #include "CalibrationBench.h"
 #include "HostBlock.h"
 #include "PluginLoader.h"
@@ -21,175 +26,6 @@
 #include "Tools.h"
 
 namespace {
-
-struct Command {
-    uint32_t ulCode;
-    CalQuantities quantities;  // as given before the command on the line
-};
-
-struct Options {
-    std::string plugin = QM_PLUGIN_PATH;
-    std::string config;  // empty: the bench's own meter
-    std::string cal;     // empty: a new file listing every constant
-    bool bSequence = false;
-    bool bVerbose = false;
-    CalQuantities quantities;
-    std::vector<Command> commands;
-    std::vector<std::pair<sim::Channel, sim::ChannelError>> errors;
-    std::vector<std::pair<sim::Phase, std::pair<double, double>>> powerOffsets;
-};
-
-void usage() {
-    puts(
-        "usage: qmhost calibrate (--sequence | --command N [--command N ...]) [options]\r\n"
-        "  Runs the measurement module's calibration against the simulated board on its\r\n"
-        "  virtual clock and shows the error of every channel before and after.\r\n"
-        "  --sequence             start, voltage and current gains and offsets, phase,\r\n"
-        "                         power gain, power offsets, waveform offset, save\r\n"
-        "  --command N            one command (0..17; 4294967295 acknowledges a failure);\r\n"
-        "                         repeatable, run in order with the quantities given before it\r\n"
-        "  --volts V, --amps A    applied RMS values (230 V, 5 A)\r\n"
-        "  --region R, --thresholds LO:HI, --option N   multipoint inputs\r\n"
-        "  --error CH:PERCENT     gain error of a channel (VA VB VC IA IB IC IN)\r\n"
-        "  --rms-offset CH:VALUE  RMS offset of a channel, volts or amps\r\n"
-        "  --dc-offset CH:COUNTS  DC offset of a channel's waveform samples\r\n"
-        "  --phase-error P:DEG    extra current lag of a phase (A B C)\r\n"
-        "  --power-offset P:W[:VAR]  power offsets of a phase\r\n"
-        "  --config PATH          measurement configuration (a 230 V, 5 A, 50 Hz wye meter\r\n"
-        "                         with 500 V and 10 A full scale)\r\n"
-        "  --cal PATH             calibration file (a new one listing every constant)\r\n"
-        "  --verbose              show the module's own output\r\n"
-        "  --plugin PATH          the module to load\r");
-}
-
-bool parseChannel(const std::string& name, sim::Channel& channel) {
-    const char* const names[] = {"IA", "VA", "IB", "VB", "IC", "VC", "IN"};
-    for (int i = 0; i < 7; i++)
-        if (name == names[i]) {
-            channel = static_cast<sim::Channel>(i);
-            return true;
-        }
-    return false;
-}
-
-bool parsePhase(const std::string& name, sim::Phase& phase) {
-    if (name.size() != 1 || name[0] < 'A' || name[0] > 'C') return false;
-    phase = static_cast<sim::Phase>(name[0] - 'A');
-    return true;
-}
-
-// "NAME:VALUE[:VALUE]"; every number must be complete and finite.
-bool splitValues(const std::string& text, std::string& name, std::vector<double>& values) {
-    size_t start = text.find(':');
-    if (start == std::string::npos) return false;
-    name = text.substr(0, start);
-    while (start != std::string::npos) {
-        const size_t next = text.find(':', start + 1);
-        const std::string field =
-            text.substr(start + 1, next == std::string::npos ? std::string::npos : next - start - 1);
-        char* pEnd = nullptr;
-        const double dValue = strtod(field.c_str(), &pEnd);
-        if (field.empty() || *pEnd != '\0' || !std::isfinite(dValue)) return false;
-        values.push_back(dValue);
-        start = next;
-    }
-    return true;
-}
-
-bool parseNumber(const char* pszText, double& dValue) {
-    char* pEnd = nullptr;
-    dValue = strtod(pszText, &pEnd);
-    return *pszText != '\0' && *pEnd == '\0' && std::isfinite(dValue);
-}
-
-bool parseCode(const char* pszText, uint32_t& ulCode) {
-    char* pEnd = nullptr;
-    const unsigned long long ullCode = strtoull(pszText, &pEnd, 0);
-    if (*pszText == '\0' || *pszText == '-' || *pEnd != '\0' || ullCode > 0xFFFFFFFFull) return false;
-    ulCode = static_cast<uint32_t>(ullCode);
-    return true;
-}
-
-sim::ChannelError& channelError(Options& options, sim::Channel channel) {
-    for (auto& [existing, error] : options.errors)
-        if (existing == channel) return error;
-    options.errors.push_back({channel, {}});
-    return options.errors.back().second;
-}
-
-bool parseOption(Options& options, const std::string& arg, const char* pszValue) {
-    std::string name;
-    std::vector<double> values;
-    double dValue = 0;
-    if (arg == "--command") {
-        uint32_t ulCode = 0;
-        if (!parseCode(pszValue, ulCode)) return false;
-        options.commands.push_back({ulCode, options.quantities});
-    } else if (arg == "--volts" && parseNumber(pszValue, dValue)) {
-        options.quantities.fVolts = static_cast<float>(dValue);
-    } else if (arg == "--amps" && parseNumber(pszValue, dValue)) {
-        options.quantities.fAmps = static_cast<float>(dValue);
-    } else if (arg == "--region" || arg == "--option") {
-        uint32_t ulValue = 0;
-        if (!parseCode(pszValue, ulValue)) return false;
-        (arg == "--region" ? options.quantities.ulRegion : options.quantities.ulOption) = ulValue;
-    } else if (arg == "--thresholds" && splitValues(std::string("T:") + pszValue, name, values) &&
-               values.size() == 2) {
-        options.quantities.fThreshLo = static_cast<float>(values[0]);
-        options.quantities.fThreshHi = static_cast<float>(values[1]);
-    } else if (arg == "--error" || arg == "--rms-offset" || arg == "--dc-offset") {
-        sim::Channel channel{};
-        if (!splitValues(pszValue, name, values) || values.size() != 1 || !parseChannel(name, channel))
-            return false;
-        sim::ChannelError& error = channelError(options, channel);
-        if (arg == "--error") error.gainPercent = values[0];
-        if (arg == "--rms-offset") error.rmsOffset = values[0];
-        if (arg == "--dc-offset") error.dcOffsetCounts = static_cast<int>(values[0]);
-    } else if (arg == "--phase-error") {
-        sim::Phase phase{};
-        if (!splitValues(pszValue, name, values) || values.size() != 1 || !parsePhase(name, phase))
-            return false;
-        channelError(options, static_cast<sim::Channel>(2 * static_cast<int>(phase))).phaseDegrees =
-            values[0];
-    } else if (arg == "--power-offset") {
-        sim::Phase phase{};
-        if (!splitValues(pszValue, name, values) || values.empty() || values.size() > 2 ||
-            !parsePhase(name, phase))
-            return false;
-        options.powerOffsets.push_back({phase, {values[0], values.size() > 1 ? values[1] : 0.0}});
-    } else if (arg == "--config") {
-        options.config = pszValue;
-    } else if (arg == "--cal") {
-        options.cal = pszValue;
-    } else if (arg == "--plugin") {
-        options.plugin = pszValue;
-    } else {
-        return false;
-    }
-    return true;
-}
-
-bool parse(int argc, char** argv, Options& options) {
-    for (int i = 1; i < argc; i++) {
-        const std::string arg = argv[i];
-        if (arg == "--sequence") {
-            options.bSequence = true;
-        } else if (arg == "--verbose") {
-            options.bVerbose = true;
-        } else if (i + 1 < argc && parseOption(options, arg, argv[i + 1])) {
-            i++;
-        } else {
-            fprintf(stderr, "qmhost calibrate: bad option %s%s%s\n", arg.c_str(), i + 1 < argc ? " " : "",
-                    i + 1 < argc ? argv[i + 1] : "");
-            return false;
-        }
-    }
-    if (options.bSequence == !options.commands.empty()) {
-        fputs("qmhost calibrate: give either --sequence or --command\n", stderr);
-        return false;
-    }
-    return true;
-}
 
 // The module reports its every step on standard output; the bench shows it
 // only when asked, so its own table stays readable.
@@ -220,7 +56,7 @@ private:
 // goes when the bench ends.
 class BenchFiles {
 public:
-    bool prepare(const Options& options) {
+    bool prepare(const CalibrateOptions& options) {
         if (options.config.empty() || options.cal.empty()) {
             char szDir[] = "/tmp/qmhost-calibrate-XXXXXX";
             if (!mkdtemp(szDir)) return false;
@@ -274,21 +110,30 @@ std::string readText(const std::string& path) {
 }
 
 void printOutcome(const CalOutcome& outcome) {
-    printf("  %10u  %-22s %6d   0x%08X  %10u  %6.2f s\r\n", outcome.ulCode, calCommandName(outcome.ulCode),
+    printf("  %10u  %-22s %6d   0x%08X  %10u  %6.2f s\n", outcome.ulCode, calCommandName(outcome.ulCode),
            outcome.nResult, outcome.ulCalMode, outcome.ulOpMode, outcome.dSeconds);
 }
 
+// An error, or "-" for one not measured (NaN).
+std::string shownError(double dPercent) {
+    if (std::isnan(dPercent)) return "       -";
+    char szText[16];
+    snprintf(szText, sizeof(szText), "%+8.3f", dPercent);
+    return szText;
+}
+
 void printErrors(const MeterErrors& before, const MeterErrors& after) {
-    puts("\r\nError per channel (reading - applied, in % of applied; W at PF 1 and PF 0.5)\r");
-    puts("          ---------------- before ----------------   ----------------- after ----------------\r");
-    puts("  phase        V        I   W PF 1  W PF .5            V        I   W PF 1  W PF .5\r");
+    puts("\nError per channel (reading - applied, in % of applied; W at PF 1 and PF 0.5)");
+    puts("          ---------------- before ----------------   ----------------- after ----------------");
+    puts("  phase        V        I   W PF 1  W PF .5            V        I   W PF 1  W PF .5");
     for (int p = 0; p < 3; p++) {
         const PhaseErrors& b = before.phase[p];
         const PhaseErrors& a = after.phase[p];
-        printf("  %c      %+8.3f %+8.3f %+8.3f %+8.3f     %+8.3f %+8.3f %+8.3f %+8.3f\r\n", 'A' + p, b.dVolts,
-               b.dAmps, b.dWatts, b.dWattsLagging, a.dVolts, a.dAmps, a.dWatts, a.dWattsLagging);
+        printf("  %c      %+8.3f %+8.3f %+8.3f %s     %+8.3f %+8.3f %+8.3f %s\n", 'A' + p, b.dVolts, b.dAmps,
+               b.dWatts, shownError(b.dWattsLagging).c_str(), a.dVolts, a.dAmps, a.dWatts,
+               shownError(a.dWattsLagging).c_str());
     }
-    printf("  N               %+8.3f                                     %+8.3f\r\n", before.dNeutralAmps,
+    printf("  N               %+8.3f                                     %+8.3f\n", before.dNeutralAmps,
            after.dNeutralAmps);
 }
 
@@ -309,43 +154,45 @@ void printChangedLines(const std::string& before, const std::string& after) {
     for (size_t i = 0; i < now.size(); i++)
         if (i >= old.size() || now[i] != old[i]) changed.push_back(now[i]);
     if (changed.empty()) {
-        puts("\r\nThe calibration file is unchanged.\r");
+        puts("\nThe calibration file is unchanged.");
         return;
     }
-    printf("\r\nChanged in the calibration file (%zu lines):\r\n", changed.size());
+    printf("\nChanged in the calibration file (%zu lines):\n", changed.size());
     for (const std::string& line : changed) fputs(line.c_str(), stdout);
 }
 
-}  // namespace
+// The simulated board for the bench: on its virtual clock, built for the
+// configuration's full scale, with the errors the line gave.
+void prepareSimulatedBoard(const CalibrateOptions& options, const std::string& configFile) {
+    sim::reset();  // virtual clock: the whole calibration takes a moment
+    BoardScale scale{sim::fullScaleVolts(), sim::fullScaleAmps()};
+    if (readBoardScale(configFile, scale) && scale.dVolts > 0 && scale.dAmps > 0)
+        sim::setFullScale(scale.dVolts, scale.dAmps);
+    for (const auto& [channel, error] : options.errors) sim::setChannelError(channel, error);
+    for (const auto& [phase, offsets] : options.powerOffsets)
+        sim::setPowerOffset(phase, offsets.first, offsets.second);
+}
 
-int calibrateTool(int argc, char** argv) {
-    Options options;
-    if (argc > 1 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
-        usage();
-        return 0;
-    }
-    if (!parse(argc, argv, options)) {
-        usage();
-        return 2;
-    }
+int runCalibrate(const HostOptions& host, const CalibrateOptions& options) {
     BenchFiles files;
     if (!files.prepare(options)) {
         fprintf(stderr, "qmhost calibrate: cannot prepare the configuration and calibration files\n");
         return 1;
     }
-
-    sim::reset();  // virtual clock: the whole calibration takes a moment
-    BoardScale scale{sim::fullScaleVolts(), sim::fullScaleAmps()};
-    if (readBoardScale(files.config, scale) && scale.dVolts > 0 && scale.dAmps > 0)
-        sim::setFullScale(scale.dVolts, scale.dAmps);
-    for (const auto& [channel, error] : options.errors) sim::setChannelError(channel, error);
-    for (const auto& [phase, offsets] : options.powerOffsets)
-        sim::setPowerOffset(phase, offsets.first, offsets.second);
+    const bool bSimulated = host.board == Board::Simulated;
+    if (bSimulated) {
+        try {
+            prepareSimulatedBoard(options, files.config);
+        } catch (const std::exception& e) {
+            fprintf(stderr, "qmhost calibrate: the simulated board refuses it: %s\n", e.what());
+            return 2;
+        }
+    }
 
     PluginLoader loader;
-    if (!loader.open(options.plugin)) {
-        fprintf(stderr, "qmhost calibrate: cannot load %s: %s\n", options.plugin.c_str(),
-                loader.error().c_str());
+    const std::string plugin = host.pluginPath();
+    if (!loader.open(plugin)) {
+        fprintf(stderr, "qmhost calibrate: cannot load %s: %s\n", plugin.c_str(), loader.error().c_str());
         return 1;
     }
     HostBlockPtr block = makeHostBlock();
@@ -358,27 +205,28 @@ int calibrateTool(int argc, char** argv) {
     {
         ModuleOutput output(options.bVerbose);
         MeasSOM* pModule = loader.create();
-        CalibrationBench bench(*pModule, *block);
+        CalibrationBench bench(*pModule, *block, bSimulated ? BenchLine::Simulated : BenchLine::Applied);
         pModule->initialize(files.config.c_str(), nullptr, block.get());
         pModule->updateConfig(files.config.c_str());
         before = bench.measure(options.quantities);
         if (options.bSequence) {
             outcomes = bench.runSequence(options.quantities);
         } else {
-            for (const Command& command : options.commands) {
+            for (const CalCommand& command : options.commands) {
                 outcomes.push_back(bench.run(command.ulCode, command.quantities));
                 if (outcomes.back().nResult != 0 && command.ulCode != CAL_CODE_ACKNOWLEDGE)
                     outcomes.push_back(bench.acknowledge());
             }
         }
         after = bench.measure(options.quantities);
+        boardFunctions().stopInterrupts();  // before the module and its ISR go away
         loader.destroy(pModule);
     }
 
-    printf("qmhost calibrate: %.3f V and %.3f A applied; calibration file %s\r\n",
+    printf("qmhost calibrate: %.3f V and %.3f A applied; calibration file %s\n",
            static_cast<double>(options.quantities.fVolts), static_cast<double>(options.quantities.fAmps),
            files.cal.c_str());
-    puts("\r\n        code  command                result  s_ulCalMode  s_ulOpMode    time\r");
+    puts("\n        code  command                result  s_ulCalMode  s_ulOpMode    time");
     bool bFailed = false;
     for (const CalOutcome& outcome : outcomes) {
         printOutcome(outcome);
@@ -387,4 +235,20 @@ int calibrateTool(int argc, char** argv) {
     printErrors(before, after);
     printChangedLines(calBefore, readText(files.cal));
     return bFailed ? 1 : 0;
+}
+
+}  // namespace
+
+ToolAction addCalibrateCommand(CLI::App& command, HostOptions& host) {
+    auto options = std::make_shared<CalibrateOptions>();
+    command.footer(
+        "Runs the measurement module's calibration and shows the error of every channel before\n"
+        "and after. --sequence runs start, voltage and current gains and offsets, phase, power\n"
+        "gain, power offsets, waveform offset and save. On the simulated board the bench drives\n"
+        "the line (with the channel errors given) on the board's virtual clock; on the real\n"
+        "board the technician applies --volts and --amps in phase, and the test with the\n"
+        "current lagging 60 degrees is not measured.");
+    addCalibrateOptions(command, *options);
+    addPluginOption(command, host);
+    return [&host, options] { return runCalibrate(host, *options); };
 }

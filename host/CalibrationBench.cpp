@@ -3,9 +3,12 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
+#include <thread>
 
 #include "HostBlock.h"
 #include "JournalTables.h"
@@ -114,7 +117,7 @@ std::string calibrationListFile() {
 
 CalOutcome CalibrationBench::run(uint32_t ulCode, const CalQuantities& quantities) {
     const bool bLagging = ulCode == CAL_CODE_PHASE || ulCode == CAL_CODE_MULTIPOINT_PHASE;
-    driveLine(quantities, bLagging ? CAL_TEST_LAG_DEGREES : 0.0);
+    if (m_line == BenchLine::Simulated) driveLine(quantities, bLagging ? CAL_TEST_LAG_DEGREES : 0.0);
     return post(ulCode, quantities);
 }
 
@@ -135,9 +138,9 @@ CalOutcome CalibrationBench::post(uint32_t ulCode, const CalQuantities& quantiti
     m_block.s_ulOpMode = OPMODE_CALIBRATE;
     pthread_mutex_unlock(pMutex);
 
-    const uint64_t ullStart = sim::nowMicros();
+    const uint64_t ullStart = nowMicros();
     CalOutcome outcome{ulCode, m_module.process(), 0, 0, 0};
-    outcome.dSeconds = static_cast<double>(sim::nowMicros() - ullStart) / 1e6;
+    outcome.dSeconds = static_cast<double>(nowMicros() - ullStart) / 1e6;
     pthread_mutex_lock(pMutex);
     outcome.ulCalMode = m_block.s_ulCalMode;
     outcome.ulOpMode = m_block.s_ulOpMode;
@@ -157,10 +160,21 @@ std::vector<CalOutcome> CalibrationBench::runSequence(const CalQuantities& quant
     return outcomes;
 }
 
+uint64_t CalibrationBench::nowMicros() const {
+    if (m_line == BenchLine::Simulated) return sim::nowMicros();
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+
 void CalibrationBench::measureFor(uint64_t ullMillis) {
-    const uint64_t ullEnd = sim::nowMicros() + ullMillis * 1000;
-    while (sim::nowMicros() < ullEnd) {
-        sim::advance(std::min<uint64_t>(1000, ullEnd - sim::nowMicros()));
+    const uint64_t ullEnd = nowMicros() + ullMillis * 1000;
+    while (nowMicros() < ullEnd) {
+        const uint64_t ullStep = std::min<uint64_t>(1000, ullEnd - nowMicros());
+        if (m_line == BenchLine::Simulated)
+            sim::advance(ullStep);
+        else
+            std::this_thread::sleep_for(std::chrono::microseconds(ullStep));
         m_module.process();
     }
 }
@@ -171,13 +185,17 @@ MeterErrors CalibrationBench::measure(const CalQuantities& quantities) {
     m_block.s_ulOpMode = OPMODE_MEASURE;
     pthread_mutex_unlock(pMutex);
 
-    std::vector<float> inPhase(REGISTER_MAP_FLOATS), lagging(REGISTER_MAP_FLOATS);
-    driveLine(quantities, 0.0);
+    const bool bSimulated = m_line == BenchLine::Simulated;
+    std::vector<float> inPhase(REGISTER_MAP_FLOATS);
+    std::vector<float> lagging(REGISTER_MAP_FLOATS, std::numeric_limits<float>::quiet_NaN());
+    if (bSimulated) driveLine(quantities, 0.0);
     measureFor(SETTLE_MILLIS);
     m_module.realtimeGet(REGISTER_MAP_REQUEST, inPhase.data(), REGISTER_MAP_FLOATS * sizeof(float));
-    driveLine(quantities, CAL_TEST_LAG_DEGREES);
-    measureFor(SETTLE_MILLIS);
-    m_module.realtimeGet(REGISTER_MAP_REQUEST, lagging.data(), REGISTER_MAP_FLOATS * sizeof(float));
+    if (bSimulated) {
+        driveLine(quantities, CAL_TEST_LAG_DEGREES);
+        measureFor(SETTLE_MILLIS);
+        m_module.realtimeGet(REGISTER_MAP_REQUEST, lagging.data(), REGISTER_MAP_FLOATS * sizeof(float));
+    }
 
     const double dVolts = quantities.fVolts, dAmps = quantities.fAmps;
     const double dWatts = dVolts * dAmps;

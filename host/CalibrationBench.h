@@ -1,7 +1,7 @@
-// A calibration bench around the loaded module: it drives the simulated line
-// with the test signal each calibration command needs, posts the command
-// through the host block as the meter's host does, and measures how far the
-// meter's readings are from the applied truth.
+// A calibration bench around the loaded module: it applies the test signal
+// each calibration command needs, posts the command through the host block as
+// the meter's host does, and measures how far the meter's readings are from
+// the applied truth.
 #pragma once
 
 #include <cstdint>
@@ -30,11 +30,17 @@ struct CalOutcome {
     double dSeconds;  // board time the call took
 };
 
+// Where the test signals come from. Simulated: the bench drives the simulated
+// line and runs on the board's virtual clock. Applied: a technician applies
+// the quantities in phase to the real board and the bench runs in real time;
+// it cannot lag the current, so that test is not measured.
+enum class BenchLine { Simulated, Applied };
+
 // Reading minus truth, in percent of the truth, per channel.
 struct PhaseErrors {
     double dVolts, dAmps;
     double dWatts;         // in phase (power factor 1)
-    double dWattsLagging;  // current lagging 60 degrees (power factor 0.5)
+    double dWattsLagging;  // current lagging 60 degrees (power factor 0.5); NaN when not measured
 };
 struct MeterErrors {
     PhaseErrors phase[3];
@@ -57,11 +63,12 @@ std::string calibrationListFile();
 
 class CalibrationBench {
 public:
-    CalibrationBench(MeasSOM& module, STATUS_AND_CONTROL& block) : m_module(module), m_block(block) {}
+    CalibrationBench(MeasSOM& module, STATUS_AND_CONTROL& block, BenchLine line = BenchLine::Simulated)
+        : m_module(module), m_block(block), m_line(line) {}
 
-    // Applies the command's test signal (every current input driven, the
-    // neutral included), posts the command with the quantities, and makes one
-    // process call, which runs it.
+    // On the simulated line applies the command's test signal (every current
+    // input driven, the neutral included); posts the command with the
+    // quantities, and makes one process call, which runs it.
     CalOutcome run(uint32_t ulCode, const CalQuantities& quantities);
     // The process call after a failure: the module acknowledges it and returns
     // to measuring.
@@ -69,14 +76,17 @@ public:
     // Runs calSequence(); a failure is acknowledged and ends the sequence.
     std::vector<CalOutcome> runSequence(const CalQuantities& quantities);
 
-    // In measuring mode: the applied values in phase, then with the current
-    // lagging 60 degrees, each for a few hundred milliseconds of process calls.
+    // In measuring mode: the applied values in phase, then (simulated line)
+    // with the current lagging 60 degrees, each for a few hundred
+    // milliseconds of process calls.
     MeterErrors measure(const CalQuantities& quantities);
 
 private:
     CalOutcome post(uint32_t ulCode, const CalQuantities& quantities);
     void measureFor(uint64_t ullMillis);
+    uint64_t nowMicros() const;  // the board's clock
 
     MeasSOM& m_module;
     STATUS_AND_CONTROL& m_block;
+    BenchLine m_line;
 };

@@ -21,7 +21,7 @@ void line(std::string& screen, const char* pszFormat, ...) {
     vsnprintf(szLine, sizeof(szLine), pszFormat, args);
     va_end(args);
     screen += szLine;
-    screen += "\r\n";
+    screen += "\n";
 }
 
 void phaseRow(std::string& screen, const char* pszName, const char* pszFormat, const float* pfJournal,
@@ -31,13 +31,13 @@ void phaseRow(std::string& screen, const char* pszName, const char* pszFormat, c
     for (int p = 0; p < 3; p++) n += snprintf(szRow + n, sizeof(szRow) - n, pszFormat, pfJournal[nFirst + p]);
     if (nTotal >= 0) snprintf(szRow + n, sizeof(szRow) - n, pszFormat, pfJournal[nTotal]);
     screen += szRow;
-    screen += "\r\n";
+    screen += "\n";
 }
 
 }  // namespace
 
 std::string renderLiveView(MeasSOM& module, STATUS_AND_CONTROL& stat, const RecordingWriter& writer,
-                           double dSeconds, const std::string& scenario) {
+                           double dSeconds, const std::string& boardLine) {
     float fMap[REGISTER_MAP_FLOATS] = {};
     float fEnergy[ENERGY_FLOATS] = {};
     module.realtimeGet(REQUEST_REGISTER_MAP, fMap, sizeof(fMap));
@@ -47,7 +47,7 @@ std::string renderLiveView(MeasSOM& module, STATUS_AND_CONTROL& stat, const Reco
     const float* pfDemandMax = fEnergy + 2 * accum_ENERGY_MAX;
 
     std::string screen = "\x1b[H\x1b[2J";  // home, clear
-    line(screen, "QM9000 simulated meter   t = %.0f s   scenario: %s", dSeconds, scenario.c_str());
+    line(screen, "QM9000 meter   t = %.0f s   %s", dSeconds, boardLine.c_str());
     line(screen, "%s", "");
     line(screen, "  %-12s%12s%12s%12s%12s", "", "A", "B", "C", "Total");
     phaseRow(screen, "Hz", "%12.3f", pfJournal, jrnl_FREQ_A, -1);

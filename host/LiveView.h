@@ -8,6 +8,7 @@
 #include "RecordingWriter.h"
 
 // Renders one screen: per phase and total values, angles, interval energy and
-// peak demand, limit status and recording windows.
+// peak demand, limit status and recording windows, under a title naming the
+// board (and the simulated line's scenario).
 std::string renderLiveView(MeasSOM& module, STATUS_AND_CONTROL& stat, const RecordingWriter& writer,
-                           double dSeconds, const std::string& scenario);
+                           double dSeconds, const std::string& boardLine);

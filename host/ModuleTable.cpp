@@ -1,17 +1,12 @@
 #include "ModuleTable.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <stdexcept>
 
 #include "AccumulatorTables.h"
-#include "AppDirectory.h"
 #include "JournalTables.h"
-#include "Sim.h"
 
 namespace {
 
@@ -136,32 +131,6 @@ bool isPublishedAbbrev(const char* pszAbbrev) {
 
 }  // namespace
 
-bool parseBlankEepromPage(const char* pszName, BlankEepromPage& page) {
-    if (!strcmp(pszName, "module"))
-        page = BlankEepromPage::SimulatedModule;
-    else if (!strcmp(pszName, "default"))
-        page = BlankEepromPage::ModuleDefault;
-    else if (!strcmp(pszName, "none"))
-        page = BlankEepromPage::None;
-    else
-        return false;
-    return true;
-}
-
-std::string defaultEepromImage() {
-    return std::string(getAppDirectory()) + "/" + EEPROM_IMAGE_NAME;
-}
-
-bool attachEeprom(const std::string& imagePath, std::string& error) {
-    try {
-        sim::attachEepromImage(imagePath);
-        return true;
-    } catch (const std::exception& e) {
-        error = e.what();
-        return false;
-    }
-}
-
 const std::string& simulatedModulePage() {
     static const std::string text = buildSimulatedModulePage();
     return text;
@@ -183,7 +152,7 @@ bool eepromIsBlank(MDT& mdt) {
 bool installPage(MDT& mdt, const char* pszText) {
     const uint32_t ulLength = static_cast<uint32_t>(strlen(pszText)) + 1;
     if (ulLength > MDT_PAGE_TEXT_CAPACITY) {
-        printf("qmhost: a page of %u bytes does not fit the EEPROM's %u; nothing written\r\n",
+        printf("qmhost: a page of %u bytes does not fit the EEPROM's %u; nothing written\n",
                static_cast<unsigned>(ulLength), static_cast<unsigned>(MDT_PAGE_TEXT_CAPACITY));
         return false;
     }
@@ -203,14 +172,8 @@ bool installPage(MDT& mdt, const char* pszText) {
     return true;
 }
 
-bool loadModuleTable(MDT& mdt, BlankEepromPage blankPage) {
-    mdt.initialize(sim::kEepromAddress);
-    if (blankPage != BlankEepromPage::None && eepromIsBlank(mdt)) {
-        printf("qmhost: blank EEPROM; installing the %s page\r\n",
-               blankPage == BlankEepromPage::ModuleDefault ? "module's default" : "simulated module's");
-        installPage(mdt,
-                    blankPage == BlankEepromPage::ModuleDefault ? g_pszJSON : simulatedModulePage().c_str());
-    }
+bool loadModuleTable(MDT& mdt) {
+    mdt.initialize(MODULE_EEPROM_ADDRESS);
     if (!mdt.loadFromChip()) return false;
     mdt.createRegisterList(0);
     return true;
@@ -249,35 +212,27 @@ std::vector<std::pair<uint32_t, std::string>> namedValues(MDT& mdt) {
     return values;
 }
 
-std::string setUpModuleTable(MDT& mdt, const std::string& imagePath, BlankEepromPage blankPage) {
-    std::string image = imagePath;
-    if (image.empty() && access(defaultEepromImage().c_str(), F_OK) == 0) image = defaultEepromImage();
-    std::string error;
-    if (!image.empty() && !attachEeprom(image, error)) {
-        printf("qmhost: EEPROM image %s not used (%s); the EEPROM is in memory only\r\n", image.c_str(),
-               error.c_str());
-        image.clear();
-    }
-    if (!loadModuleTable(mdt, blankPage)) {
-        printf("qmhost: no module description table on the EEPROM%s\r\n",
-               image.empty() ? "" : (" (" + image + ")").c_str());
+std::string setUpModuleTable(MDT& mdt, const std::string& where) {
+    if (!loadModuleTable(mdt)) {
+        printf("qmhost: no module description table on the EEPROM%s\n",
+               where.empty() ? "" : (" (" + where + ")").c_str());
         return "Module: no description table";
     }
     std::string serialNumber = readSerialNumber(mdt);
     if (serialNumber.empty()) serialNumber = "(none)";
     const auto values = namedValues(mdt);
-    printf("qmhost: module %s, serial number %s\r\n", describeModule(mdt).c_str(), serialNumber.c_str());
+    printf("qmhost: module %s, serial number %s\n", describeModule(mdt).c_str(), serialNumber.c_str());
     // The named values, several to a line.
     std::string line = "qmhost: named values:";
     for (const auto& [ulReg, name] : values) {
         const std::string item = " " + std::to_string(ulReg) + " " + name + ";";
         if (line.size() + item.size() > 100) {
-            printf("%s\r\n", line.c_str());
+            printf("%s\n", line.c_str());
             line = "       ";
         }
         line += item;
     }
-    printf("%s\r\n", line.c_str());
+    printf("%s\n", line.c_str());
     return "Module: " + std::string(mdt.getDescription(0)) + ", serial number " + serialNumber + ", " +
            std::to_string(values.size()) + " named values (r + Enter: register list)";
 }

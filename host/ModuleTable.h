@@ -1,6 +1,6 @@
-// The module description table of the simulated board's module: the EEPROM
-// image it lives in, the pages a host installs on a blank EEPROM, and the
-// table built from the EEPROM as the host hands it to the module.
+// The module description table on the module's EEPROM, the same on either
+// board: the pages a host installs, and the table built from the EEPROM as the
+// host hands it to the module.
 #pragma once
 
 #include <cstdint>
@@ -10,25 +10,8 @@
 
 #include "MDT.h"
 
-// The image file of the module's EEPROM, in the application directory.
-constexpr const char* EEPROM_IMAGE_NAME = "eeprom.bin";
-
-// What a host installs on a blank EEPROM.
-enum class BlankEepromPage {
-    None,             // leave it blank
-    ModuleDefault,    // the module's default page (g_pszJSON)
-    SimulatedModule,  // the simulated module's own page, which names its values
-};
-
-// "module", "default" or "none".
-bool parseBlankEepromPage(const char* pszName, BlankEepromPage& page);
-
-// "<application directory>/eeprom.bin".
-std::string defaultEepromImage();
-
-// Backs the simulated EEPROM by the image file (created blank when missing).
-// False with `error` set when the file cannot be used.
-bool attachEeprom(const std::string& imagePath, std::string& error);
+// The module's EEPROM on its I2C bus (7-bit address).
+constexpr uint16_t MODULE_EEPROM_ADDRESS = 0x50;
 
 // The simulated module's page 0: its handler, configuration and calibration
 // files, a description, the configuration the board is built for, and a
@@ -44,16 +27,15 @@ bool eepromIsBlank(MDT& mdt);
 // False (nothing written) when the text and its NUL do not fit a page.
 bool installPage(MDT& mdt, const char* pszText);
 
-// Binds the table to the simulated EEPROM and loads it; a blank EEPROM first
-// gets `blankPage`. Builds page 0's register list. False when there is no
-// table to load.
-bool loadModuleTable(MDT& mdt, BlankEepromPage blankPage);
+// Binds the table to the module's EEPROM and loads it; builds page 0's
+// register list. False when there is no table to load.
+bool loadModuleTable(MDT& mdt);
 
-// The live meter's table: the EEPROM backed by `imagePath` (empty: the
-// default image when there is one, else memory only), loaded as
-// loadModuleTable does. Prints the module's description, serial number and
-// named values; returns a one-line summary for the live view.
-std::string setUpModuleTable(MDT& mdt, const std::string& imagePath, BlankEepromPage blankPage);
+// The live meter's table, loaded as loadModuleTable does. Prints the module's
+// description, serial number and named values (or that there is no table, on
+// the EEPROM `where` names when not empty); returns a one-line summary for the
+// live view.
+std::string setUpModuleTable(MDT& mdt, const std::string& where);
 
 // The serial number as text: empty for an erased area (0xFF or 0x00 bytes),
 // characters that are not printable shown as '?'.

@@ -7,10 +7,5 @@ qm_add_test(test_calibrate_procedures SOURCES test_calibrate_procedures.cpp Scra
             ${PROJECT_SOURCE_DIR}/host/CalibrationBench.cpp $<TARGET_OBJECTS:qm9000_objects>
             LIBS qmsim qmhostcore)
 qm_add_test(test_calibrate_commands SOURCES test_calibrate_commands.cpp ScratchFiles.cpp WallClock.cpp
-            ${PROJECT_SOURCE_DIR}/host/CalibrationBench.cpp ${PROJECT_SOURCE_DIR}/host/CalibrateTool.cpp
-            ${PROJECT_SOURCE_DIR}/host/BoardScale.cpp
-            LIBS qmsim qmhostcore qmappfiles)
+            LIBS qmhosttools qmsim)
 add_dependencies(test_calibrate_commands QM9000)
-# Directory listings and file status on the 32-bit board's build, under qemu on
-# a host whose file systems hand out 64-bit inode numbers.
-target_compile_definitions(test_calibrate_commands PRIVATE _FILE_OFFSET_BITS=64)

@@ -9,12 +9,6 @@ target_include_directories(test_mdt_reports SYSTEM PRIVATE ${QM_TEST_JSON_INCLUD
 
 # The host's side through the loaded plug-in: the table built from the
 # simulated EEPROM, the tools on an image file.
-qm_add_test(test_mdt_host SOURCES test_mdt_host.cpp ScratchFiles.cpp WallClock.cpp
-            ${PROJECT_SOURCE_DIR}/host/ModuleTable.cpp ${PROJECT_SOURCE_DIR}/host/MdtTool.cpp
-            LIBS qmappfiles qmsim qmhostcore)
-target_include_directories(test_mdt_host PRIVATE ${PROJECT_SOURCE_DIR}/host)
+qm_add_test(test_mdt_host SOURCES test_mdt_host.cpp ScratchFiles.cpp WallClock.cpp LIBS qmhosttools qmsim)
 target_include_directories(test_mdt_host SYSTEM PRIVATE ${QM_TEST_JSON_INCLUDE})
 add_dependencies(test_mdt_host QM9000)
-foreach(mdt_test test_mdt_page test_mdt_storage test_mdt_host)
-  target_compile_definitions(${mdt_test} PRIVATE _FILE_OFFSET_BITS=64)
-endforeach()

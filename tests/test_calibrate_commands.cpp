@@ -209,16 +209,32 @@ TEST_F(CalCommands, FullCalibrationBringsEveryChannelToTheAppliedValuesAndSavesT
     expectChipHolds(saved);
 }
 
-TEST(CalibrationBenchTool, ExitsZeroOnASequenceAndTwoOnBadArguments) {
-    const char* argv[] = {"calibrate",     "--sequence", "--error",        "VA:+1.3",
-                          "--phase-error", "A:0.5",      "--power-offset", "B:3:1"};
-    int nResult = -1;
-    const std::string output = captureStdout([&] { nResult = calibrateTool(8, const_cast<char**>(argv)); });
-    EXPECT_EQ(nResult, 0) << output;
-
-    const char* bad[] = {"calibrate", "--command", "5", "--error", "VX:1"};
-    captureStdout([&] { nResult = calibrateTool(5, const_cast<char**>(bad)); });
-    EXPECT_EQ(nResult, 2);
+// The host's command line: exit code, and a text on standard output or error.
+TEST(HostCommandLine, RunsWhatItIsGivenAndRefusesBadValuesNamingTheOption) {
+    const std::tuple<std::vector<std::string>, int, std::string> lines[] = {
+        {{"calibrate", "--board", "sim", "--plugin", QM_PLUGIN_PATH, "--sequence", "--error", "VA:+1.3",
+          "--phase-error", "A:0.5", "--power-offset", "B:3:1"},
+         0,
+         "calibrate: 230.000 V and 5.000 A applied"},
+        {{"calibrate", "--command", "5", "--error", "VX:1"}, 2, "qmhost: --error: Value VX:1 not CH:PERCENT"},
+        {{"calibrate", "--volts", "0", "--sequence"}, 2, "qmhost: --volts: Value 0 is not above 0\n"},
+        {{"calibrate", "--amps", "5"}, 2, "qmhost: --sequence or --command is required\n"},
+        {{"calibrate", "--board", "hw", "--dc-offset", "IA:3", "--sequence"}, 2, "--dc-offset: only with"},
+        {{"--seconds", "abc"}, 2, "qmhost: --seconds: Value abc not a number\n"},
+        {{"--scenario", "nope"}, 2, "qmhost: --scenario: Value nope not a scenario\n"},
+        {{"calibrate", "--help"}, 0, "Usage: qmhost calibrate [OPTIONS]"},
+    };
+    for (auto [args, nExit, text] : lines) {
+        std::vector<char*> argv{const_cast<char*>("qmhost")};
+        for (std::string& arg : args) argv.push_back(arg.data());
+        int nResult = -1;
+        testing::internal::CaptureStderr();
+        std::string output =
+            captureStdout([&] { nResult = hostMain(static_cast<int>(argv.size()), argv.data()); });
+        output += testing::internal::GetCapturedStderr();
+        EXPECT_EQ(nResult, nExit) << args[0] << " " << args[1];
+        EXPECT_NE(output.find(text), std::string::npos) << output;
+    }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "ModuleTable.h"
 #include "PluginFixture.h"
 #include "ScratchFiles.h"
+#include "SimulatedEeprom.h"
 #include "Tools.h"
 
 namespace {
@@ -18,16 +19,22 @@ class MdtHost : public PluginTest {
 protected:
     bool loadTable(BlankEepromPage page) {
         bool bLoaded = false;
-        captureStdout([&] { bLoaded = loadModuleTable(m_mdt, page); });
+        captureStdout([&] {
+            installOnBlankEeprom(m_mdt, page);
+            bLoaded = loadModuleTable(m_mdt);
+        });
         return bLoaded;
     }
-    // Runs `qmhost mdt --image <scratch image> <args>`; returns its exit code.
+    // Runs `qmhost mdt --board sim --image <scratch image> <args>`; returns its exit code.
     int tool(std::vector<std::string> args) {
-        args.insert(args.begin(), {"mdt", "--image", m_appDir.path("eeprom.bin")});
+        args.insert(args.begin(),
+                    {"qmhost", "mdt", "--board", "sim", "--image", m_appDir.path("eeprom.bin")});
         std::vector<char*> argv;
         for (std::string& arg : args) argv.push_back(arg.data());
         int nResult = -1;
-        m_out = captureStdout([&] { nResult = mdtTool(static_cast<int>(argv.size()), argv.data()); });
+        testing::internal::CaptureStderr();
+        m_out = captureStdout([&] { nResult = hostMain(static_cast<int>(argv.size()), argv.data()); });
+        m_out += testing::internal::GetCapturedStderr();
         return nResult;
     }
 
@@ -83,17 +90,18 @@ TEST_F(MdtHost, BlankEepromGetsThePageAskedForWhichThePluginReports) {
 TEST_F(MdtHost, ToolsWorkOnTheImageBetweenRuns) {
     // Arguments, exit code, a text printed.
     const std::tuple<std::vector<std::string>, int, std::string> steps[] = {
-        {{"get-sn"}, 0, "Serial number: (none)\r\n"},
+        {{"get-sn"}, 0, "Serial number: (none)\n"},
         {{"dump"}, 1, "No description table on the EEPROM (blank or foreign)."},
         {{"install-default"}, 0, "Installed: Unknown (handler QM9000.so, configuration CfgActive.json"},
         {{"install-module"}, 1, "The EEPROM holds a table already (Unknown); --force replaces it."},
         {{"--force", "install-module"}, 0, "Installed: QM9000 three-phase module, simulated board"},
-        {{"set-sn", "QM-2024-0042"}, 0, "Serial number: QM-2024-0042\r\n"},
+        {{"set-sn", "QM-2024-0042"}, 0, "Serial number: QM-2024-0042\n"},
         {{"set-sn", std::string(32, '9')}, 2, "A serial number has at most 31 characters."},
         {{"dump"}, 0, "  reg   3  jrnl_VRMS_A              RMS Voltage A "},
         {{"erase"}, 0, "Erased the page area (0x0000 to 0xDFFF); the serial number stays."},
         {{"install-module"}, 0, "Installed: QM9000 three-phase module, simulated board"},
-        {{"unknown"}, 2, "usage: qmhost mdt"},
+        {{"unknown"}, 2, "qmhost: COMMAND: unknown not in {"},
+        {{"--board", "hw", "dump"}, 2, "qmhost: --image: only with --board sim\n"},
     };
     for (const auto& [args, nResult, text] : steps) {
         EXPECT_EQ(tool(args), nResult) << args[0];
@@ -103,7 +111,7 @@ TEST_F(MdtHost, ToolsWorkOnTheImageBetweenRuns) {
     sim::reset();
     MDT mdt(sim::i2cDeviceOps());
     std::string summary;
-    m_out = captureStdout([&] { summary = setUpModuleTable(mdt, "", BlankEepromPage::None); });
+    m_out = captureStdout([&] { summary = setUpModuleTable(mdt, attachSimulatedEeprom("")); });
     EXPECT_NE(summary.find("serial number QM-2024-0042, 72 named values"), std::string::npos) << summary;
     sim::detachEepromImage();
 

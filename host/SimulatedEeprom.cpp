@@ -1,0 +1,59 @@
+#include "SimulatedEeprom.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <stdexcept>
+
+#include "AppDirectory.h"
+#include "ModuleTable.h"
+#include "Sim.h"
+
+static_assert(sim::kEepromAddress == MODULE_EEPROM_ADDRESS,
+              "the simulated EEPROM answers where the module's does");
+
+bool parseBlankEepromPage(const std::string& name, BlankEepromPage& page) {
+    if (name == "module")
+        page = BlankEepromPage::SimulatedModule;
+    else if (name == "default")
+        page = BlankEepromPage::ModuleDefault;
+    else if (name == "none")
+        page = BlankEepromPage::None;
+    else
+        return false;
+    return true;
+}
+
+std::string defaultEepromImage() {
+    return std::string(getAppDirectory()) + "/" + EEPROM_IMAGE_NAME;
+}
+
+bool attachEeprom(const std::string& imagePath, std::string& error) {
+    try {
+        sim::attachEepromImage(imagePath);
+        return true;
+    } catch (const std::exception& e) {
+        error = e.what();
+        return false;
+    }
+}
+
+std::string attachSimulatedEeprom(const std::string& imagePath) {
+    std::string image = imagePath;
+    if (image.empty() && access(defaultEepromImage().c_str(), F_OK) == 0) image = defaultEepromImage();
+    std::string error;
+    if (!image.empty() && !attachEeprom(image, error)) {
+        printf("qmhost: EEPROM image %s not used (%s); the EEPROM is in memory only\n", image.c_str(),
+               error.c_str());
+        image.clear();
+    }
+    return image;
+}
+
+void installOnBlankEeprom(MDT& mdt, BlankEepromPage page) {
+    mdt.initialize(MODULE_EEPROM_ADDRESS);
+    if (page == BlankEepromPage::None || !eepromIsBlank(mdt)) return;
+    printf("qmhost: blank EEPROM; installing the %s page\n",
+           page == BlankEepromPage::ModuleDefault ? "module's default" : "simulated module's");
+    installPage(mdt, page == BlankEepromPage::ModuleDefault ? g_pszJSON : simulatedModulePage().c_str());
+}
