@@ -1,20 +1,31 @@
 # The two commands: `make run` and `make test`. Both install what is missing
-# first (Debian packages, when run as root).
+# first (Debian packages, when run as root). `make deb` and `make deb-arm` make
+# the qm9000 Debian packages.
 
 BUILD      ?= build
 ARM_BUILD  ?= build-arm
 BOARD_BUILD?= build-board
 TSAN_BUILD ?= build-tsan-conc
+PKG_BUILD  ?= build-pkg
+PKG_ARM_BUILD ?= build-pkg-arm
 JOBS       ?= $(shell nproc)
 SECONDS    ?=
 SCENARIO   ?= steady
 ARM_SYSROOT = /usr/arm-linux-gnueabihf
+VERSION     = $(shell awk '/^project/ { print $$3 }' CMakeLists.txt)
+DEB         = $(PKG_BUILD)/qm9000_$(VERSION)_$(shell dpkg --print-architecture).deb
+ARM_DEB     = $(PKG_ARM_BUILD)/qm9000_$(VERSION)_armhf.deb
+# The board build: 32-bit ARM, system-timer counter, the real board by default.
+BOARD_OPTIONS = -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/arm-linux-gnueabihf.cmake -DCMAKE_BUILD_TYPE=Release \
+                -DQM_BOARD_TIMER=ON -DQM_DEFAULT_BOARD=hw -DQM_BUILD_TESTS=OFF
 
-NATIVE_PACKAGES = cmake g++ make googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev
+NATIVE_PACKAGES = cmake g++ make googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev libgpiod-dev libcli11-dev
 ARM_PACKAGES    = g++-arm-linux-gnueabihf qemu-user
 FUZZ_PACKAGES   = clang libclang-rt-14-dev
+PKG_PACKAGES    = lintian
 
-.PHONY: all deps deps-arm deps-fuzz build run test test-native test-arm test-tsan arm asan tsan bench fuzz format clean
+.PHONY: all deps deps-arm deps-fuzz deps-pkg build run test test-native test-arm test-tsan test-deb test-deb-arm \
+        arm deb deb-arm asan tsan bench fuzz format clean
 
 all: build
 
@@ -37,6 +48,9 @@ deps-arm:
 deps-fuzz:
 	$(call install_missing,$(FUZZ_PACKAGES))
 
+deps-pkg:
+	$(call install_missing,$(PKG_PACKAGES))
+
 build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) -j$(JOBS)
@@ -45,7 +59,7 @@ build: deps
 run: build
 	QM_APP_DIR=$(CURDIR)/config $(BUILD)/qmhost --scenario $(SCENARIO) $(if $(SECONDS),--seconds $(SECONDS))
 
-test: test-native test-arm test-tsan
+test: test-native test-arm test-tsan test-deb
 
 test-native: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
@@ -60,15 +74,38 @@ test-arm: deps deps-arm
 # needs: a lock dropped from the module fails here.
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=thread
-	cmake --build $(TSAN_BUILD) -j$(JOBS) --target test_concurrency QM9000
+	cmake --build $(TSAN_BUILD) -j$(JOBS) --target test_concurrency test_board QM9000
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_concurrency
+	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_board
 
-# The board build of the plug-in alone: 32-bit ARM, system-timer counter.
-arm: deps-arm
-	cmake -S . -B $(BOARD_BUILD) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/arm-linux-gnueabihf.cmake \
-	  -DCMAKE_BUILD_TYPE=Release -DQM_BOARD_TIMER=ON -DQM_BUILD_TESTS=OFF
-	cmake --build $(BOARD_BUILD) -j$(JOBS) --target QM9000
-	@echo "Board plug-in: $(BOARD_BUILD)/QM9000.so"
+# The package's contents, lintian, and the unpacked qmhost running the
+# simulated meter on the unpacked example files (nothing is installed). The
+# package is made from the tested build (CPack strips it).
+test-deb: build deps-pkg
+	cd $(BUILD) && cpack -G DEB
+	sh packaging/check-deb.sh $(BUILD)/$(notdir $(DEB))
+
+# The same for the board's package, but for the run: its plug-in needs the board.
+test-deb-arm: deb-arm deps-pkg
+	sh packaging/check-deb.sh $(ARM_DEB)
+
+# The board build: the plug-in, the board libraries and qmhost.
+arm: deps deps-arm
+	cmake -S . -B $(BOARD_BUILD) $(BOARD_OPTIONS)
+	cmake --build $(BOARD_BUILD) -j$(JOBS)
+	@echo "Board build in $(BOARD_BUILD): QM9000.so libqmboard.so libqmsim.so libqmsimcore.so qmhost"
+
+deb: deps
+	cmake -S . -B $(PKG_BUILD) -DCMAKE_BUILD_TYPE=Release -DQM_BUILD_TESTS=OFF
+	cmake --build $(PKG_BUILD) -j$(JOBS)
+	cd $(PKG_BUILD) && cpack -G DEB
+	@echo "Package: $(DEB)"
+
+deb-arm: deps deps-arm
+	cmake -S . -B $(PKG_ARM_BUILD) $(BOARD_OPTIONS)
+	cmake --build $(PKG_ARM_BUILD) -j$(JOBS)
+	cd $(PKG_ARM_BUILD) && cpack -G DEB
+	@echo "Package: $(ARM_DEB)"
 
 asan: deps
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=address,undefined
@@ -114,4 +151,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ARM_BUILD) $(BOARD_BUILD) $(TSAN_BUILD) build-asan build-tsan build-bench build-fuzz
+	rm -rf $(BUILD) $(ARM_BUILD) $(BOARD_BUILD) $(TSAN_BUILD) $(PKG_BUILD) $(PKG_ARM_BUILD) build-asan build-tsan build-bench build-fuzz

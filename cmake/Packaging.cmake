@@ -1,0 +1,76 @@
+# The qm9000 Debian package: `cpack -G DEB` in a build tree makes
+# qm9000_<version>_<arch>.deb (armhf from the board's cross build).
+#   /usr/bin/qmhost
+#   /usr/lib/qm9000/      the plug-in and the board libraries, private to qmhost
+#                         and so out of the dynamic linker's search path
+#   /usr/share/qm9000/examples/   the example application files
+#   /usr/share/man/man1/qmhost.1.gz, /usr/share/doc/qm9000/{copyright,changelog.gz}
+# The examples are not under /usr/share/doc: they are copied to set up an
+# application directory, and a system may leave /usr/share/doc out.
+# Nothing goes to the application directory: it is the meter's own.
+
+set(QM_PKG_LIBDIR lib/qm9000)
+
+# Installed, qmhost finds the libraries it links and opens in the private
+# directory, and libqmsim finds libqmsimcore beside itself. The build tree
+# keeps CMake's build RPATHs.
+set_target_properties(qmhost PROPERTIES INSTALL_RPATH "$ORIGIN/../${QM_PKG_LIBDIR}")
+set_target_properties(qmsim PROPERTIES INSTALL_RPATH "$ORIGIN")
+
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+install(TARGETS qmhost RUNTIME DESTINATION bin)
+# 0644 (Debian policy) wherever the package is built: the dynamic linker needs
+# no execute bit on a shared library.
+install(TARGETS QM9000 qmsim qmsimcore qmboard LIBRARY DESTINATION ${QM_PKG_LIBDIR}
+        PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+file(GLOB QM_EXAMPLE_FILES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/config/*.json)
+install(FILES ${QM_EXAMPLE_FILES} DESTINATION share/qm9000/examples)
+
+# The manual page and the changelog, compressed as Debian wants them: gzip -9,
+# without the file's name and time stamp, so that the build time leaves no
+# trace in them.
+find_program(QM_GZIP gzip REQUIRED)
+set(QM_PKG_DOCS)
+foreach(doc qmhost.1 changelog)
+  set(out ${CMAKE_BINARY_DIR}/packaging/${doc})
+  add_custom_command(OUTPUT ${out}.gz
+                     COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/packaging/${doc} ${out}
+                     COMMAND ${QM_GZIP} -9nf ${out}
+                     DEPENDS ${PROJECT_SOURCE_DIR}/packaging/${doc} VERBATIM)
+  list(APPEND QM_PKG_DOCS ${out}.gz)
+endforeach()
+add_custom_target(qm_package_docs ALL DEPENDS ${QM_PKG_DOCS})
+install(FILES ${CMAKE_BINARY_DIR}/packaging/qmhost.1.gz DESTINATION share/man/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${CMAKE_BINARY_DIR}/packaging/changelog.gz
+        DESTINATION share/doc/qm9000)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME qm9000)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_PACKAGE_CONTACT "QM9000 developers <qm9000@example.com>")
+set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "three-phase power meter measurement module and host")
+set(CPACK_PACKAGE_DESCRIPTION [[
+The QM9000 measurement module is a plug-in that reads the meter's metering
+chip and publishes voltages, currents, powers and energies to the meter's
+application.
+
+This package holds the module, the real board's library (SPI, GPIO and
+I2C), a simulated board, and qmhost, the reference host that runs the module
+on either board and calibrates it. Example application files are in
+/usr/share/qm9000/examples.]])
+# Stated, not computed by dpkg-shlibdeps, so that the armhf cross build needs
+# no armhf libraries; the versions are what it finds on either architecture.
+# libgpiod is opened at run time, invisible to it: the functions the board
+# uses are all in libgpiod2 1.1.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1 (>= 4.0), libgpiod2 (>= 1.1)")
+if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_PROCESSOR MATCHES "^arm")
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE armhf)  # else dpkg's own architecture
+endif()
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+include(CPack)

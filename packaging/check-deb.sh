@@ -1,0 +1,54 @@
+#!/bin/sh
+# Checks a qm9000 package: what it holds, lintian, and that qmhost runs the
+# simulated meter from the unpacked package alone (its libraries, plug-in and
+# example files), installing nothing on this machine.
+# usage: check-deb.sh qm9000_<version>_<arch>.deb
+set -eu
+deb=$(realpath "$1")
+config=$(dirname "$(realpath "$0")")/../config
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+fail() { echo "check-deb: $*" >&2; exit 1; }
+examples=$(cd "$config" && ls *.json) || fail "no example files in $config"
+
+# The files qmhost needs, every example application file; all of it under
+# /usr (the application directory is the meter's own), root's, in Debian's
+# modes, with only qmhost executable.
+dpkg-deb -c "$deb" > "$tmp/list"
+for f in usr/bin/qmhost usr/lib/qm9000/QM9000.so usr/lib/qm9000/libqmsim.so usr/lib/qm9000/libqmsimcore.so \
+         usr/lib/qm9000/libqmboard.so usr/share/man/man1/qmhost.1.gz usr/share/doc/qm9000/copyright \
+         usr/share/doc/qm9000/changelog.gz $(printf 'usr/share/qm9000/examples/%s ' $examples); do
+  grep -q " \./$f\$" "$tmp/list" || fail "$f missing"
+done
+awk '$6 !~ /^\.\/(usr\/|$)/ || $2 != "root/root" ||
+     !($1 == "drwxr-xr-x" || $1 == "-rw-r--r--" || ($1 == "-rwxr-xr-x" && $6 ~ /^\.\/usr\/bin\//))' \
+    "$tmp/list" > "$tmp/bad"
+[ ! -s "$tmp/bad" ] || fail "unexpected entries:
+$(cat "$tmp/bad")"
+
+lintian --fail-on error "$deb" > "$tmp/lintian" 2>&1 || fail "lintian:
+$(cat "$tmp/lintian")"
+grep '^[EW]:' "$tmp/lintian" || true
+
+# The board's plug-in reads the board's own timer, so the board's package runs
+# on the board only (lintian has checked that its binaries are ARM ones).
+if [ "$(dpkg-deb -f "$deb" Architecture)" = armhf ]; then
+  echo "check-deb: $(basename "$deb") good (not run here)"
+  exit 0
+fi
+
+# Run it the way the package installs it. The dynamic linker's trace shows
+# where the plug-in and the board libraries came from: a build tree left
+# behind must not be what makes this pass.
+dpkg-deb -x "$deb" "$tmp/root"
+mkdir "$tmp/app"
+cp "$tmp/root/usr/share/qm9000/examples/"* "$tmp/app/"
+QM_APP_DIR="$tmp/app" LD_DEBUG=libs "$tmp/root/usr/bin/qmhost" --board sim --seconds 2 --log \
+    < /dev/null > "$tmp/out" 2> "$tmp/ld" || fail "qmhost failed:
+$(cat "$tmp/out"; grep -v '^ *[0-9]*:' "$tmp/ld")"
+sed -n 's/.*calling init: \(.*\(QM9000\|libqm[a-z]*\)\.so\)$/\1/p' "$tmp/ld" > "$tmp/loaded"
+grep -q '/QM9000\.so$' "$tmp/loaded" || fail "QM9000.so was not loaded"
+! grep -v "^$tmp/root/" "$tmp/loaded" || fail "loaded from outside the package"
+[ "$(grep -c 'records: *[1-9]' "$tmp/out")" -ge 2 ] || fail "no records a second:
+$(cat "$tmp/out")"
+echo "check-deb: $(basename "$deb") good"
