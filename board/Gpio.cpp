@@ -25,6 +25,7 @@ constexpr int INTERRUPT_PRIORITY = 50;        // SCHED_FIFO, when the process ma
 
 std::mutex g_mutex;  // the chip and the output lines
 gpiod_chip* g_pChip = nullptr;
+bool g_bChipReported = false;          // its failure is told once, not at every pin call
 std::map<int, gpiod_line*> g_outputs;  // by module pin
 
 struct Interrupt {
@@ -46,7 +47,9 @@ gpiod_line* lineLocked(int pin) {
     if (!g_pChip) {
         g_pChip = board::sys().chipOpen(settings.gpioChip.c_str());
         if (!g_pChip) {
-            board::detail::reportDeviceError("cannot open GPIO chip", settings.gpioChip, errno);
+            if (!g_bChipReported)
+                board::detail::reportDeviceError("cannot open GPIO chip", settings.gpioChip, errno);
+            g_bChipReported = true;
             return nullptr;
         }
     }
@@ -145,6 +148,7 @@ void releaseGpio() {
     g_outputs.clear();
     if (g_pChip) sys().chipClose(g_pChip);
     g_pChip = nullptr;
+    g_bChipReported = false;
 }
 
 }  // namespace board::detail

@@ -22,11 +22,5 @@ add_dependencies(test_config_plugin QM9000)
 foreach(example_test test_cfg9000 test_init9000 test_cal9000)
   target_compile_definitions(${example_test} PRIVATE QM_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 endforeach()
-# Directory listings and file status on the 32-bit board's build, under qemu on
-# a host whose file systems hand out 64-bit inode numbers and offsets.
-foreach(config_test test_json_scanner test_json_file test_cfg_probe test_cfg9000 test_init9000 test_cal9000
-        test_config_plugin)
-  target_compile_definitions(${config_test} PRIVATE _FILE_OFFSET_BITS=64)
-endforeach()
 
 add_subdirectory(${PROJECT_SOURCE_DIR}/fuzz ${CMAKE_BINARY_DIR}/fuzz)

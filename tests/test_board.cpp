@@ -142,7 +142,8 @@ TEST_F(BoardOverFakeDevices, DeviceFailuresGiveTheirMessageAndResult) {
          "board: cannot lock I2C bus /dev/i2c-1" + file + "Device or resource busy\n"},
         {[] { sim::failLineRequest(12, EBUSY); }, [] { return wiringPiISR(12, 1, [] {}); }, -1,
          "board: cannot watch GPIO /dev/gpiochip0 line 12 (pin 12)" + file + "Device or resource busy\n"},
-        {[] { sim::failDevice("/dev/gpiochip0", ENOENT); }, [] { return pinMode(5, 1), 0; }, 0,
+        {[] { sim::failDevice("/dev/gpiochip0", ENOENT); },
+         [] { return pinMode(5, 1), digitalWrite(5, 0), 0; }, 0,
          "board: cannot open GPIO chip /dev/gpiochip0" + file + "No such file or directory\n"},
         {[this] {
              m_app.write("board.json", "{\"name\": \"SpiMode\", \"value\": 4}\n{\"name\": \"Pin5\"}\n");
