@@ -102,7 +102,9 @@ TEST_F(BoardOverFakeDevices, MeasuresRecordsCalibratesAndReadsItsTableAsOnTheBoa
         const uint64_t ullMessages = sim::fakeDeviceCounts().spiMessages;
         const uint16_t unRecords = nextIn();
         m_pModule->process();
-        if (nextIn() != unRecords) ASSERT_EQ(sim::fakeDeviceCounts().spiMessages - ullMessages, 14u);
+        if (nextIn() != unRecords) {
+            ASSERT_EQ(sim::fakeDeviceCounts().spiMessages - ullMessages, 14u);
+        }
         writer.drain();
     }
     EXPECT_EQ(writer.windows(), 2u);
