@@ -19,8 +19,9 @@ ARM_DEB     = $(PKG_ARM_BUILD)/qm9000_$(VERSION)_armhf.deb
 BOARD_OPTIONS = -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/arm-linux-gnueabihf.cmake -DCMAKE_BUILD_TYPE=Release \
                 -DQM_BOARD_TIMER=ON -DQM_DEFAULT_BOARD=hw -DQM_BUILD_TESTS=OFF
 
-NATIVE_PACKAGES = cmake g++ make googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev libgpiod-dev libcli11-dev
-ARM_PACKAGES    = g++-arm-linux-gnueabihf qemu-user
+NATIVE_PACKAGES = cmake g++ make googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev libgpiod-dev libcli11-dev \
+                  libsqlite3-dev
+ARM_PACKAGES    = g++-arm-linux-gnueabihf qemu-user libsqlite3-dev:armhf
 FUZZ_PACKAGES   = clang libclang-rt-14-dev
 PKG_PACKAGES    = lintian
 
@@ -42,7 +43,11 @@ endef
 deps:
 	$(call install_missing,$(NATIVE_PACKAGES))
 
+# The board's libraries come from Debian's armhf packages beside the native ones.
 deps-arm:
+	@dpkg --print-foreign-architectures | grep -qx armhf || \
+	  if [ "$$(id -u)" = 0 ]; then dpkg --add-architecture armhf; \
+	  else echo "The armhf architecture is missing (run as root: dpkg --add-architecture armhf)"; exit 1; fi
 	$(call install_missing,$(ARM_PACKAGES))
 
 deps-fuzz:

@@ -67,7 +67,7 @@ on either board and calibrates it. Example application files are in
 # no armhf libraries; the versions are what it finds on either architecture.
 # libgpiod is opened at run time, invisible to it: the functions the board
 # uses are all in libgpiod2 1.1.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1 (>= 4.0), libgpiod2 (>= 1.1)")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1 (>= 4.0), libgpiod2 (>= 1.1), libsqlite3-0 (>= 3.7.0)")
 if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_PROCESSOR MATCHES "^arm")
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE armhf)  # else dpkg's own architecture
 endif()

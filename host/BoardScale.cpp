@@ -19,6 +19,7 @@ bool readBoardScale(const std::string& configFile, BoardScale& scale) {
         if (strcmp(szName, "FullScaleVolts") == 0) dFullScaleVolts = json.findFloat(szLine, "value");
         if (strcmp(szName, "FullScaleAmps") == 0) scale.dAmps = json.findFloat(szLine, "value");
         if (strcmp(szName, "FSVM_WYE") == 0) dWyeFactor = json.findFloat(szLine, "value");
+        if (strcmp(szName, "VNominal") == 0) scale.dNominalVolts = json.findFloat(szLine, "value");
         if (strcmp(szName, "FSVM_DELTA") == 0) dDeltaFactor = json.findFloat(szLine, "value");
     }
     fclose(pFile);

@@ -8,6 +8,7 @@
 struct BoardScale {
     double dVolts = 0;  // the voltage full scale as the module corrects it for the wiring
     double dAmps = 0;
+    double dNominalVolts = 0;  // the line's nominal voltage ("VNominal")
 };
 
 // False when the file cannot be read; the scale then stays as given.

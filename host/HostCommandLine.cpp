@@ -24,6 +24,7 @@ const Tool TOOLS[] = {
     {"run", "The live meter (what runs without a subcommand)", addRunCommand},
     {"calibrate", "The calibration bench", addCalibrateCommand},
     {"mdt", "The module description table on the module's EEPROM", addMdtCommand},
+    {"export", "A recorded event as COMTRADE or CSV", addExportCommand},
 };
 
 // Without a subcommand the live meter runs: `qmhost --seconds 2` is

@@ -36,7 +36,7 @@ void phaseRow(std::string& screen, const char* pszName, const char* pszFormat, c
 
 }  // namespace
 
-std::string renderLiveView(MeasSOM& module, STATUS_AND_CONTROL& stat, const RecordingWriter& writer,
+std::string renderLiveView(MeasSOM& module, STATUS_AND_CONTROL& stat, const RecorderCounts& recorded,
                            double dSeconds, const std::string& boardLine) {
     float fMap[REGISTER_MAP_FLOATS] = {};
     float fEnergy[ENERGY_FLOATS] = {};
@@ -69,7 +69,7 @@ std::string renderLiveView(MeasSOM& module, STATUS_AND_CONTROL& stat, const Reco
     const uint32_t ulLimits = stat.s_ulLimitStatusBits;
     const uint16_t unFlags = stat.s_unSignalValidFlags;
     line(screen, "  limits 0x%08X   signal flags 0x%04X   recording windows %u (%lu records)", ulLimits,
-         unFlags, writer.windows(), writer.records());
+         unFlags, recorded.unWindows, recorded.ulRecords);
     line(screen, "%s", "");
     line(screen, "%s",
          "  keys + Enter: j = JSON values, s = scaled JSON values, r = register list, q = quit");

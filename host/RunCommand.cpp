@@ -21,7 +21,7 @@
 #include "ModuleTable.h"
 #include "OptionChecks.h"
 #include "PluginLoader.h"
-#include "RecordingWriter.h"
+#include "Recorder.h"
 #include "Scenarios.h"
 #include "Sim.h"
 #include "SimulatedEeprom.h"
@@ -43,6 +43,8 @@ struct RunOptions {
     bool bLog = false;        // one line a second instead of the live view
     std::string eepromImage;  // empty: <appDir>/eeprom.bin if there is one, else memory only
     std::string blankPage = "module";
+    std::string database;  // empty: the block's s_pszActiveDB, else <appDir>/qm9000.db
+    VoltageThresholds thresholds;
 };
 
 uint64_t steadyMicros() {
@@ -137,24 +139,36 @@ int runMeter(const HostOptions& host, const RunOptions& options) {
     printf("qmhost: module %d running, %s; Ctrl-C stops\n", pModule->nSOM_ID, boardLine.c_str());
 
     if (bSimulated) scheduleScenario(options.scenario, sim::nowMicros(), 0);
+    if (!options.database.empty())
+        copyText(block->s_pszActiveDB, sizeof(block->s_pszActiveDB), options.database);
+    VoltageThresholds thresholds = options.thresholds;
+    BoardScale configured;
+    if (readBoardScale(configFile, configured) && configured.dNominalVolts > 0)
+        thresholds.dNominalVolts = configured.dNominalVolts;
+    Recorder recorder(*block, thresholds);
+    std::string error;
+    if (recorder.open(Recorder::databasePath(*block), error))
+        recorder.start();
+    else
+        printf("qmhost: nothing is recorded: %s\n", error.c_str());
     const uint64_t ullStart = steadyMicros();
-    RecordingWriter writer(*block);
     uint64_t ullNextReport = ullStart + REPORT_MICROS;
     uint16_t unLastNextIn = block->s_unAcqBufferNextIn;
     while (!g_bStop) {
         pModule->process();
-        writer.drain();
+        recorder.afterProcess();
         const uint64_t ullNow = steadyMicros();
         if (ullNow >= ullNextReport) {
             const double dSeconds = static_cast<double>(ullNow - ullStart) / 1e6;
             if (!options.bLog) {
-                fputs(renderLiveView(*pModule, *block, writer, dSeconds, boardLine).c_str(), stdout);
+                fputs(renderLiveView(*pModule, *block, recorder.counts(), dSeconds, boardLine).c_str(),
+                      stdout);
                 printf("  %s\n", moduleLine.c_str());
             } else {
                 const PublishedRecord published = readPublished(*block);
                 printf("t=%6.1f s  records: %4u/s  ring: next %4u  V A %.2f  windows %u\n", dSeconds,
                        static_cast<uint16_t>(published.unNextIn - unLastNextIn), published.unNextIn,
-                       published.record.m_fJournal[jrnl_VRMS_A], writer.windows());
+                       published.record.m_fJournal[jrnl_VRMS_A], recorder.counts().unWindows);
                 unLastNextIn = published.unNextIn;
             }
             ullNextReport += REPORT_MICROS;
@@ -171,8 +185,10 @@ int runMeter(const HostOptions& host, const RunOptions& options) {
     pModule->monitorStop();
     boardFunctions().stopInterrupts();  // before the module and its ISR go away
     loader.destroy(pModule);
-    printf("qmhost: stopped; %u recording windows, %lu records written\n", writer.windows(),
-           writer.records());
+    recorder.stop();
+    const RecorderCounts counts = recorder.counts();
+    printf("qmhost: stopped; %u recording windows, %lu records and %u intervals stored, %u dropped\n",
+           counts.unWindows, counts.ulRecords, counts.unIntervals, counts.unDropped);
     return 0;
 }
 
@@ -192,6 +208,21 @@ ToolAction addRunCommand(CLI::App& command, HostOptions& host) {
         ->type_name("N")
         ->check(nonNegativeNumber());
     command.add_flag("--log", options->bLog, "One line a second instead of the live view");
+    command.add_option("--db", options->database, "The event database (default: <appdir>/qm9000.db)")
+        ->type_name("PATH");
+    const struct {
+        const char* pszName;
+        double* pdPercent;
+        const char* pszHelp;
+    } thresholds[] = {
+        {"--interruption", &options->thresholds.dInterruptionPercent, "Interruption below, % of nominal (5)"},
+        {"--dip", &options->thresholds.dDipPercent, "Dip below, % of nominal (90)"},
+        {"--swell", &options->thresholds.dSwellPercent, "Swell above, % of nominal (110)"},
+    };
+    for (const auto& threshold : thresholds)
+        command.add_option(threshold.pszName, *threshold.pdPercent, threshold.pszHelp)
+            ->type_name("PERCENT")
+            ->check(nonNegativeNumber());
     addPluginOption(command, host);
     command
         .add_option("--scenario", options->scenario,

@@ -1,6 +1,6 @@
 // The host's command line, `qmhost [SUBCOMMAND] [OPTIONS]`, and the
 // subcommands on it: run (the live meter, also what runs without a
-// subcommand), calibrate and mdt.
+// subcommand), calibrate, mdt and export.
 #pragma once
 
 #include <functional>
@@ -38,6 +38,7 @@ using ToolAction = std::function<int()>;
 ToolAction addRunCommand(CLI::App& command, HostOptions& host);
 ToolAction addCalibrateCommand(CLI::App& command, HostOptions& host);
 ToolAction addMdtCommand(CLI::App& command, HostOptions& host);
+ToolAction addExportCommand(CLI::App& command, HostOptions& host);
 
 // --plugin PATH, for the subcommands that load the module.
 void addPluginOption(CLI::App& command, HostOptions& host);

@@ -15,7 +15,7 @@
 #include "FakeDevices.h"
 #include "MDT.h"
 #include "PluginFixture.h"
-#include "RecordingWriter.h"
+#include "Recorder.h"
 #include "ScratchFiles.h"
 
 namespace {
@@ -94,9 +94,13 @@ TEST_F(BoardOverFakeDevices, MeasuresRecordsCalibratesAndReadsItsTableAsOnTheBoa
     EXPECT_NEAR(v[jrnl_VRMS_A], 230 * 1.013, 0.01);
 
     // Every process call that makes a half-cycle record sends its 14 frames,
-    // each frame one ioctl, and a recording window reaches the host's writer.
-    RecordingWriter writer(block());
-    m_pModule->realtimeGet(13, nullptr, 0);  // opens a window at its start and one at its end
+    // each frame one ioctl, and a recording window reaches the recorder.
+    Recorder recorder(block(), VoltageThresholds{});
+    std::string error;
+    ASSERT_TRUE(recorder.open(m_app.path("qm9000.db"), error)) << error;
+    // A trigger opens a window; the one its end would open falls while the
+    // first is still being filled, and the module leaves a pending window be.
+    m_pModule->realtimeGet(13, nullptr, 0);
     for (int i = 0; i < 3000; i++) {
         sim::advance(1000);
         const uint64_t ullMessages = sim::fakeDeviceCounts().spiMessages;
@@ -105,10 +109,11 @@ TEST_F(BoardOverFakeDevices, MeasuresRecordsCalibratesAndReadsItsTableAsOnTheBoa
         if (nextIn() != unRecords) {
             ASSERT_EQ(sim::fakeDeviceCounts().spiMessages - ullMessages, 14u);
         }
-        writer.drain();
+        recorder.afterProcess();
+        recorder.step();
     }
-    EXPECT_EQ(writer.windows(), 2u);
-    EXPECT_EQ(writer.records(), 2u * 101);  // TotalTrigCycles and the trigger record each
+    EXPECT_EQ(recorder.counts().unWindows, 1u);
+    EXPECT_EQ(recorder.counts().ulRecords, 101u);  // TotalTrigCycles and the trigger record
 
     CalibrationBench bench(*m_pModule, block());
     m_output += captureStdout([&] {

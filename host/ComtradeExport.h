@@ -1,0 +1,23 @@
+// A recording window or a waveform snapshot as a COMTRADE record (IEEE
+// C37.111-2013 / IEC 60255-24): the configuration file and the ASCII data
+// file, as texts for the caller to store as <name>.cfg and <name>.dat.
+#pragma once
+
+#include <string>
+
+#include "StoredEvent.h"
+
+struct ComtradeFiles {
+    std::string cfg, dat;
+    // Nothing to write: both texts are empty.
+    bool empty() const { return cfg.empty(); }
+};
+
+// One analog channel per exported journal value (ExportChannels.h), one
+// sample per record at the record's own time. Empty for a window without
+// records, whose record times go backwards or span more than 9999999999 µs.
+ComtradeFiles comtradeOfEvent(const StoredEvent& event, const std::string& station);
+
+// The six inputs over one cycle, 128 samples at 128 times the line frequency.
+// Empty when the snapshot's frequency is not a line frequency (1 to 1000 Hz).
+ComtradeFiles comtradeOfSnapshot(const StoredSnapshot& snapshot, const std::string& station);

@@ -1,0 +1,58 @@
+// CSV as RFC 4180 has it: fields separated by commas, records ending with
+// CR LF, and a field holding a comma, a double quote or a line break enclosed
+// in double quotes with its own double quotes doubled. Here:
+// - time: ISO 8601 in UTC with microseconds, 2024-02-29T23:59:59.995000Z;
+// - limit status: the record's limit bits in hexadecimal, 0x00000004;
+// - each value in its shortest form that reads back as the same float; a
+//   missing (not finite) value is an empty field.
+#include "CsvExport.h"
+
+#include <charconv>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+
+#include "ExportChannels.h"
+#include "UtcTime.h"
+
+namespace {
+
+const char* const CRLF = "\r\n";
+
+std::string csvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
+
+std::string isoTime(int64_t llMicros) {
+    const UtcTime t = utcOfMicros(llMicros);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04" PRId64 "-%02d-%02dT%02d:%02d:%02d.%06dZ", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second, t.microsecond);
+    return text;
+}
+
+std::string value(float v) {
+    if (!std::isfinite(v)) return "";
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, v);
+    return std::string(text, result.ptr);
+}
+
+}  // namespace
+
+std::string csvOfEvent(const StoredEvent& event) {
+    std::string csv = "time,limit status";
+    for (const ExportChannel& ch : exportChannels()) csv += "," + csvField(ch.name + " [" + ch.unit + "]");
+    csv += CRLF;
+    for (const StoredRecord& rec : event.records) {
+        char status[16];
+        std::snprintf(status, sizeof status, "0x%08" PRIX32, rec.ulLimitStatus);
+        csv += isoTime(rec.llTimeMicros) + "," + status;
+        for (const ExportChannel& ch : exportChannels()) csv += "," + value(rec.values[ch.index]);
+        csv += CRLF;
+    }
+    return csv;
+}

@@ -1,0 +1,11 @@
+// A recording window as CSV for spreadsheets: one row per record.
+#pragma once
+
+#include <string>
+
+#include "StoredEvent.h"
+
+// A header row (time, limit status, then the exported journal values of
+// ExportChannels.h as "NAME [unit]") and one row per record; a window
+// without records gives the header alone.
+std::string csvOfEvent(const StoredEvent& event);

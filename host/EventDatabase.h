@@ -1,0 +1,46 @@
+// The recorder's SQLite database: events with their records, and completed
+// energy and demand intervals. Write-ahead logging, one transaction per
+// event, so an event is there whole or not at all, whatever stops the
+// process. Records are stored whole: time, limit bits and the 70 journal
+// values as little-endian 32-bit floats.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "AccumulatorTables.h"
+#include "StoredEvent.h"
+
+struct sqlite3;
+
+// The database's name in the application directory, unless the host names another.
+constexpr const char* EVENT_DATABASE_NAME = "qm9000.db";
+
+class EventDatabase {
+public:
+    EventDatabase() = default;
+    ~EventDatabase();
+    EventDatabase(const EventDatabase&) = delete;
+    EventDatabase& operator=(const EventDatabase&) = delete;
+
+    // Opens (creating) the database and its tables. False with `error` set.
+    bool open(const std::string& path, std::string& error);
+    bool isOpen() const { return m_pDb != nullptr; }
+
+    // Stores the event and its records in one transaction and sets its id;
+    // false (nothing stored) with `error` set.
+    bool storeEvent(StoredEvent& event, std::string& error);
+    bool storeInterval(const ACCUMULATOR_DATA& interval, std::string& error);
+
+    // The event with its records; false when there is none (or on error).
+    bool loadEvent(int64_t llId, StoredEvent& event, std::string& error);
+    // The newest events first, without their records.
+    std::vector<StoredEvent> listEvents(int nLimit, std::string& error);
+
+private:
+    bool execute(const char* pszSql, std::string& error);
+    std::string lastError() const;
+
+    sqlite3* m_pDb = nullptr;
+};
