@@ -5,6 +5,8 @@
 #include <cstring>
 #include <memory>
 
+#include "AppFiles.h"
+
 namespace {
 
 constexpr int BUSY_WAIT_MILLIS = 100;  // another writer: the caller retries later
@@ -52,6 +54,10 @@ constexpr const char* EVENT_COLUMNS =
     "FROM events ";
 
 }  // namespace
+
+std::string defaultEventDatabasePath() {
+    return appDirectory() + "/qm9000.db";
+}
 
 EventDatabase::~EventDatabase() {
     if (m_pDb) sqlite3_close(m_pDb);

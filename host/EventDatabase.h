@@ -14,8 +14,8 @@
 
 struct sqlite3;
 
-// The database's name in the application directory, unless the host names another.
-constexpr const char* EVENT_DATABASE_NAME = "qm9000.db";
+// "<application directory>/qm9000.db": the database unless the host names another.
+std::string defaultEventDatabasePath();
 
 class EventDatabase {
 public:

@@ -9,7 +9,6 @@
 #include <memory>
 #include <string>
 
-#include "AppFiles.h"
 #include "ComtradeExport.h"
 #include "CsvExport.h"
 #include "EventDatabase.h"
@@ -40,8 +39,7 @@ bool writeText(const std::string& path, const std::string& text) {
 }
 
 int runExport(const ExportOptions& options) {
-    const std::string path =
-        options.database.empty() ? appDirectory() + "/" + EVENT_DATABASE_NAME : options.database;
+    const std::string path = options.database.empty() ? defaultEventDatabasePath() : options.database;
     // Opening would create an empty database where there is none.
     if (access(path.c_str(), R_OK) != 0) {
         fprintf(stderr, "qmhost export: no event database %s\n", path.c_str());

@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "AppDirectory.h"
-
 namespace {
 
 constexpr auto PASS_INTERVAL = std::chrono::milliseconds(20);
@@ -33,7 +31,7 @@ Recorder::~Recorder() {
 std::string Recorder::databasePath(const STATUS_AND_CONTROL& block) {
     if (block.s_pszActiveDB[0] != '\0')
         return std::string(block.s_pszActiveDB, strnlen(block.s_pszActiveDB, sizeof(block.s_pszActiveDB)));
-    return std::string(getAppDirectory()) + "/" + EVENT_DATABASE_NAME;
+    return defaultEventDatabasePath();
 }
 
 bool Recorder::open(const std::string& path, std::string& error) {
