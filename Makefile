@@ -10,6 +10,7 @@ PKG_BUILD  ?= build-pkg
 PKG_ARM_BUILD ?= build-pkg-arm
 JOBS       ?= $(shell nproc)
 SECONDS    ?=
+WEB        ?= 127.0.0.1:8080
 SCENARIO   ?= steady
 ARM_SYSROOT = /usr/arm-linux-gnueabihf
 VERSION     = $(shell awk '/^project/ { print $$3 }' CMakeLists.txt)
@@ -20,8 +21,8 @@ BOARD_OPTIONS = -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/arm-linux-gnueabihf.cmake
                 -DQM_BOARD_TIMER=ON -DQM_DEFAULT_BOARD=hw -DQM_BUILD_TESTS=OFF
 
 NATIVE_PACKAGES = cmake g++ make googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev libgpiod-dev libcli11-dev \
-                  libsqlite3-dev
-ARM_PACKAGES    = g++-arm-linux-gnueabihf qemu-user libsqlite3-dev:armhf
+                  libsqlite3-dev libcpp-httplib-dev libjs-dygraphs chromium
+ARM_PACKAGES    = g++-arm-linux-gnueabihf qemu-user libsqlite3-dev:armhf libcpp-httplib-dev:armhf
 FUZZ_PACKAGES   = clang libclang-rt-14-dev
 PKG_PACKAGES    = lintian
 
@@ -62,7 +63,7 @@ build: deps
 
 # The simulated meter, until Ctrl-C or for SECONDS=N.
 run: build
-	QM_APP_DIR=$(CURDIR)/config $(BUILD)/qmhost --scenario $(SCENARIO) $(if $(SECONDS),--seconds $(SECONDS))
+	QM_APP_DIR=$(CURDIR)/config $(BUILD)/qmhost --scenario $(SCENARIO) --web $(WEB) $(if $(SECONDS),--seconds $(SECONDS))
 
 test: test-native test-arm test-tsan test-deb
 

@@ -26,6 +26,7 @@ install(TARGETS QM9000 qmsim qmsimcore qmboard LIBRARY DESTINATION ${QM_PKG_LIBD
         PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 file(GLOB QM_EXAMPLE_FILES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/config/*.json)
 install(FILES ${QM_EXAMPLE_FILES} DESTINATION share/qm9000/examples)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/web/ DESTINATION share/qm9000/web)
 
 # The manual page and the changelog, compressed as Debian wants them: gzip -9,
 # without the file's name and time stamp, so that the build time leaves no
@@ -67,7 +68,7 @@ on either board and calibrates it. Example application files are in
 # no armhf libraries; the versions are what it finds on either architecture.
 # libgpiod is opened at run time, invisible to it: the functions the board
 # uses are all in libgpiod2 1.1.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1 (>= 4.0), libgpiod2 (>= 1.1), libsqlite3-0 (>= 3.7.0)")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1 (>= 4.0), libgpiod2 (>= 1.1), libsqlite3-0 (>= 3.7.0), libcpp-httplib0.11, libjs-dygraphs")
 if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_PROCESSOR MATCHES "^arm")
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE armhf)  # else dpkg's own architecture
 endif()

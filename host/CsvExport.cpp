@@ -26,14 +26,6 @@ std::string csvField(const std::string& text) {
     return quoted + "\"";
 }
 
-std::string isoTime(int64_t llMicros) {
-    const UtcTime t = utcOfMicros(llMicros);
-    char text[64];
-    std::snprintf(text, sizeof text, "%04" PRId64 "-%02d-%02dT%02d:%02d:%02d.%06dZ", t.year, t.month, t.day,
-                  t.hour, t.minute, t.second, t.microsecond);
-    return text;
-}
-
 std::string value(float v) {
     if (!std::isfinite(v)) return "";
     char text[32];
@@ -50,7 +42,7 @@ std::string csvOfEvent(const StoredEvent& event) {
     for (const StoredRecord& rec : event.records) {
         char status[16];
         std::snprintf(status, sizeof status, "0x%08" PRIX32, rec.ulLimitStatus);
-        csv += isoTime(rec.llTimeMicros) + "," + status;
+        csv += isoOfMicros(rec.llTimeMicros) + "," + status;
         for (const ExportChannel& ch : exportChannels()) csv += "," + value(rec.values[ch.index]);
         csv += CRLF;
     }

@@ -22,6 +22,8 @@ CREATE TABLE IF NOT EXISTS records(
 CREATE TABLE IF NOT EXISTS intervals(
   id INTEGER PRIMARY KEY, start_s INTEGER NOT NULL, accum_count INTEGER NOT NULL,
   demand_count INTEGER NOT NULL, data BLOB NOT NULL);
+CREATE TABLE IF NOT EXISTS snapshots(
+  id INTEGER PRIMARY KEY, time_us INTEGER NOT NULL, frequency REAL NOT NULL, samples BLOB NOT NULL);
 )sql";
 
 using Statement = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>;
@@ -47,10 +49,12 @@ void readEventRow(sqlite3_stmt* p, StoredEvent& event) {
     event.phases = text(p, 6);
     event.dExtreme = sqlite3_column_double(p, 7);
     event.llDurationMicros = sqlite3_column_int64(p, 8);
+    event.storedRecords = static_cast<size_t>(sqlite3_column_int64(p, 9));
 }
 
 constexpr const char* EVENT_COLUMNS =
-    "SELECT id, start_us, end_us, trigger_us, trigger_status, classification, phases, extreme, duration_us "
+    "SELECT id, start_us, end_us, trigger_us, trigger_status, classification, phases, extreme, duration_us, "
+    "records "
     "FROM events ";
 
 }  // namespace
@@ -196,4 +200,47 @@ std::vector<StoredEvent> EventDatabase::listEvents(int nLimit, std::string& erro
         readEventRow(select.get(), events.back());
     }
     return events;
+}
+
+std::vector<ACCUMULATOR_DATA> EventDatabase::listIntervals(int nLimit, std::string& error) {
+    std::vector<ACCUMULATOR_DATA> intervals;
+    if (!m_pDb) return error = lastError(), intervals;
+    Statement select = prepare(m_pDb, "SELECT data FROM intervals ORDER BY id DESC LIMIT ?");
+    if (!select) return error = lastError(), intervals;
+    sqlite3_bind_int(select.get(), 1, nLimit);
+    while (sqlite3_step(select.get()) == SQLITE_ROW) {
+        ACCUMULATOR_DATA interval{};
+        // A row of another size (another build's layout) is passed over.
+        if (sqlite3_column_bytes(select.get(), 0) != static_cast<int>(sizeof(interval))) continue;
+        memcpy(&interval, sqlite3_column_blob(select.get(), 0), sizeof(interval));
+        intervals.push_back(interval);
+    }
+    return intervals;
+}
+
+bool EventDatabase::storeSnapshot(StoredSnapshot& snapshot, std::string& error) {
+    if (!m_pDb) return error = lastError(), false;
+    Statement insert = prepare(m_pDb, "INSERT INTO snapshots(time_us, frequency, samples) VALUES(?,?,?)");
+    if (!insert) return error = lastError(), false;
+    sqlite3_bind_int64(insert.get(), 1, snapshot.llTimeMicros);
+    sqlite3_bind_double(insert.get(), 2, snapshot.dFrequency);
+    sqlite3_bind_blob(insert.get(), 3, snapshot.samples.data(), sizeof(snapshot.samples), SQLITE_STATIC);
+    if (sqlite3_step(insert.get()) != SQLITE_DONE) return error = lastError(), false;
+    snapshot.llId = sqlite3_last_insert_rowid(m_pDb);
+    return true;
+}
+
+bool EventDatabase::loadSnapshot(int64_t llId, StoredSnapshot& snapshot, std::string& error) {
+    if (!m_pDb) return error = lastError(), false;
+    Statement select = prepare(m_pDb, "SELECT time_us, frequency, samples FROM snapshots WHERE id = ?");
+    if (!select) return error = lastError(), false;
+    sqlite3_bind_int64(select.get(), 1, llId);
+    if (sqlite3_step(select.get()) != SQLITE_ROW) return error = "no snapshot " + std::to_string(llId), false;
+    if (sqlite3_column_bytes(select.get(), 2) != static_cast<int>(sizeof(snapshot.samples)))
+        return error = "snapshot " + std::to_string(llId) + ": samples of the wrong size", false;
+    snapshot.llId = llId;
+    snapshot.llTimeMicros = sqlite3_column_int64(select.get(), 0);
+    snapshot.dFrequency = sqlite3_column_double(select.get(), 1);
+    memcpy(snapshot.samples.data(), sqlite3_column_blob(select.get(), 2), sizeof(snapshot.samples));
+    return true;
 }

@@ -1,8 +1,7 @@
-// The recorder's SQLite database: events with their records, and completed
-// energy and demand intervals. Write-ahead logging, one transaction per
-// event, so an event is there whole or not at all, whatever stops the
-// process. Records are stored whole: time, limit bits and the 70 journal
-// values as little-endian 32-bit floats.
+// The recorder's SQLite database: events with their records, completed
+// energy and demand intervals, and the waveform snapshots kept from the page. Write-ahead logging, one
+// transaction per event, so an event is there whole or not at all, whatever stops the process. Records are
+// stored whole: time, limit bits and the 70 journal values as little-endian 32-bit floats.
 #pragma once
 
 #include <cstdint>
@@ -37,6 +36,12 @@ public:
     bool loadEvent(int64_t llId, StoredEvent& event, std::string& error);
     // The newest events first, without their records.
     std::vector<StoredEvent> listEvents(int nLimit, std::string& error);
+    // The newest intervals first.
+    std::vector<ACCUMULATOR_DATA> listIntervals(int nLimit, std::string& error);
+
+    // Stores the snapshot and sets its id; false with `error` set.
+    bool storeSnapshot(StoredSnapshot& snapshot, std::string& error);
+    bool loadSnapshot(int64_t llId, StoredSnapshot& snapshot, std::string& error);
 
 private:
     bool execute(const char* pszSql, std::string& error);

@@ -1,6 +1,6 @@
-// The journal values a record export carries: the measured voltages,
-// currents, powers and frequencies, each with its name, phase and unit.
-// Power factors, distortion (%) and phase angles are left out: they are
+// The journal's values by name, phase and unit, and those a record export
+// carries: the measured voltages, currents, powers and frequencies. Power
+// factors, distortion (%) and phase angles are left out of exports: they are
 // ratios and angles, not the quantities a recording is read for.
 #pragma once
 
@@ -13,8 +13,11 @@ struct ExportChannel {
     eJrnl index;        // where the value is in StoredRecord::values
     std::string name;   // "VRMS_A", "NIRMS", "TOT_WATT"
     std::string phase;  // "A", "B", "C", "N" (neutral) or "" (three-phase totals)
-    std::string unit;   // "V", "A", "W", "VA", "var" or "Hz"
+    std::string
+        unit;  // "V", "A", "W", "VA", "var", "Hz"; "%" (distortion), "deg" (angles), "" (power factors)
 };
 
-// In journal order.
+// Every journal value, in journal order: what the journal's names are.
+const std::vector<ExportChannel>& journalChannels();
+// The exported ones, in journal order.
 const std::vector<ExportChannel>& exportChannels();

@@ -20,3 +20,11 @@ std::string hostLibraryPath(const std::string& fileName) {
         if (access(candidate.c_str(), F_OK) == 0) return candidate;
     return fileName;
 }
+
+std::string hostDataDirectory(const std::string& name) {
+    const std::string directory = executableDirectory();
+    if (directory.empty()) return "";
+    for (const std::string& candidate : {directory + "/" + name, directory + "/../share/qm9000/" + name})
+        if (access(candidate.c_str(), F_OK) == 0) return candidate;
+    return "";
+}

@@ -17,6 +17,7 @@
 #include "AppFiles.h"
 #include "BoardScale.h"
 #include "HostBlock.h"
+#include "HostLibraries.h"
 #include "LiveView.h"
 #include "ModuleTable.h"
 #include "OptionChecks.h"
@@ -26,6 +27,7 @@
 #include "Sim.h"
 #include "SimulatedEeprom.h"
 #include "Tools.h"
+#include "WebServer.h"
 
 namespace {
 
@@ -45,6 +47,7 @@ struct RunOptions {
     std::string blankPage = "module";
     std::string database;  // empty: the block's s_pszActiveDB, else <appDir>/qm9000.db
     VoltageThresholds thresholds;
+    std::string webAddress;  // empty: no web page
 };
 
 uint64_t steadyMicros() {
@@ -151,6 +154,16 @@ int runMeter(const HostOptions& host, const RunOptions& options) {
         recorder.start();
     else
         printf("qmhost: nothing is recorded: %s\n", error.c_str());
+    WebServer web(*pModule, Recorder::databasePath(*block), hostDataDirectory("web"));
+    std::string webLine;
+    if (!options.webAddress.empty()) {
+        if (web.start(options.webAddress, error))
+            webLine = "web page: " + web.url();
+        else
+            printf("qmhost: no web page: %s\n", error.c_str());
+        if (hostDataDirectory("web").empty()) printf("qmhost: the web page's files are not installed\n");
+        if (!webLine.empty()) printf("qmhost: %s\n", webLine.c_str());
+    }
     const uint64_t ullStart = steadyMicros();
     uint64_t ullNextReport = ullStart + REPORT_MICROS;
     uint16_t unLastNextIn = block->s_unAcqBufferNextIn;
@@ -164,6 +177,7 @@ int runMeter(const HostOptions& host, const RunOptions& options) {
                 fputs(renderLiveView(*pModule, *block, recorder.counts(), dSeconds, boardLine).c_str(),
                       stdout);
                 printf("  %s\n", moduleLine.c_str());
+                if (!webLine.empty()) printf("  %s\n", webLine.c_str());
             } else {
                 const PublishedRecord published = readPublished(*block);
                 printf("t=%6.1f s  records: %4u/s  ring: next %4u  V A %.2f  windows %u\n", dSeconds,
@@ -182,6 +196,7 @@ int runMeter(const HostOptions& host, const RunOptions& options) {
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
 
+    web.stop();  // no request may reach the module once it stops
     pModule->monitorStop();
     boardFunctions().stopInterrupts();  // before the module and its ISR go away
     loader.destroy(pModule);
@@ -223,6 +238,17 @@ ToolAction addRunCommand(CLI::App& command, HostOptions& host) {
         command.add_option(threshold.pszName, *threshold.pdPercent, threshold.pszHelp)
             ->type_name("PERCENT")
             ->check(nonNegativeNumber());
+    command
+        .add_option("--web", options->webAddress,
+                    "Serve the web page on [ADDRESS:]PORT (127.0.0.1 when only a port is given)")
+        ->type_name("[ADDRESS:]PORT")
+        ->check(acceptedBy(
+            [](const std::string& text) {
+                std::string host, error;
+                int port = 0;
+                return parseWebAddress(text, host, port, error);
+            },
+            "[ADDRESS:]PORT with a port from 0 to 65535"));
     addPluginOption(command, host);
     command
         .add_option("--scenario", options->scenario,

@@ -26,6 +26,8 @@ struct StoredEvent {
     double dExtreme = 0;                         // volts: residual (dip, interruption), peak (swell)
     int64_t llDurationMicros = 0;                // how long the voltage stayed beyond the threshold
     std::vector<StoredRecord> records;
+    size_t storedRecords = 0;  // how many the database holds, also when `records` is not loaded
+    size_t recordCount() const { return records.empty() ? storedRecords : records.size(); }
 };
 
 // One cycle of the six inputs as the module's snapshot gives them: 128

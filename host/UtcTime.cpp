@@ -1,5 +1,8 @@
 #include "UtcTime.h"
 
+#include <cinttypes>
+#include <cstdio>
+
 namespace {
 
 constexpr int64_t MICROS_PER_DAY = 86400LL * 1000000;
@@ -31,4 +34,12 @@ UtcTime utcOfMicros(int64_t llMicros) {
     t.second = static_cast<int>(seconds % 60);
     t.microsecond = static_cast<int>(inDay % 1000000);
     return t;
+}
+
+std::string isoOfMicros(int64_t llMicros) {
+    const UtcTime t = utcOfMicros(llMicros);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04" PRId64 "-%02d-%02dT%02d:%02d:%02d.%06dZ", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second, t.microsecond);
+    return text;
 }

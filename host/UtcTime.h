@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 struct UtcTime {
     int64_t year;
@@ -10,3 +11,6 @@ struct UtcTime {
 };
 
 UtcTime utcOfMicros(int64_t llMicros);
+
+// ISO 8601 in UTC with microseconds: "2024-02-29T23:59:59.995000Z".
+std::string isoOfMicros(int64_t llMicros);

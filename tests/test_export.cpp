@@ -4,81 +4,11 @@
 #include <algorithm>
 #include <cmath>
 
-#include "ComtradeExport.h"
+#include "ComtradeReader.h"
 #include "CsvExport.h"
 #include "ExportChannels.h"
 
 namespace {
-
-using Fields = std::vector<std::string>;
-
-Fields split(const std::string& text, const std::string& separator) {
-    Fields parts;
-    size_t from = 0;
-    for (size_t at; (at = text.find(separator, from)) != std::string::npos; from = at + separator.size())
-        parts.push_back(text.substr(from, at - from));
-    parts.push_back(text.substr(from));
-    return parts;
-}
-
-// The comma-separated fields of each line; every line must end with CR LF.
-std::vector<Fields> rows(const std::string& text) {
-    Fields lines = split(text, "\r\n");
-    EXPECT_EQ(lines.back(), "") << "text not ending with CR LF";
-    std::vector<Fields> out;
-    for (size_t i = 0; i + 1 < lines.size(); i++) out.push_back(split(lines[i], ","));
-    return out;
-}
-
-struct Comtrade {
-    Fields lines, ids;  // lines: the .cfg but the channels'; ids: each channel's "name,phase,unit"
-    std::vector<std::array<double, 4>> scales;  // a, b, min, max
-    std::vector<Fields> dat;
-};
-
-Comtrade readComtrade(const ComtradeFiles& files) {
-    const std::vector<Fields> cfg = rows(files.cfg);
-    Comtrade r{{}, {}, {}, rows(files.dat)};
-    const std::string n = cfg.at(1).at(0);
-    for (size_t i = 0; i < cfg.size(); i++) {
-        const Fields& f = cfg[i];
-        if (i < 2 || i >= 2 + std::stoul(n)) {
-            r.lines.push_back(f[0] + (f.size() > 1 ? "," + f[1] : "") + (f.size() > 2 ? "," + f[2] : ""));
-            continue;
-        }
-        EXPECT_TRUE(f.size() == 13 && f[0] == std::to_string(i - 1)) << files.cfg;
-        r.ids.push_back(f.at(1) + "," + f.at(2) + "," + f.at(4));
-        r.scales.push_back({std::stod(f.at(5)), std::stod(f.at(6)), std::stod(f.at(8)), std::stod(f.at(9))});
-    }
-    return r;
-}
-
-// Every channel's samples against the floats they stand for, within half a
-// step, and the step fine enough that the largest value spans the 16 bits.
-void expectSamples(const Comtrade& r, const std::vector<std::vector<float>>& values,
-                   const std::vector<double>& micros) {
-    ASSERT_EQ(r.dat.size(), micros.size());
-    std::vector<long> peaks(r.ids.size());
-    for (size_t s = 0; s < micros.size(); s++) {
-        const Fields& row = r.dat[s];
-        ASSERT_EQ(row.size(), 2 + r.ids.size());
-        EXPECT_EQ(row[0], std::to_string(s + 1));
-        EXPECT_NEAR(std::stod(row[1]), micros[s], 0.5) << "sample " << s;
-        for (size_t c = 0; c < r.ids.size(); c++) {
-            const auto [a, b, min, max] = r.scales[c];
-            const float x = values.at(c).at(s);
-            const long q = row[2 + c] == "" ? 0 : std::stol(row[2 + c]);
-            EXPECT_EQ(row[2 + c] == "", !std::isfinite(x)) << r.ids[c] << " sample " << s;
-            EXPECT_TRUE(q >= min && q <= max && min >= -32767 && max <= 32767) << r.ids[c] << " " << q;
-            if (std::isfinite(x)) {
-                EXPECT_NEAR(a * q + b, x, a * 0.5 * (1 + 1e-9)) << r.ids[c] << " sample " << s;
-            }
-            peaks[c] = std::max(peaks[c], std::labs(q));
-        }
-    }
-    for (size_t c = 0; c < peaks.size(); c++)
-        EXPECT_TRUE(peaks[c] == 0 || peaks[c] > 16384) << r.ids[c] << " peaks at " << peaks[c];
-}
 
 constexpr int64_t T0 = 951868799995000;  // 29 Feb 2000, 23:59:59.995 UTC
 StoredEvent event() {

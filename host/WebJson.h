@@ -1,0 +1,32 @@
+// The JSON the web page reads: the module's binary records by name, the
+// recorded events, intervals and waveform snapshots. Numbers are written in
+// their shortest form that reads back as the same value; a value that is not
+// finite is null.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "AccumulatorTables.h"
+#include "StoredEvent.h"
+
+// {"error":"<message>"}
+std::string jsonError(const std::string& message);
+
+// The floats a binary request answers with; 0 for a request that is not one
+// of the binary records (0, 2, 5 and 10).
+uint32_t recordRequestFloats(int nType);
+// {"request":N, ...}: the record's floats by the journal's and the
+// accumulator's names (see the API in the README).
+std::string jsonOfRecordRequest(int nType, const float* pfValues);
+
+// An event without its records; with them, column by column ("series").
+std::string jsonOfEventSummary(const StoredEvent& event);
+std::string jsonOfEvent(const StoredEvent& event);
+std::string jsonOfEvents(const std::vector<StoredEvent>& events);
+
+std::string jsonOfIntervals(const std::vector<ACCUMULATOR_DATA>& intervals);
+
+// The six channels of one cycle, "id" only for a stored snapshot (llId > 0).
+std::string jsonOfSnapshot(const StoredSnapshot& snapshot);

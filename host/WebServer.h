@@ -1,0 +1,37 @@
+// The meter's web page and its JSON API, served from a thread pool of its
+// own while the host's loop runs the module. Everything it answers comes from
+// the module's realtime requests (safe from any thread) and from its own
+// connection to the event database, so no request ever holds up `process`.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "MeasSOM.h"
+
+// "[ADDRESS:]PORT": the address to listen on, 127.0.0.1 when only a port is
+// given; port 0 takes any free one. False with `error` set for anything else.
+bool parseWebAddress(const std::string& text, std::string& host, int& port, std::string& error);
+
+class WebServer {
+public:
+    // `webRoot`: the page's files; `databasePath`: the recorder's database.
+    WebServer(MeasSOM& module, std::string databasePath, std::string webRoot);
+    ~WebServer();
+    WebServer(const WebServer&) = delete;
+    WebServer& operator=(const WebServer&) = delete;
+
+    // Listens on "[ADDRESS:]PORT" and serves from a thread of its own.
+    bool start(const std::string& address, std::string& error);
+    // The port it listens on (the one taken when 0 was asked), 0 before start.
+    int port() const { return m_nPort; }
+    std::string url() const;
+    // Stops serving; waits for the requests in progress.
+    void stop();
+
+private:
+    struct Routes;
+    std::unique_ptr<Routes> m_pRoutes;
+    std::string m_host;
+    int m_nPort = 0;
+};

@@ -1,0 +1,277 @@
+// The web page and its API against a running qmhost: the swell scenario on the
+// simulated board in real time, a real HTTP client, and Debian's Chromium
+// loading the page. One host serves the whole suite.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "Browser.h"
+#include "ComtradeReader.h"
+#include "EventDatabase.h"
+#include "ExportChannels.h"
+#include "ScratchFiles.h"
+
+namespace {
+
+using nlohmann::json;
+
+// `qmhost run --scenario swell`: a 3 s swell on phase A to 264.5 V, 5 s after
+// the start and every 20 s after; its page on a free port of the loopback.
+struct Host {
+    ScratchDirectory dir;
+    pid_t pid = -1;
+    int port = 0;
+    std::string error;
+
+    Host() {
+        for (const char* pszName : {"QM9000.json", "Cal9000.json", "Init9000.json", "CfgProbe.json"})
+            dir.write(pszName, readFile(std::string(QM_CONFIG_DIR "/") + pszName));
+        pid = fork();
+        if (pid == 0) {
+            setenv("QM_APP_DIR", dir.path().c_str(), 1);
+            const int nLog = open(dir.path("host.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
+            dup2(nLog, STDOUT_FILENO);
+            dup2(nLog, STDERR_FILENO);
+            execl(QM_HOST_PATH, "qmhost", "run", "--log", "--scenario", "swell", "--web", "127.0.0.1:0",
+                  "--db", database().c_str(), "--seconds", "900", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        const std::string said = "qmhost: web page: http://127.0.0.1:";
+        for (int i = 0; i < 600 && port == 0; i++) {
+            const std::string log = readFile(dir.path("host.log"));
+            const size_t at = log.find(said);
+            if (at != std::string::npos) port = std::atoi(log.c_str() + at + said.size());
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        if (port == 0) error = "qmhost gave no web page:\n" + readFile(dir.path("host.log"));
+    }
+    ~Host() {
+        kill(pid, SIGTERM);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        const std::string log = readFile(dir.path("host.log"));
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << log;
+        EXPECT_NE(log.find("0 dropped"), std::string::npos) << log;
+    }
+    std::string database() const { return dir.path("qm9000.db"); }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port) + "/"; }
+};
+
+// The bytes a raw HTTP request gets back.
+std::string rawRequest(int port, const std::string& request) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string answer;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
+        char buffer[4096];
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n > 0) answer.assign(buffer, static_cast<size_t>(n));
+    }
+    close(fd);
+    return answer;
+}
+
+// The smallest and the largest of an array of numbers.
+std::pair<double, double> rangeOf(const json& values) {
+    std::pair<double, double> range{1e300, -1e300};
+    for (const json& v : values)
+        range = {std::min(range.first, v.get<double>()), std::max(range.second, v.get<double>())};
+    return range;
+}
+
+class WebPage : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { s_pHost = new Host; }
+    static void TearDownTestSuite() {
+        delete s_pHost;
+        s_pHost = nullptr;
+    }
+    void SetUp() override { ASSERT_EQ(s_pHost->error, ""); }
+
+    // GET (or POST) `path`: the status must be `status` and the body JSON.
+    json request(const std::string& path, int status, bool bPost = false) {
+        const httplib::Result result = bPost ? m_client.Post(path.c_str()) : m_client.Get(path.c_str());
+        if (!result) return ADD_FAILURE() << path << ": no answer", json();
+        EXPECT_EQ(result->status, status) << path << ": " << result->body;
+        const json body = json::parse(result->body, nullptr, false);
+        EXPECT_FALSE(body.is_discarded()) << path << ": " << result->body;
+        return body;
+    }
+    std::string text(const std::string& path) {
+        const httplib::Result result = m_client.Get(path.c_str());
+        EXPECT_TRUE(result && result->status == 200) << path;
+        return result ? result->body : "";
+    }
+
+    static Host* s_pHost;
+    httplib::Client m_client{"127.0.0.1", s_pHost->port};
+};
+Host* WebPage::s_pHost = nullptr;
+
+// Phase B stays at 230 V and 5 A through the swell on A.
+TEST_F(WebPage, ApiServesTheModulesAnswersAndRefusesBadRequests) {
+    const json power = request("/api/values", 200)["registers"]["power"];
+    ASSERT_EQ(power.size(), 70u);
+    EXPECT_EQ(power[4]["name"], "RMS Voltage B");
+    EXPECT_NEAR(std::stod(power[4]["value"].get<std::string>()), 230.0, 0.01);
+    EXPECT_EQ(request("/api/scaled", 200)["sections"][1]["section"], "power");
+    EXPECT_EQ(request("/api/registers", 200)["registers"][4]["abbrev"], "jrnl_VRMS_B");
+
+    const json vandi = request("/api/records/0", 200)["values"];
+    EXPECT_EQ(vandi.size(), 63u);
+    EXPECT_NEAR(vandi["VRMS_B"].get<double>(), 230.0, 0.01);
+    EXPECT_NEAR(vandi["IRMS_B"].get<double>(), 5.0, 0.001);
+    const json angles = request("/api/records/2", 200)["values"];
+    EXPECT_NEAR(angles["VANGLE_B"].get<double>(), -120.0, 0.1);
+    EXPECT_NEAR(angles["IANGLE_B"].get<double>(), 36.87, 0.1);
+    const json energy = request("/api/records/5", 200);
+    EXPECT_EQ(energy["total"].size() + energy["demandMax"].size(), 48u);
+    const json modbus = request("/api/records/10", 200);
+    EXPECT_EQ(modbus["values"].size() + modbus["energy"].size(), 94u);
+    EXPECT_NEAR(modbus["values"]["WATT_B"].get<double>(), 920.0, 0.1);
+
+    // A snapshot kept, and its COMTRADE record matching what the page was shown.
+    const json snapshot = request("/api/snapshot", 200, true);
+    ASSERT_EQ(snapshot["channels"].size(), 6u);
+    EXPECT_NEAR(rangeOf(snapshot["channels"][1]["samples"]).second, 230.0 * std::sqrt(2.0), 3.0);
+    const std::string id = std::to_string(snapshot["id"].get<int>());
+    const Comtrade stored =
+        readComtrade({text("/api/snapshots/" + id + ".cfg"), text("/api/snapshots/" + id + ".dat")});
+    std::vector<std::vector<float>> samples;
+    std::vector<double> micros;
+    for (const json& channel : snapshot["channels"])
+        samples.push_back(channel["samples"].get<std::vector<float>>());
+    for (int s = 0; s < 128; s++) micros.push_back(s * 1e6 / (128 * snapshot["frequency"].get<double>()));
+    expectSamples(stored, samples, micros);
+
+    const struct {
+        const char* pszPath;
+        int nStatus;
+    } refusals[] = {
+        {"/api/nothing", 404},           {"/api/records/3", 404},
+        {"/api/records/", 404},          {"/api/events/abc", 400},
+        {"/api/events/0", 400},          {"/api/events/-4", 400},
+        {"/api/events/1e3", 400},        {"/api/events/99999999999999999999", 400},
+        {"/api/events/424242", 404},     {"/api/events/1.exe", 404},
+        {"/api/events?limit=0", 400},    {"/api/events?limit=1001", 400},
+        {"/api/intervals?limit=x", 400}, {"/api/snapshots/1.csv", 404},
+        {"/api/snapshots/77.cfg", 404},  {"/no-such-page.html", 404},
+    };
+    for (const auto& refusal : refusals)
+        EXPECT_TRUE(request(refusal.pszPath, refusal.nStatus).contains("error")) << refusal.pszPath;
+    // A body without a length is refused, and the server still answers after it.
+    EXPECT_NE(rawRequest(s_pHost->port, "POST /api/snapshot HTTP/1.1\r\nHost: x\r\n\r\n").find("411"),
+              std::string::npos);
+    request("/api/values", 200);
+}
+
+TEST_F(WebPage, ChromiumShowsTheMeterAndASwellWithItsRecording) {
+    Browser browser;
+    std::string error;
+    ASSERT_TRUE(browser.start(s_pHost->dir.path("chromium"), 1280, 1700, error)) << error;
+    ASSERT_TRUE(browser.open(s_pHost->url(), error)) << error;
+    std::vector<int64_t> known;  // events before the page was there
+    for (const json& event : request("/api/events", 200)) known.push_back(event["id"]);
+
+    // The live table, the phasors and the six traces.
+    ASSERT_GE(browser.waitFor("document.body.dataset.liveUpdates >= 2 && meterPage.phasorsDrawn > 0", 10), 0);
+    const json shown = browser.evaluate(
+        "Object.fromEntries([...document.querySelectorAll('#live td[data-key]')].map(td => [td.dataset.key, "
+        "td.textContent]))",
+        error);
+    EXPECT_NEAR(std::stod(shown.value("VRMS_B", "0")), 230.0, 0.23) << error;
+    EXPECT_NEAR(std::stod(shown.value("IRMS_C", "0")), 5.0, 0.005);
+    EXPECT_NEAR(std::stod(shown.value("FREQ_A", "0")), 50.0, 0.05);
+    const json coloured = browser.evaluate(
+        "(() => { const c = document.querySelector('#phasors'), d = c.getContext('2d').getImageData(0, 0, "
+        "c.width, c.height).data; let n = 0; for (let i = 0; i < d.length; i += 4) n += d[i + 3] > 0 && "
+        "Math.max(d[i], d[i + 1], d[i + 2]) - Math.min(d[i], d[i + 1], d[i + 2]) > 80; return n; })()",
+        error);
+    EXPECT_GT(coloured.is_number() ? coloured.get<int>() : 0, 500) << error;  // six coloured arrows
+    ASSERT_GE(browser.waitFor("meterPage.snapshotChart && meterPage.snapshotChart.numRows() === 128", 10), 0);
+    EXPECT_EQ(browser.evaluate("meterPage.snapshotChart.getLabels()", error),
+              json({"ms", "VA", "VB", "VC", "IA", "IB", "IC"}));
+    const json peakVB = browser.evaluate(
+        "Math.max(...Array.from({length: 128}, (_, r) => meterPage.snapshotChart.getValue(r, 2)))", error);
+    EXPECT_NEAR(peakVB.is_number() ? peakVB.get<double>() : 0, 230.0 * std::sqrt(2.0), 3.0);
+    EXPECT_TRUE(browser.screenshot(QM_ARTIFACTS_DIR "/web-live.png", error)) << error;
+
+    // A swell recorded while the page is open is listed within two seconds of its window's end.
+    const std::string newSwell =
+        "[...document.querySelectorAll('#events tr[data-id]')].find(tr => !" + json(known).dump() +
+        ".includes(Number(tr.dataset.id)) && tr.querySelector('.classification').textContent === 'swell')";
+    ASSERT_GE(browser.waitFor(newSwell, 45), 0) << "no swell listed";
+    const int64_t seenMicros = std::chrono::duration_cast<std::chrono::microseconds>(
+                                   std::chrono::system_clock::now().time_since_epoch())
+                                   .count();
+    const json row = browser.evaluate(
+        "(tr => ({id: Number(tr.dataset.id), phases: tr.querySelector('.phases')"
+        ".textContent, extreme: tr.querySelector('.extreme').textContent, duration: "
+        "tr.querySelector('.duration').textContent}))(" +
+            newSwell + ")",
+        error);
+    const int64_t id = row["id"];
+    const json event = request("/api/events/" + std::to_string(id), 200);
+    EXPECT_LE(seenMicros - event["endMicros"].get<int64_t>(), 2000000);
+    EXPECT_EQ(row["phases"], "A");
+    EXPECT_NEAR(std::stod(row["extreme"].get<std::string>()), 264.5, 0.5);
+    EXPECT_NEAR(std::stod(row["duration"].get<std::string>()), event["duration"].get<double>(), 0.001);
+    EXPECT_GT(event["duration"].get<double>(), 0.0);
+
+    // Chosen, it plots its one-cycle RMS voltages: the swell and the normal level.
+    browser.evaluate("document.querySelector('#events tr[data-id=\"" + std::to_string(id) + "\"]').click()",
+                     error);
+    const std::string rows = std::to_string(event["records"].get<int>());
+    ASSERT_GE(browser.waitFor("meterPage.selectedEvent == " + std::to_string(id) +
+                                  " && meterPage.rmsChart && meterPage.rmsChart.numRows() === " + rows,
+                              10),
+              0);
+    const json plotted = browser.evaluate("Array.from({length: " + rows +
+                                              "}, (_, r) => meterPage.rmsChart.getValue(r, "
+                                              "meterPage.rmsChart.getLabels().indexOf('VRMS1_A')))",
+                                          error);
+    ASSERT_TRUE(plotted.is_array()) << error;
+    EXPECT_NEAR(rangeOf(plotted).second, 264.5, 0.5);
+    EXPECT_NEAR(rangeOf(plotted).first, 230.0, 0.5) << plotted;
+    EXPECT_TRUE(browser.screenshot(QM_ARTIFACTS_DIR "/web-event.png", error)) << error;
+
+    // Its COMTRADE download, read independently, matches the database.
+    const auto download = [&](const char* pszClass) {
+        const json body = browser.evaluate(std::string("fetch(document.querySelector('#event-links a.") +
+                                               pszClass + "').href).then(r => r.text())",
+                                           error);
+        return body.is_string() ? body.get<std::string>() : "";
+    };
+    const Comtrade comtrade = readComtrade({download("download-cfg"), download("download-dat")});
+    EventDatabase database;
+    StoredEvent stored;
+    ASSERT_TRUE(database.open(s_pHost->database(), error) && database.loadEvent(id, stored, error)) << error;
+    ASSERT_EQ(comtrade.ids.size(), exportChannels().size());
+    std::vector<std::vector<float>> values;
+    std::vector<double> micros;
+    for (const ExportChannel& channel : exportChannels()) {
+        values.emplace_back();
+        for (const StoredRecord& record : stored.records)
+            values.back().push_back(record.values[channel.index]);
+    }
+    for (const StoredRecord& record : stored.records)
+        micros.push_back(static_cast<double>(record.llTimeMicros - stored.records[0].llTimeMicros));
+    expectSamples(comtrade, values, micros);
+}
+
+}  // namespace

@@ -1,0 +1,13 @@
+# The web page and its API against a running qmhost: a real HTTP client and
+# Debian's Chromium. The suite starts both as processes of the build machine,
+# so it runs in the native build.
+if(NOT CMAKE_CROSSCOMPILING)
+  qm_add_test(test_web SOURCES test_web.cpp Browser.cpp ComtradeReader.cpp ScratchFiles.cpp LIBS qmhosttools qmsim)
+  target_include_directories(test_web SYSTEM PRIVATE ${QM_TEST_JSON_INCLUDE})
+  set(QM_ARTIFACTS_DIR ${CMAKE_BINARY_DIR}/artifacts)
+  file(MAKE_DIRECTORY ${QM_ARTIFACTS_DIR})
+  target_compile_definitions(test_web PRIVATE QM_HOST_PATH="${CMAKE_BINARY_DIR}/qmhost"
+                                              QM_CONFIG_DIR="${PROJECT_SOURCE_DIR}/config"
+                                              QM_ARTIFACTS_DIR="${QM_ARTIFACTS_DIR}")
+  add_dependencies(test_web qmhost)
+endif()
