@@ -26,8 +26,9 @@ bool above(double dVolts, double dLimit) {
     return dVolts > dLimit;
 }
 
-// Fills `event` when a record of the window shows `kind`; false otherwise.
-bool findKind(StoredEvent& event, const Kind& kind, double dNominal) {
+// Fills `event` and `disturbance` when a record of the window shows `kind`;
+// false otherwise.
+bool findKind(StoredEvent& event, Disturbance& disturbance, const Kind& kind, double dNominal) {
     const double dLimit = dNominal * kind.dLimitPercent / 100.0;
     const auto isBeyond = [&](const StoredRecord& record, int nPhase) {
         return kind.beyond(oneCycleVolts(record, nPhase), dLimit);
@@ -58,21 +59,24 @@ bool findKind(StoredEvent& event, const Kind& kind, double dNominal) {
     const auto back = last + 1;
     event.llDurationMicros =
         (back == event.records.end() ? event.llEndMicros : back->llTimeMicros) - first->llTimeMicros;
+    disturbance = {first == event.records.begin(), back == event.records.end(), first->llTimeMicros};
     return true;
 }
 
 }  // namespace
 
-void classifyEvent(StoredEvent& event, const VoltageThresholds& thresholds) {
+Disturbance classifyEvent(StoredEvent& event, const VoltageThresholds& thresholds) {
     const Kind kinds[] = {
         {"interruption", below, thresholds.dInterruptionPercent, true, false},
         {"dip", below, thresholds.dDipPercent, false, false},
         {"swell", above, thresholds.dSwellPercent, false, true},
     };
+    Disturbance disturbance;
     for (const Kind& kind : kinds)
-        if (findKind(event, kind, thresholds.dNominalVolts)) return;
+        if (findKind(event, disturbance, kind, thresholds.dNominalVolts)) return disturbance;
     event.classification = "limit";
     event.phases.clear();
     event.dExtreme = 0;
     event.llDurationMicros = 0;
+    return disturbance;
 }

@@ -15,6 +15,14 @@ struct VoltageThresholds {
     double dSwellPercent = 110.0;
 };
 
+// Where the disturbance lies in its window, so that the recorder can join a
+// disturbance that outlasts one window to the window that sees its end.
+struct Disturbance {
+    bool bFromFirstRecord = false;  // the window starts beyond the threshold
+    bool bToLastRecord = false;     // and ends beyond it
+    int64_t llFromMicros = 0;       // the first record beyond it
+};
+
 // Fills the classification, phases, extreme value and duration of `event`
-// from its records.
-void classifyEvent(StoredEvent& event, const VoltageThresholds& thresholds);
+// from its records; for a "limit" event the disturbance is empty.
+Disturbance classifyEvent(StoredEvent& event, const VoltageThresholds& thresholds);

@@ -101,6 +101,32 @@ bool EventDatabase::open(const std::string& path, std::string& error) {
     return true;
 }
 
+bool EventDatabase::insertRecords(int64_t llId, int64_t llFirstSeq,
+                                  const std::vector<StoredRecord>& records) {
+    Statement insert = prepare(
+        m_pDb, "INSERT INTO records(event_id, seq, time_us, limit_status, journal) VALUES(?,?,?,?,?)");
+    bool bDone = static_cast<bool>(insert);
+    for (size_t i = 0; bDone && i < records.size(); i++) {
+        sqlite3_stmt* p = insert.get();
+        sqlite3_reset(p);
+        sqlite3_bind_int64(p, 1, llId);
+        sqlite3_bind_int64(p, 2, llFirstSeq + static_cast<int64_t>(i));
+        sqlite3_bind_int64(p, 3, records[i].llTimeMicros);
+        sqlite3_bind_int64(p, 4, records[i].ulLimitStatus);
+        sqlite3_bind_blob(p, 5, records[i].values.data(), sizeof(records[i].values), SQLITE_STATIC);
+        bDone = sqlite3_step(p) == SQLITE_DONE;
+    }
+    return bDone;
+}
+
+bool EventDatabase::finish(bool bDone, std::string& error) {
+    if (bDone && execute("COMMIT", error)) return true;
+    if (!bDone) error = lastError();
+    std::string ignored;
+    execute("ROLLBACK", ignored);
+    return false;
+}
+
 bool EventDatabase::storeEvent(StoredEvent& event, std::string& error) {
     if (!m_pDb) return error = lastError(), false;
     if (!execute("BEGIN IMMEDIATE", error)) return false;
@@ -108,9 +134,7 @@ bool EventDatabase::storeEvent(StoredEvent& event, std::string& error) {
         m_pDb,
         "INSERT INTO events(start_us, end_us, trigger_us, trigger_status, classification, phases, extreme, "
         "duration_us, records) VALUES(?,?,?,?,?,?,?,?,?)");
-    Statement insertRecord = prepare(
-        m_pDb, "INSERT INTO records(event_id, seq, time_us, limit_status, journal) VALUES(?,?,?,?,?)");
-    bool bDone = insertEvent && insertRecord;
+    bool bDone = static_cast<bool>(insertEvent);
     if (bDone) {
         sqlite3_stmt* p = insertEvent.get();
         sqlite3_bind_int64(p, 1, event.llStartMicros);
@@ -125,30 +149,35 @@ bool EventDatabase::storeEvent(StoredEvent& event, std::string& error) {
         bDone = sqlite3_step(p) == SQLITE_DONE;
     }
     const int64_t llId = sqlite3_last_insert_rowid(m_pDb);
-    for (size_t i = 0; bDone && i < event.records.size(); i++) {
-        const StoredRecord& record = event.records[i];
-        sqlite3_stmt* p = insertRecord.get();
-        sqlite3_reset(p);
-        sqlite3_bind_int64(p, 1, llId);
-        sqlite3_bind_int64(p, 2, static_cast<int64_t>(i));
-        sqlite3_bind_int64(p, 3, record.llTimeMicros);
-        sqlite3_bind_int64(p, 4, record.ulLimitStatus);
-        sqlite3_bind_blob(p, 5, record.values.data(), sizeof(record.values), SQLITE_STATIC);
-        bDone = sqlite3_step(p) == SQLITE_DONE;
-    }
-    if (!bDone) {
-        error = lastError();
-        std::string ignored;
-        execute("ROLLBACK", ignored);
-        return false;
-    }
-    if (!execute("COMMIT", error)) {
-        std::string ignored;
-        execute("ROLLBACK", ignored);
-        return false;
-    }
+    if (!finish(bDone && insertRecords(llId, 0, event.records), error)) return false;
     event.llId = llId;
     return true;
+}
+
+bool EventDatabase::extendEvent(int64_t llId, const StoredEvent& event, std::string& error) {
+    if (!m_pDb) return error = lastError(), false;
+    if (!execute("BEGIN IMMEDIATE", error)) return false;
+    Statement count = prepare(m_pDb, "SELECT records FROM events WHERE id = ?");
+    Statement update = prepare(m_pDb,
+                               "UPDATE events SET end_us = ?, classification = ?, phases = ?, extreme = ?, "
+                               "duration_us = ?, records = records + ? WHERE id = ?");
+    if (!count || !update) return finish(false, error);
+    sqlite3_bind_int64(count.get(), 1, llId);
+    if (sqlite3_step(count.get()) != SQLITE_ROW) {
+        finish(false, error);
+        error = "no event " + std::to_string(llId);
+        return false;
+    }
+    const int64_t llStored = sqlite3_column_int64(count.get(), 0);
+    sqlite3_stmt* p = update.get();
+    sqlite3_bind_int64(p, 1, event.llEndMicros);
+    sqlite3_bind_text(p, 2, event.classification.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(p, 3, event.phases.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_double(p, 4, event.dExtreme);
+    sqlite3_bind_int64(p, 5, event.llDurationMicros);
+    sqlite3_bind_int64(p, 6, static_cast<int64_t>(event.records.size()));
+    sqlite3_bind_int64(p, 7, llId);
+    return finish(sqlite3_step(p) == SQLITE_DONE && insertRecords(llId, llStored, event.records), error);
 }
 
 bool EventDatabase::storeInterval(const ACCUMULATOR_DATA& interval, std::string& error) {

@@ -30,6 +30,10 @@ public:
     // Stores the event and its records in one transaction and sets its id;
     // false (nothing stored) with `error` set.
     bool storeEvent(StoredEvent& event, std::string& error);
+    // Appends `event`'s records to stored event llId and gives that event
+    // `event`'s end, classification, phases, extreme and duration, in one
+    // transaction; false (nothing changed) with `error` set.
+    bool extendEvent(int64_t llId, const StoredEvent& event, std::string& error);
     bool storeInterval(const ACCUMULATOR_DATA& interval, std::string& error);
 
     // The event with its records; false when there is none (or on error).
@@ -45,6 +49,10 @@ public:
 
 private:
     bool execute(const char* pszSql, std::string& error);
+    // Inserts the records from sequence number `seq` on; inside a transaction.
+    bool insertRecords(int64_t llId, int64_t llFirstSeq, const std::vector<StoredRecord>& records);
+    // Commits, or rolls back with `error` set when bDone is false or the commit fails.
+    bool finish(bool bDone, std::string& error);
     std::string lastError() const;
 
     sqlite3* m_pDb = nullptr;

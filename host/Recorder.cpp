@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -42,14 +43,14 @@ void Recorder::afterProcess() {
     const ACCUMULATOR_DATA* pInterval = m_block.s_pLastAccumulator;
     if (!pInterval || pInterval->m_ttStartTime == m_ttLastInterval) return;
     m_ttLastInterval = pInterval->m_ttStartTime;
-    Pending pending{true, {}, *pInterval};
+    Pending pending{true, {}, *pInterval, {}};
     queue(std::move(pending));
 }
 
 // A window is taken once the module has filled its last record. Its records
 // stay in the ring for thousands of records more, so they are copied without
 // a lock; only the indexes are read and moved under the block's mutex.
-bool Recorder::takeWindow(StoredEvent& event) {
+bool Recorder::takeWindow(StoredEvent& event, Disturbance& disturbance) {
     pthread_mutex_lock(&m_block.s_mutexEventIDs);
     const unsigned unNext = m_block.s_unAcqBufferNextWrite, unLast = m_block.s_unAcqBufferLastWrite;
     pthread_mutex_unlock(&m_block.s_mutexEventIDs);
@@ -75,7 +76,7 @@ bool Recorder::takeWindow(StoredEvent& event) {
     if (event.llTriggerMicros == 0) event.llTriggerMicros = int64_t{info.ttEvent} * 1000000;
     event.llStartMicros = event.records.front().llTimeMicros;
     event.llEndMicros = event.records.back().llTimeMicros;
-    classifyEvent(event, m_thresholds);
+    disturbance = classifyEvent(event, m_thresholds);
 
     pthread_mutex_lock(&m_block.s_mutexEventIDs);
     if (m_block.s_unAcqBufferNextWrite == unNext)
@@ -104,8 +105,8 @@ bool Recorder::writeOldest() {
         m_pending.pop_front();
     }
     std::string error;
-    const bool bStored = pending.bInterval ? m_database.storeInterval(pending.interval, error)
-                                           : m_database.storeEvent(pending.event, error);
+    const bool bStored =
+        pending.bInterval ? m_database.storeInterval(pending.interval, error) : storeWindow(pending, error);
     std::lock_guard<std::mutex> lock(m_mutex);
     if (bStored) {
         if (pending.bInterval) {
@@ -124,6 +125,7 @@ bool Recorder::writeOldest() {
     m_lastFailure = error;
     if (++pending.nAttempts >= WRITE_ATTEMPTS) {
         m_counts.unDropped++;
+        if (!pending.bInterval) m_ongoing = Ongoing{};  // what follows cannot be joined to it
         printf("recorder: a %s dropped after %d attempts (%u dropped)\n",
                pending.bInterval ? "interval" : "window", WRITE_ATTEMPTS, m_counts.unDropped);
     } else {
@@ -132,10 +134,38 @@ bool Recorder::writeOldest() {
     return true;
 }
 
+bool Recorder::storeWindow(const Pending& pending, std::string& error) {
+    const Disturbance& disturbance = pending.disturbance;
+    const bool bContinues = m_ongoing.llId != 0 && disturbance.bFromFirstRecord &&
+                            pending.event.classification == m_ongoing.classification;
+    // A copy: a failed write is retried from the window as it was taken.
+    StoredEvent event = pending.event;
+    const int64_t llFromMicros = bContinues ? m_ongoing.llFromMicros : disturbance.llFromMicros;
+    if (bContinues) {
+        // One event from the disturbance's start to its end: the phases of
+        // both windows, the worse extreme, the whole duration.
+        for (const char phase : m_ongoing.phases)
+            if (event.phases.find(phase) == std::string::npos) event.phases += phase;
+        std::sort(event.phases.begin(), event.phases.end());
+        event.dExtreme = event.classification == "swell" ? std::max(event.dExtreme, m_ongoing.dExtreme)
+                                                         : std::min(event.dExtreme, m_ongoing.dExtreme);
+        event.llDurationMicros += disturbance.llFromMicros - llFromMicros;
+        if (!m_database.extendEvent(m_ongoing.llId, event, error)) return false;
+        event.llId = m_ongoing.llId;
+    } else if (!m_database.storeEvent(event, error)) {
+        return false;
+    }
+    m_ongoing = Ongoing{};
+    if (disturbance.bToLastRecord)
+        m_ongoing = {event.llId, event.classification, event.phases, event.dExtreme, llFromMicros};
+    return true;
+}
+
 bool Recorder::step() {
     StoredEvent event;
-    const bool bTook = takeWindow(event);
-    if (bTook) queue(Pending{false, std::move(event), {}});
+    Disturbance disturbance;
+    const bool bTook = takeWindow(event, disturbance);
+    if (bTook) queue(Pending{false, std::move(event), {}, disturbance});
     return writeOldest() || bTook;
 }
 

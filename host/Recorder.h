@@ -3,7 +3,9 @@
 // in the event database. It never holds up measurement: the host's loop only
 // notes a completed interval after each process call; a thread of its own
 // takes each window off the ring once the module has filled it, advances the
-// ring's write index under s_mutexEventIDs, and writes. A write that fails
+// ring's write index under s_mutexEventIDs, and writes. A disturbance that
+// outlasts its window (a swell of seconds) is one event: the window that sees
+// it end is appended to the one that saw it start. A write that fails
 // (full disk, locked database) is retried a few times, then dropped and
 // counted.
 #pragma once
@@ -58,9 +60,18 @@ private:
         bool bInterval;
         StoredEvent event;
         ACCUMULATOR_DATA interval;
+        Disturbance disturbance;
         int nAttempts = 0;
     };
-    bool takeWindow(StoredEvent& event);
+    // The stored event whose disturbance was still on at its last record.
+    struct Ongoing {
+        int64_t llId = 0;  // 0: none
+        std::string classification, phases;
+        double dExtreme = 0;
+        int64_t llFromMicros = 0;  // where the disturbance began
+    };
+    bool takeWindow(StoredEvent& event, Disturbance& disturbance);
+    bool storeWindow(const Pending& pending, std::string& error);
     bool writeOldest();
     void queue(Pending&& pending);
 
@@ -72,6 +83,7 @@ private:
     RecorderCounts m_counts;
     std::string m_lastFailure;  // told once until a write succeeds
     time_t m_ttLastInterval = 0;
+    Ongoing m_ongoing;  // the writer's own
     std::atomic<bool> m_bStop{false};
     std::thread m_thread;
 };

@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
+
 #include "ConfigFile.h"
 #include "HostBlock.h"
 #include "PluginFixture.h"
@@ -57,12 +59,17 @@ TEST(Recorder, ClassifiesWindowsAsPowerQualityMetersReportThem) {
     }
 }
 
-// Records n..n+9 in the ring, the window over them pending and `unFilled` of them written.
-void pendWindow(STATUS_AND_CONTROL& block, uint16_t unFirst, uint16_t unFilled) {
+// Records n..n+9 in the ring, one second apart, the window over them pending
+// and `unFilled` of them written; `volts(n)`: record n's one-cycle RMS voltage on A.
+void pendWindow(
+    STATUS_AND_CONTROL& block, uint16_t unFirst, uint16_t unFilled,
+    const std::function<float(int)>& volts = [](int n) { return 230.0f + n; }) {
     for (uint16_t n = unFirst; n != unFirst + 10; n++) {
         block.s_AcquisitionBuffer[n % ACQ_BUFFER_RECORDS] =
             DATA_ACQ{1700000000u + n, 0, n == unFirst + 3, {}};
-        block.s_AcquisitionBuffer[n % ACQ_BUFFER_RECORDS].m_fJournal[jrnl_VRMS1_A] = 230.0f + n;
+        float* pfJournal = block.s_AcquisitionBuffer[n % ACQ_BUFFER_RECORDS].m_fJournal;
+        pfJournal[jrnl_VRMS1_A] = volts(n);
+        pfJournal[jrnl_VRMS1_B] = pfJournal[jrnl_VRMS1_C] = 230.0f;
     }
     block.s_unAcqBufferNextWrite = unFirst;
     block.s_unAcqBufferLastWrite = (unFirst + 10) % ACQ_BUFFER_RECORDS;
@@ -110,6 +117,47 @@ TEST(Recorder, TakesAFilledWindowWholeAndALockedDatabaseRetriesThenDrops) {
     EXPECT_EQ(stored.records[9].llTimeMicros, int64_t{1700000209} * 1000000);
     EXPECT_EQ(stored.records[9].values[jrnl_VRMS1_A], 439.0f);
     EXPECT_EQ(stored.llTriggerMicros, stored.records[3].llTimeMicros);  // the first with limit bits
+}
+
+// A swell seen starting in one window and ending in a later one is one event
+// with its whole duration, also when the later window's write is retried.
+TEST(Recorder, ADisturbanceOutlastingItsWindowIsOneEvent) {
+    ScratchDirectory dir;
+    HostBlockPtr block = makeHostBlock();
+    Recorder recorder(*block, VoltageThresholds{});
+    std::string error;
+    ASSERT_TRUE(recorder.open(dir.path("events.db"), error)) << error;
+    const auto swell = [](int from, int to, float peak) {
+        return [=](int n) { return n >= from && n < to ? peak : 230.0f; };
+    };
+    pendWindow(*block, 0, 10, swell(5, 1000, 260));
+    ASSERT_TRUE(recorder.step());
+    sqlite3* pOther = nullptr;  // the later window's first write finds the database locked
+    ASSERT_EQ(sqlite3_open(dir.path("events.db").c_str(), &pOther), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(pOther, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    pendWindow(*block, 500, 10, swell(0, 503, 262));
+    captureStdout([&] { recorder.step(); });
+    sqlite3_exec(pOther, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(pOther);
+    while (recorder.step()) {
+    }
+    pendWindow(*block, 600, 10, swell(0, 605, 270));  // the swell had ended: a new one
+    while (recorder.step()) {
+    }
+
+    EventDatabase database;
+    ASSERT_TRUE(database.open(dir.path("events.db"), error));
+    const std::vector<StoredEvent> events = database.listEvents(10, error);
+    ASSERT_EQ(events.size(), 2u);
+    StoredEvent whole;
+    ASSERT_TRUE(database.loadEvent(events[1].llId, whole, error));
+    EXPECT_EQ(whole.classification + "/" + whole.phases, "swell/A");
+    EXPECT_EQ(whole.llDurationMicros, int64_t{498} * 1000000);  // records 5 to 502
+    EXPECT_EQ(whole.dExtreme, 262.0);
+    ASSERT_EQ(whole.records.size(), 20u);
+    EXPECT_EQ(whole.llEndMicros, whole.records.back().llTimeMicros);
+    EXPECT_EQ(whole.records[10].llTimeMicros, int64_t{1700000500} * 1000000);
+    EXPECT_EQ(events[0].llDurationMicros, int64_t{5} * 1000000);
 }
 
 // A process killed in the middle of writing leaves every event whole.
