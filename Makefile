@@ -24,7 +24,7 @@ NATIVE_PACKAGES = cmake g++ make googletest libgtest-dev libbenchmark-dev nlohma
                   libsqlite3-dev libcpp-httplib-dev libjs-dygraphs chromium
 ARM_PACKAGES    = g++-arm-linux-gnueabihf qemu-user libsqlite3-dev:armhf libcpp-httplib-dev:armhf
 FUZZ_PACKAGES   = clang libclang-rt-14-dev
-PKG_PACKAGES    = lintian
+PKG_PACKAGES    = lintian curl
 
 .PHONY: all deps deps-arm deps-fuzz deps-pkg build run test test-native test-arm test-tsan test-deb test-deb-arm \
         arm deb deb-arm asan tsan bench fuzz format clean

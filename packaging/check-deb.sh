@@ -17,7 +17,8 @@ examples=$(cd "$config" && ls *.json) || fail "no example files in $config"
 dpkg-deb -c "$deb" > "$tmp/list"
 for f in usr/bin/qmhost usr/lib/qm9000/QM9000.so usr/lib/qm9000/libqmsim.so usr/lib/qm9000/libqmsimcore.so \
          usr/lib/qm9000/libqmboard.so usr/share/man/man1/qmhost.1.gz usr/share/doc/qm9000/copyright \
-         usr/share/doc/qm9000/changelog.gz $(printf 'usr/share/qm9000/examples/%s ' $examples); do
+         usr/share/doc/qm9000/changelog.gz $(printf 'usr/share/qm9000/examples/%s ' $examples) \
+         usr/share/qm9000/web/index.html usr/share/qm9000/web/app.js usr/share/qm9000/web/style.css; do
   grep -q " \./$f\$" "$tmp/list" || fail "$f missing"
 done
 awk '$6 !~ /^\.\/(usr\/|$)/ || $2 != "root/root" ||
@@ -39,13 +40,25 @@ fi
 
 # Run it the way the package installs it. The dynamic linker's trace shows
 # where the plug-in and the board libraries came from: a build tree left
-# behind must not be what makes this pass.
+# behind must not be what makes this pass. The web page must come from the
+# unpacked tree too.
 dpkg-deb -x "$deb" "$tmp/root"
 mkdir "$tmp/app"
 cp "$tmp/root/usr/share/qm9000/examples/"* "$tmp/app/"
-QM_APP_DIR="$tmp/app" LD_DEBUG=libs "$tmp/root/usr/bin/qmhost" --board sim --seconds 2 --log \
-    < /dev/null > "$tmp/out" 2> "$tmp/ld" || fail "qmhost failed:
+QM_APP_DIR="$tmp/app" LD_DEBUG=libs "$tmp/root/usr/bin/qmhost" --board sim --seconds 3 --log --web 127.0.0.1:0 \
+    < /dev/null > "$tmp/out" 2> "$tmp/ld" &
+host=$!
+url=""
+for _ in $(seq 50); do
+  url=$(sed -n 's/^qmhost: web page: //p' "$tmp/out")
+  [ -n "$url" ] && break
+  sleep 0.1
+done
+page=$(curl -sf "$url" || true)
+wait $host || fail "qmhost failed:
 $(cat "$tmp/out"; grep -v '^ *[0-9]*:' "$tmp/ld")"
+[ "$page" = "$(cat "$tmp/root/usr/share/qm9000/web/index.html")" ] || fail "the web page was not served from the package:
+$(cat "$tmp/out")"
 sed -n 's/.*calling init: \(.*\(QM9000\|libqm[a-z]*\)\.so\)$/\1/p' "$tmp/ld" > "$tmp/loaded"
 grep -q '/QM9000\.so$' "$tmp/loaded" || fail "QM9000.so was not loaded"
 ! grep -v "^$tmp/root/" "$tmp/loaded" || fail "loaded from outside the package"
