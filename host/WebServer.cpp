@@ -147,15 +147,18 @@ struct WebServer::Routes {
         response.set_content(jsonOfSnapshot(taken), JSON);
     }
 
-    void events(const httplib::Request& request, httplib::Response& response) {
+    // The newest `?limit=N` of a list the database keeps, as JSON.
+    template <typename Load, typename ToJson>
+    void listing(const httplib::Request& request, httplib::Response& response, int nDefault, Load load,
+                 ToJson toJson) {
         int nLimit = 0;
-        if (!listLimit(request, response, DEFAULT_EVENTS, nLimit)) return;
+        if (!listLimit(request, response, nDefault, nLimit)) return;
         std::lock_guard<std::mutex> lock(databaseMutex);
         std::string error;
         if (!withDatabase(response)) return;
-        const std::vector<StoredEvent> list = database.listEvents(nLimit, error);
+        const auto list = load(nLimit, error);
         if (!error.empty()) return sendError(response, 503, error);
-        response.set_content(jsonOfEvents(list), JSON);
+        response.set_content(toJson(list), JSON);
     }
 
     void event(const httplib::Request& request, httplib::Response& response) {
@@ -203,17 +206,6 @@ struct WebServer::Routes {
                      extension == "cfg" ? files.cfg : files.dat, "text/plain");
     }
 
-    void intervals(const httplib::Request& request, httplib::Response& response) {
-        int nLimit = 0;
-        if (!listLimit(request, response, DEFAULT_INTERVALS, nLimit)) return;
-        std::lock_guard<std::mutex> lock(databaseMutex);
-        std::string error;
-        if (!withDatabase(response)) return;
-        const std::vector<ACCUMULATOR_DATA> list = database.listIntervals(nLimit, error);
-        if (!error.empty()) return sendError(response, 503, error);
-        response.set_content(jsonOfIntervals(list), JSON);
-    }
-
     void route(const std::string& webRoot) {
         using Request = const httplib::Request&;
         using Response = httplib::Response&;
@@ -225,9 +217,17 @@ struct WebServer::Routes {
         server.Post("/api/snapshot", [this](Request, Response res) { snapshot(true, res); });
         server.Get(R"(/api/snapshots/([^/]*))",
                    [this](Request req, Response res) { storedSnapshot(req, res); });
-        server.Get("/api/events", [this](Request req, Response res) { events(req, res); });
+        server.Get("/api/events", [this](Request req, Response res) {
+            listing(
+                req, res, DEFAULT_EVENTS, [this](int n, std::string& e) { return database.listEvents(n, e); },
+                jsonOfEvents);
+        });
         server.Get(R"(/api/events/([^/]*))", [this](Request req, Response res) { event(req, res); });
-        server.Get("/api/intervals", [this](Request req, Response res) { intervals(req, res); });
+        server.Get("/api/intervals", [this](Request req, Response res) {
+            listing(
+                req, res, DEFAULT_INTERVALS,
+                [this](int n, std::string& e) { return database.listIntervals(n, e); }, jsonOfIntervals);
+        });
         if (!webRoot.empty()) server.set_mount_point("/", webRoot);
         server.set_mount_point("/lib/dygraphs", DYGRAPHS_DIR);
         // Every refusal is JSON, also those httplib makes itself (unknown

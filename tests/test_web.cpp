@@ -163,14 +163,23 @@ TEST_F(WebPage, ApiServesTheModulesAnswersAndRefusesBadRequests) {
         const char* pszPath;
         int nStatus;
     } refusals[] = {
-        {"/api/nothing", 404},           {"/api/records/3", 404},
-        {"/api/records/", 404},          {"/api/events/abc", 400},
-        {"/api/events/0", 400},          {"/api/events/-4", 400},
-        {"/api/events/1e3", 400},        {"/api/events/99999999999999999999", 400},
-        {"/api/events/424242", 404},     {"/api/events/1.exe", 404},
-        {"/api/events?limit=0", 400},    {"/api/events?limit=1001", 400},
-        {"/api/intervals?limit=x", 400}, {"/api/snapshots/1.csv", 404},
-        {"/api/snapshots/77.cfg", 404},  {"/no-such-page.html", 404},
+        {"/api/nothing", 404},
+        {"/api/records/3", 404},
+        {"/api/records/", 404},
+        {"/api/events/abc", 400},
+        {"/api/events/0", 400},
+        {"/api/events/-4", 400},
+        {"/api/events/1e3", 400},
+        {"/api/events/99999999999999999999", 400},
+        {"/api/events/424242", 404},
+        {"/api/events/1.exe", 404},
+        {"/api/events?limit=0", 400},
+        {"/api/events?limit=1001", 400},
+        {"/api/intervals?limit=x", 400},
+        {"/api/snapshots/1.csv", 404},
+        {"/api/snapshots/77.cfg", 404},
+        {"/no-such-page.html", 404},
+        {"/lib/dygraphs/../../../etc/passwd", 404},
     };
     for (const auto& refusal : refusals)
         EXPECT_TRUE(request(refusal.pszPath, refusal.nStatus).contains("error")) << refusal.pszPath;
