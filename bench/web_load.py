@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Loads a running qmhost's web API at a steady rate and reports the latency.
 
-usage: web_load.py URL [--rate 50] [--seconds 30]
+usage: web_load.py URL [--rate 50] [--seconds 30] [--no-snapshot]
 
 Requests cycle through what the page asks for (live records, phasors, values
 report, events, intervals; a snapshot every 5 s), one connection per request
-as a browser without keep-alive would. Prints the latency per path and over
+as a browser without keep-alive would. --no-snapshot leaves the snapshots out
+(each one re-arms the chip's waveform capture, which the module then reads). Prints the latency per path and over
 all requests (median, 99th percentile, maximum) and the failures.
 """
 import argparse
@@ -22,6 +23,7 @@ def main():
     parser.add_argument("url")
     parser.add_argument("--rate", type=float, default=50)
     parser.add_argument("--seconds", type=float, default=30)
+    parser.add_argument("--no-snapshot", action="store_true")
     args = parser.parse_args()
     base = args.url.rstrip("/") + "/"
     latencies, failures = {}, 0
@@ -32,7 +34,7 @@ def main():
         due = start + n / args.rate
         time.sleep(max(0.0, due - time.monotonic()))
         path = PATHS[n % len(PATHS)]
-        if time.monotonic() >= next_snapshot:
+        if not args.no_snapshot and time.monotonic() >= next_snapshot:
             path, next_snapshot = "api/snapshot", next_snapshot + 5
         began = time.monotonic()
         try:

@@ -181,8 +181,10 @@ int runMeter(const HostOptions& host, const RunOptions& options) {
             } else {
                 const PublishedRecord published = readPublished(*block);
                 printf("t=%6.1f s  records: %4u/s  ring: next %4u  V A %.2f  windows %u\n", dSeconds,
-                       static_cast<uint16_t>(published.unNextIn - unLastNextIn), published.unNextIn,
-                       published.record.m_fJournal[jrnl_VRMS_A], recorder.counts().unWindows);
+                       static_cast<unsigned>((published.unNextIn + ACQ_BUFFER_RECORDS - unLastNextIn) %
+                                             ACQ_BUFFER_RECORDS),
+                       published.unNextIn, published.record.m_fJournal[jrnl_VRMS_A],
+                       recorder.counts().unWindows);
                 unLastNextIn = published.unNextIn;
             }
             ullNextReport += REPORT_MICROS;
