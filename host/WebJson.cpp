@@ -170,7 +170,8 @@ std::string jsonOfIntervals(const std::vector<ACCUMULATOR_DATA>& intervals) {
     std::string json = "[";
     for (const ACCUMULATOR_DATA& interval : intervals) {
         if (json.size() > 1) json += ",";
-        json += "{" + timeFields("start", static_cast<int64_t>(interval.m_ttStartTime) * 1000000) +
+        // A completed interval's time stamp is the moment it ended.
+        json += "{" + timeFields("end", static_cast<int64_t>(interval.m_ttStartTime) * 1000000) +
                 ",\"energy\":" + namedValues(energyNames(), interval.m_fEnergyAccum, accum_ENERGY_MAX) +
                 ",\"total\":" + namedValues(energyNames(), interval.m_fEnergyTotal, accum_ENERGY_MAX) +
                 ",\"demandMax\":" + namedValues(demandNames(), interval.m_fDemandMax, accum_POWER_MAX) +

@@ -376,7 +376,7 @@
     const list = (await getJSON("/api/intervals")).slice().reverse(); // oldest left
     $("#intervals-note").textContent = list.length ? "" : "no completed interval yet";
     if (!list.length) return;
-    const rows = list.map((iv) => [new Date(iv.startMicros / 1000),
+    const rows = list.map((iv) => [new Date(iv.endMicros / 1000),
       iv.energy?.TOT_WATTHR ?? null, iv.demandMax?.TOT_WATT ?? null]);
     // Pad half an interval each side so the outer bars are not cut off.
     const step = rows.length > 1 ? rows[1][0] - rows[0][0] : 15 * 60 * 1000;
@@ -386,7 +386,7 @@
       return;
     }
     page.intervalChart = new Dygraph($("#intervals-chart"), rows, {
-      labels: ["start", "TOT_WATTHR (Wh)", "peak TOT_WATT (W)"],
+      labels: ["interval ending", "TOT_WATTHR (Wh)", "peak TOT_WATT (W)"],
       colors: ["#4a6f8a", "#c98a2b"],
       plotter: barPlotter,
       series: { "peak TOT_WATT (W)": { axis: "y2" } },
