@@ -19,6 +19,7 @@ CREATE TABLE IF NOT EXISTS events(
 CREATE TABLE IF NOT EXISTS records(
   event_id INTEGER NOT NULL REFERENCES events(id), seq INTEGER NOT NULL, time_us INTEGER NOT NULL,
   limit_status INTEGER NOT NULL, journal BLOB NOT NULL, PRIMARY KEY(event_id, seq));
+-- start_s holds the completed interval's m_ttStartTime, which is the moment it ended.
 CREATE TABLE IF NOT EXISTS intervals(
   id INTEGER PRIMARY KEY, start_s INTEGER NOT NULL, accum_count INTEGER NOT NULL,
   demand_count INTEGER NOT NULL, data BLOB NOT NULL);
