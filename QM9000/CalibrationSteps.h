@@ -9,11 +9,6 @@
 
 #include "QM9000.h"
 
-// Results of the calibration commands.
-constexpr int CAL_DONE = 0;
-constexpr int CAL_UNRECOGNIZED = 2;
-constexpr int CAL_BAD_INPUT = 4;  // input missing or out of range, capture timed out, file not written
-
 // The banner and Begin line when constructed; end() prints the End line with
 // the elapsed milliseconds and the banner. A procedure that leaves early
 // without closing simply does not call end().

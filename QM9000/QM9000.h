@@ -12,11 +12,13 @@
 #include "Cal9000.h"
 #include "Cfg9000.h"
 #include "Driver_ADE9000.h"
+#include "HostCommands.h"
 #include "Init9000.h"
 #include "JournalTables.h"
 #include "MeasSOM.h"
 #include "RPi.h"
 #include "ReadyReportGate.h"
+#include "Requests.h"
 
 // Engine globals shared with the interrupt routine. The routine stores the
 // counter, then raises the flag (release); process reads the flag, then the
@@ -97,8 +99,6 @@ constexpr uint32_t LIMIT_EXTERNAL_TRIGGER = 0x80000000;
 constexpr int ISR_PIN_IRQ1 = 12;
 constexpr uint8_t CHIP_SELECT_PIN = 8;
 constexpr uint8_t CHIP_RESET_PIN = 5;
-constexpr uint32_t OPMODE_CALIBRATE = 1;
-constexpr uint32_t OPMODE_TEST = 99;
 
 // Not byte-packed: the object never crosses the plug-in boundary (the host sees
 // only the MeasSOM slots), and packing would misalign the members handed out by

@@ -9,13 +9,6 @@
 
 namespace {
 
-constexpr uint32_t CAL_PENDING = 0;
-constexpr uint32_t CAL_CLEAN = 1;
-constexpr uint32_t CAL_SAVE = 3;
-constexpr uint32_t CAL_CANCEL = 4;
-constexpr uint32_t CAL_ACKNOWLEDGE = 0xFFFFFFFF;  // the host saw a failure
-constexpr uint32_t CAL_OUTCOME_FAILED = 0xFFFFFFFF;
-
 constexpr unsigned ACKNOWLEDGE_MILLIS = 1500;
 constexpr unsigned CHIP_SETTLE_MILLIS = 1000;  // after the chip's calibration registers changed
 
@@ -45,7 +38,8 @@ constexpr CalCommand CAL_COMMANDS[] = {
     &QM9000::processCalMultipointEnable,  // 16
     &QM9000::processCalWFBOS,             // 17
 };
-constexpr uint32_t CAL_COMMAND_COUNT = sizeof(CAL_COMMANDS) / sizeof(CAL_COMMANDS[0]);
+static_assert(sizeof(CAL_COMMANDS) / sizeof(CAL_COMMANDS[0]) == CAL_COMMAND_COUNT,
+              "one operation per command code");
 
 }  // namespace
 
@@ -77,13 +71,13 @@ int QM9000::processCalibrate() {
     if (ulCommand == CAL_CLEAN || ulCommand == CAL_SAVE || ulCommand == CAL_CANCEL ||
         ulCommand == CAL_ACKNOWLEDGE) {
         pthread_mutex_lock(&stat.s_mutexOpMode);
-        if (ulCommand == CAL_CLEAN || ulCommand == CAL_ACKNOWLEDGE) stat.s_ulCalMode = 0;
-        stat.s_ulOpMode = 0;
+        if (ulCommand == CAL_CLEAN || ulCommand == CAL_ACKNOWLEDGE) stat.s_ulCalMode = CAL_PENDING;
+        stat.s_ulOpMode = OPMODE_MEASURE;
         pthread_mutex_unlock(&stat.s_mutexOpMode);
     }
 
     pthread_mutex_lock(&stat.s_mutexOpMode);
-    stat.s_ulCalMode = nResult == CAL_DONE ? 0 : CAL_OUTCOME_FAILED;
+    stat.s_ulCalMode = nResult == CAL_DONE ? CAL_OUTCOME_DONE : CAL_OUTCOME_FAILED;
     pthread_mutex_unlock(&stat.s_mutexOpMode);
     return nResult;
 }

@@ -7,12 +7,6 @@
 #include "QM9000.h"
 
 namespace {
-constexpr uint32_t VANDI_FLOATS = jrnl_NUM_REGS;  // 63
-constexpr uint32_t PHASOR_FLOATS = 6;
-constexpr uint32_t ENERGY_FLOATS = 3 * accum_ENERGY_MAX;             // 72
-constexpr uint32_t MODBUS_FLOATS = jrnl_MAX + 2 * accum_ENERGY_MAX;  // 118
-constexpr uint32_t SCOPE_FLOATS = 6 * 128;
-constexpr int RESULT_OK = 0, RESULT_UNKNOWN = 2, RESULT_TOO_SMALL = 3;
 
 // A bounded request (ulMaxResult not 0) smaller than the record gets nothing.
 bool fits(uint32_t ulMaxResult, uint32_t ulFloats) {
@@ -20,7 +14,9 @@ bool fits(uint32_t ulMaxResult, uint32_t ulFloats) {
 }
 
 // The requests that write a result, and so need somewhere to write it.
-constexpr int WRITING_REQUESTS[] = {0, 1, 2, 4, 5, 6, 8, 9, 10, 11};
+constexpr int WRITING_REQUESTS[] = {REQ_VANDI,  REQ_SCOPE,       REQ_PHASOR,  REQ_VANDI_ALIAS,
+                                    REQ_ENERGY, REQ_SCALED_JSON, REQ_REGLIST, REQ_REGLIST_ALIAS,
+                                    REQ_MODBUS, REQ_JSON_VALUES};
 bool writesResult(int nType) {
     return std::find(std::begin(WRITING_REQUESTS), std::end(WRITING_REQUESTS), nType) !=
            std::end(WRITING_REQUESTS);
@@ -31,32 +27,32 @@ constexpr double CURRENT_CHANNEL_FACTOR = 3.003003003003003;
 }  // namespace
 
 int QM9000::realtimeGet(int nType, void* pvResult, uint32_t ulMaxResult) {
-    if (!m_pStat) return RESULT_UNKNOWN;  // not initialized: nothing to answer from
-    if (!pvResult && writesResult(nType)) return RESULT_TOO_SMALL;
+    if (!m_pStat) return REQ_UNRECOGNIZED;  // not initialized: nothing to answer from
+    if (!pvResult && writesResult(nType)) return REQ_TOO_SMALL;
     switch (nType) {
-        case 0:
-        case 4:
+        case REQ_VANDI:
+        case REQ_VANDI_ALIAS:
             return realtimeGetVandI(nType, pvResult, ulMaxResult);
-        case 1:
-        case 7:
+        case REQ_SCOPE:
+        case REQ_SCOPE_ARM:
             return realtimeGetScope(nType, pvResult, ulMaxResult);
-        case 2:
+        case REQ_PHASOR:
             return realtimeGetPhasor(nType, pvResult, ulMaxResult);
-        case 5:
+        case REQ_ENERGY:
             return realtimeGetEnergy(nType, pvResult, ulMaxResult);
-        case 10:
+        case REQ_MODBUS:
             return realtimeGetModbus(nType, pvResult, ulMaxResult);
-        case 6:
+        case REQ_SCALED_JSON:
             return realtimeGetScaledJSONValues(nType, pvResult, ulMaxResult);
-        case 11:
+        case REQ_JSON_VALUES:
             return realtimeGetJSONValues(nType, pvResult, ulMaxResult);
-        case 13:
+        case REQ_TRIGGER:
             return realtimeTrigger();
-        case 8:
-        case 9:
+        case REQ_REGLIST:
+        case REQ_REGLIST_ALIAS:
             return realtimeGetRegList(nType, pvResult, ulMaxResult);
         default:
-            return RESULT_UNKNOWN;
+            return REQ_UNRECOGNIZED;
     }
 }
 
@@ -68,43 +64,43 @@ uint16_t QM9000::publishedIndex() {
 }
 
 int QM9000::realtimeGetVandI(int, void* pvResult, uint32_t ulMaxResult) {
-    if (!fits(ulMaxResult, VANDI_FLOATS)) return RESULT_TOO_SMALL;
+    if (!fits(ulMaxResult, VANDI_FLOATS)) return REQ_TOO_SMALL;
     memcpy(pvResult, m_pStat->s_AcquisitionBuffer[publishedIndex()].m_fJournal, VANDI_FLOATS * sizeof(float));
-    return RESULT_OK;
+    return REQ_OK;
 }
 
 int QM9000::realtimeGetPhasor(int, void* pvResult, uint32_t ulMaxResult) {
-    if (!fits(ulMaxResult, PHASOR_FLOATS)) return RESULT_TOO_SMALL;
+    if (!fits(ulMaxResult, PHASOR_FLOATS)) return REQ_TOO_SMALL;
     memcpy(pvResult, &m_pStat->s_AcquisitionBuffer[publishedIndex()].m_fJournal[jrnl_VANGLE_A],
            PHASOR_FLOATS * sizeof(float));
-    return RESULT_OK;
+    return REQ_OK;
 }
 
 int QM9000::realtimeGetEnergy(int, void* pvResult, uint32_t ulMaxResult) {
-    if (!fits(ulMaxResult, ENERGY_FLOATS)) return RESULT_TOO_SMALL;
+    if (!fits(ulMaxResult, ENERGY_FLOATS)) return REQ_TOO_SMALL;
     const ACCUMULATOR_DATA working = workingIntervalSnapshot();
     auto* pDest = static_cast<char*>(pvResult);
     memcpy(pDest, working.m_fEnergyAccum, sizeof(working.m_fEnergyAccum));
     memcpy(pDest + sizeof(working.m_fEnergyAccum), working.m_fEnergyTotal, sizeof(working.m_fEnergyTotal));
     memcpy(pDest + 2 * sizeof(working.m_fEnergyAccum), working.m_fDemandMax, sizeof(working.m_fDemandMax));
-    return RESULT_OK;
+    return REQ_OK;
 }
 
 int QM9000::realtimeGetModbus(int, void* pvResult, uint32_t ulMaxResult) {
-    if (!fits(ulMaxResult, MODBUS_FLOATS)) return RESULT_TOO_SMALL;
+    if (!fits(ulMaxResult, MODBUS_FLOATS)) return REQ_TOO_SMALL;
     auto* pDest = static_cast<char*>(pvResult);
     memcpy(pDest, m_pStat->s_AcquisitionBuffer[publishedIndex()].m_fJournal, jrnl_MAX * sizeof(float));
     const ACCUMULATOR_DATA working = workingIntervalSnapshot();
     pDest += jrnl_MAX * sizeof(float);
     memcpy(pDest, working.m_fEnergyAccum, sizeof(working.m_fEnergyAccum));
     memcpy(pDest + sizeof(working.m_fEnergyAccum), working.m_fEnergyTotal, sizeof(working.m_fEnergyTotal));
-    return RESULT_OK;
+    return REQ_OK;
 }
 
 int QM9000::realtimeGetScope(int nType, void* pvResult, uint32_t ulMaxResult) {
-    if (!fits(ulMaxResult, SCOPE_FLOATS)) return RESULT_TOO_SMALL;
+    if (!fits(ulMaxResult, SCOPE_FLOATS)) return REQ_TOO_SMALL;
     pthread_mutex_lock(&g_mutexWaveform);
-    if (nType == 7) {
+    if (nType == REQ_SCOPE_ARM) {
         // Re-arm the capture: clear the page-full report, restart the buffer.
         m_ADE9000.writeReg(reg9000::STATUS0, STATUS0_PAGE_FULL);
         m_ADE9000.clearRegBits16(reg9000::WFB_CFG, WFB_CFG_CAPTURE);
@@ -113,30 +109,30 @@ int QM9000::realtimeGetScope(int nType, void* pvResult, uint32_t ulMaxResult) {
         m_bWaveformUpdated = false;
         m_bScopeRequested = true;
         pthread_mutex_unlock(&g_mutexWaveform);
-        return RESULT_OK;
+        return REQ_OK;
     }
     if (!m_bWaveformUpdated) {
         pthread_mutex_unlock(&g_mutexWaveform);
-        return RESULT_TOO_SMALL;
+        return REQ_TOO_SMALL;
     }
     const float fConvVolt = (m_fFullScaleVoltsCorrected / SCOPE_COUNTS_FULL_SCALE) * m_fPTRatio;
     const float fConvAmp =
         static_cast<float>(m_fFullScaleAmps * CURRENT_CHANNEL_FACTOR / SCOPE_COUNTS_FULL_SCALE * m_fCTRatio);
-    const uint16_t(*pSet)[128] = m_unWaveforms[m_unWaveformDisplayIndex];
+    const uint16_t(*pSet)[SCOPE_SAMPLES] = m_unWaveforms[m_unWaveformDisplayIndex];
     float* pfDest = static_cast<float*>(pvResult);
     // Voltages A, B, C (channels 1, 3, 5), then currents A, B, C (0, 2, 4).
     for (int ch : {1, 3, 5})
-        for (int i = 0; i < 128; i++) {
+        for (uint32_t i = 0; i < SCOPE_SAMPLES; i++) {
             const uint16_t unSample = static_cast<uint16_t>(pSet[ch][i] + (m_ulWFBCalOffset[ch] & 0xFFFF) -
                                                             static_cast<uint16_t>(m_nWFBOSCounts));
             *pfDest++ = static_cast<float>(static_cast<int16_t>(unSample)) * (m_fWFBCalRatio[ch] * fConvVolt);
         }
     for (int ch : {0, 2, 4})
-        for (int i = 0; i < 128; i++) {
+        for (uint32_t i = 0; i < SCOPE_SAMPLES; i++) {
             const uint16_t unSample = static_cast<uint16_t>(pSet[ch][i] + (m_ulWFBCalOffset[ch] & 0xFFFF));
             *pfDest++ = static_cast<float>(static_cast<int16_t>(unSample)) * (m_fWFBCalRatio[ch] * fConvAmp);
         }
     m_bWaveformUpdated = false;
     pthread_mutex_unlock(&g_mutexWaveform);
-    return RESULT_OK;
+    return REQ_OK;
 }

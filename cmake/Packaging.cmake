@@ -11,18 +11,17 @@
 
 set(QM_PKG_LIBDIR lib/qm9000)
 
-# Installed, qmhost finds the libraries it links and opens in the private
-# directory, and libqmsim finds libqmsimcore beside itself. The build tree
+# Installed, qmhost finds the libraries it opens in the private directory, and
+# libqmsim and libqmsimline find libqmsimcore beside themselves. The build tree
 # keeps CMake's build RPATHs.
-set_target_properties(qmhost PROPERTIES INSTALL_RPATH "$ORIGIN/../${QM_PKG_LIBDIR}")
-set_target_properties(qmsim PROPERTIES INSTALL_RPATH "$ORIGIN")
+set_target_properties(qmsim qmsimline PROPERTIES INSTALL_RPATH "$ORIGIN")
 
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 install(TARGETS qmhost RUNTIME DESTINATION bin)
 # 0644 (Debian policy) wherever the package is built: the dynamic linker needs
 # no execute bit on a shared library.
-install(TARGETS QM9000 qmsim qmsimcore qmboard LIBRARY DESTINATION ${QM_PKG_LIBDIR}
+install(TARGETS QM9000 qmsim qmsimcore qmsimline qmboard LIBRARY DESTINATION ${QM_PKG_LIBDIR}
         PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 file(GLOB QM_EXAMPLE_FILES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/config/*.json)
 install(FILES ${QM_EXAMPLE_FILES} DESTINATION share/qm9000/examples)

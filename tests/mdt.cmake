@@ -9,6 +9,6 @@ target_include_directories(test_mdt_reports SYSTEM PRIVATE ${QM_TEST_JSON_INCLUD
 
 # The host's side through the loaded plug-in: the table built from the
 # simulated EEPROM, the tools on an image file.
-qm_add_test(test_mdt_host SOURCES test_mdt_host.cpp ScratchFiles.cpp WallClock.cpp LIBS qmhosttools qmsim)
+qm_add_test(test_mdt_host SOURCES test_mdt_host.cpp ScratchFiles.cpp WallClock.cpp LIBS qmhosttools qmsim qmsimline)
 target_include_directories(test_mdt_host SYSTEM PRIVATE ${QM_TEST_JSON_INCLUDE})
 add_dependencies(test_mdt_host QM9000)

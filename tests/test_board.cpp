@@ -115,9 +115,9 @@ TEST_F(BoardOverFakeDevices, MeasuresRecordsCalibratesAndReadsItsTableAsOnTheBoa
     EXPECT_EQ(recorder.counts().unWindows, 1u);
     EXPECT_EQ(recorder.counts().ulRecords, 101u);  // TotalTrigCycles and the trigger record
 
-    CalibrationBench bench(*m_pModule, block());
+    CalibrationBench bench(*m_pModule, block(), qmSimulatedLine());
     m_output += captureStdout([&] {
-        EXPECT_EQ(bench.run(CAL_CODE_START, {}).nResult, 0);
+        EXPECT_EQ(bench.run(2, {}).nResult, 0);  // start
         EXPECT_EQ(bench.run(5, {}).nResult, 0);  // voltage gain
     });
     char szGain[32];

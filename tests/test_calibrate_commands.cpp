@@ -16,9 +16,9 @@
 
 #include "CalibrationBench.h"
 #include "ConfigFile.h"
+#include "HostCommandLine.h"
 #include "PluginFixture.h"
 #include "ScratchFiles.h"
-#include "Tools.h"
 
 namespace {
 
@@ -66,7 +66,7 @@ protected:
             m_pModule->initialize(m_dir.path("QM9000.json").c_str(), nullptr, m_block.get());
             m_pModule->updateConfig(m_dir.path("QM9000.json").c_str());
         });
-        m_bench.emplace(*m_pModule, block());
+        m_bench.emplace(*m_pModule, block(), qmSimulatedLine());
     }
     // bFullDisk: writes past 1000 bytes fail.
     CalOutcome run(uint32_t ulCode, const CalQuantities& quantities = APPLIED, bool bFullDisk = false) {

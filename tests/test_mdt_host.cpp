@@ -5,11 +5,11 @@
 #include <tuple>
 #include <vector>
 
+#include "HostCommandLine.h"
 #include "ModuleTable.h"
 #include "PluginFixture.h"
 #include "ScratchFiles.h"
 #include "SimulatedEeprom.h"
-#include "Tools.h"
 
 namespace {
 
@@ -91,12 +91,14 @@ TEST_F(MdtHost, ToolsWorkOnTheImageBetweenRuns) {
     // Arguments, exit code, a text printed.
     const std::tuple<std::vector<std::string>, int, std::string> steps[] = {
         {{"get-sn"}, 0, "Serial number: (none)\n"},
-        {{"dump"}, 1, "No description table on the EEPROM (blank or foreign)."},
+        {{"dump"}, 1, "qmhost: dump: no description table on the EEPROM (blank or foreign)\n"},
         {{"install-default"}, 0, "Installed: Unknown (handler QM9000.so, configuration CfgActive.json"},
-        {{"install-module"}, 1, "The EEPROM holds a table already (Unknown); --force replaces it."},
+        {{"install-module"},
+         1,
+         "qmhost: install: the EEPROM holds a table already (Unknown); --force replaces it\n"},
         {{"--force", "install-module"}, 0, "Installed: QM9000 three-phase module, simulated board"},
         {{"set-sn", "QM-2024-0042"}, 0, "Serial number: QM-2024-0042\n"},
-        {{"set-sn", std::string(32, '9')}, 2, "A serial number has at most 31 characters."},
+        {{"set-sn", std::string(32, '9')}, 2, "qmhost: NUMBER: a serial number has at most 31 characters\n"},
         {{"dump"}, 0, "  reg   3  jrnl_VRMS_A              RMS Voltage A "},
         {{"erase"}, 0, "Erased the page area (0x0000 to 0xDFFF); the serial number stays."},
         {{"install-module"}, 0, "Installed: QM9000 three-phase module, simulated board"},
@@ -111,13 +113,14 @@ TEST_F(MdtHost, ToolsWorkOnTheImageBetweenRuns) {
     sim::reset();
     MDT mdt(sim::i2cDeviceOps());
     std::string summary;
-    m_out = captureStdout([&] { summary = setUpModuleTable(mdt, attachSimulatedEeprom("")); });
+    m_out = captureStdout(
+        [&] { summary = setUpModuleTable(mdt, attachSimulatedEeprom(*qmSimulatedLine(), "")); });
     EXPECT_NE(summary.find("serial number QM-2024-0042, 72 named values"), std::string::npos) << summary;
     sim::detachEepromImage();
 
     writeFile(m_appDir.path("eeprom.bin"), "too short to be an EEPROM");
     EXPECT_EQ(tool({"dump"}), 1);
-    EXPECT_NE(m_out.find("cannot use the EEPROM image"), std::string::npos) << m_out;
+    EXPECT_NE(m_out.find("qmhost: mdt: EEPROM image "), std::string::npos) << m_out;
     EXPECT_EQ(m_appDir.read("eeprom.bin"), "too short to be an EEPROM");
 }
 

@@ -24,8 +24,9 @@ const std::string& simulatedModulePage();
 bool eepromIsBlank(MDT& mdt);
 
 // Writes `text` as the whole table: page 0, and pages 1..6 marked unused.
-// False (nothing written) when the text and its NUL do not fit a page.
-bool installPage(MDT& mdt, const char* pszText);
+// False (nothing written, `error` says why) when the text and its NUL do not
+// fit a page.
+bool installPage(MDT& mdt, const char* pszText, std::string& error);
 
 // Binds the table to the module's EEPROM and loads it; builds page 0's
 // register list. False when there is no table to load.

@@ -8,14 +8,11 @@
 #include <memory>
 #include <string>
 
+#include "HostCommandLine.h"
 #include "ModuleTable.h"
-#include "Sim.h"
 #include "SimulatedEeprom.h"
-#include "Tools.h"
 
 namespace {
-
-constexpr int TOOL_OK = 0, TOOL_FAILED = 1, TOOL_USAGE = 2;
 
 struct MdtOptions {
     std::string image;  // empty: the default image
@@ -45,37 +42,31 @@ int dump(MDT& mdt) {
                    reg.s_pszAbbrev, reg.s_pszDescription, static_cast<unsigned>(reg.s_ulAddress),
                    static_cast<unsigned>(reg.s_ulLength), reg.s_bReadOnly ? ", read" : "");
         }
-    } else {
-        puts("No description table on the EEPROM (blank or foreign).");
     }
     printf("Serial number: %s\n", shownSerialNumber(mdt).c_str());
-    return bLoaded ? TOOL_OK : TOOL_FAILED;
+    return bLoaded ? TOOL_OK : toolFailed("dump", "no description table on the EEPROM (blank or foreign)");
 }
 
 int install(MDT& mdt, const char* pszText, bool bForce) {
-    if (!bForce && mdt.loadFromChip()) {
-        printf("The EEPROM holds a table already (%s); --force replaces it.\n", mdt.getDescription(0));
-        return TOOL_FAILED;
-    }
-    if (!installPage(mdt, pszText)) return TOOL_FAILED;
-    if (!mdt.loadFromChip()) {
-        puts("The page did not read back from the EEPROM.");
-        return TOOL_FAILED;
-    }
+    if (!bForce && mdt.loadFromChip())
+        return toolFailed("install", "the EEPROM holds a table already (" +
+                                         std::string(mdt.getDescription(0)) + "); --force replaces it");
+    std::string error;
+    if (!installPage(mdt, pszText, error)) return toolFailed("install", error);
+    if (!mdt.loadFromChip()) return toolFailed("install", "the page did not read back from the EEPROM");
     printf("Installed: %s\n", describeModule(mdt).c_str());
     return TOOL_OK;
 }
 
 int setSN(MDT& mdt, const std::string& number) {
     // The table ignores a number that does not fit; say so instead.
-    if (number.size() >= MDT_SN_SIZE) {
-        printf("A serial number has at most %u characters.\n", static_cast<unsigned>(MDT_SN_SIZE - 1));
-        return TOOL_USAGE;
-    }
+    if (number.size() >= MDT_SN_SIZE)
+        return toolUsage("NUMBER",
+                         "a serial number has at most " + std::to_string(MDT_SN_SIZE - 1) + " characters");
     mdt.setSN(number.c_str(), static_cast<uint32_t>(number.size()));
     const std::string stored = readSerialNumber(mdt);
     printf("Serial number: %s\n", stored.c_str());
-    return stored == number ? TOOL_OK : TOOL_FAILED;
+    return stored == number ? TOOL_OK : toolFailed("set-sn", "the EEPROM reads back \"" + stored + "\"");
 }
 
 int runCommand(MDT& mdt, const MdtOptions& options) {
@@ -94,26 +85,19 @@ int runCommand(MDT& mdt, const MdtOptions& options) {
 }
 
 int runMdt(const HostOptions& host, const MdtOptions& options) {
-    if ((options.command == "set-sn") == options.argument.empty()) {
-        fprintf(stderr, "qmhost: NUMBER: %s\n",
-                options.argument.empty() ? "set-sn needs one" : "only with set-sn");
-        return TOOL_USAGE;
-    }
-    const bool bSimulated = host.board == Board::Simulated;
-    if (bSimulated) {
-        sim::reset();  // virtual clock: the EEPROM's write cycles take no real time
+    if ((options.command == "set-sn") == options.argument.empty())
+        return toolUsage("NUMBER", options.argument.empty() ? "set-sn needs one" : "only with set-sn");
+    if (host.pLine) {
+        host.pLine->reset();  // virtual clock: the EEPROM's write cycles take no real time
         const std::string image = options.image.empty() ? defaultEepromImage() : options.image;
         std::string error;
-        if (!attachEeprom(image, error)) {
-            printf("qmhost mdt: cannot use the EEPROM image %s: %s\n", image.c_str(), error.c_str());
-            return TOOL_FAILED;
-        }
+        if (!attachEeprom(*host.pLine, image, error)) return toolFailed("mdt", error);
     }
     MDT mdt(*boardFunctions().i2cDeviceOps());
     mdt.initialize(MODULE_EEPROM_ADDRESS);
     const int nResult = runCommand(mdt, options);
     fflush(stdout);
-    if (bSimulated) sim::detachEepromImage();
+    if (host.pLine) host.pLine->detachEepromImage();
     return nResult;
 }
 

@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -12,11 +14,10 @@
 #include "ComtradeExport.h"
 #include "CsvExport.h"
 #include "EventDatabase.h"
-#include "Tools.h"
+#include "HostCommandLine.h"
 
 namespace {
 
-constexpr int EXIT_FAILED = 1;
 constexpr const char* STATION = "QM9000";
 
 struct ExportOptions {
@@ -34,33 +35,26 @@ bool writeText(const std::string& path, const std::string& text) {
         printf("qmhost export: wrote %s\n", path.c_str());
         return true;
     }
-    fprintf(stderr, "qmhost export: cannot write %s\n", path.c_str());
+    toolFailed(path, std::string("cannot write it: ") + strerror(errno));
     return false;
 }
 
 int runExport(const ExportOptions& options) {
     const std::string path = options.database.empty() ? defaultEventDatabasePath() : options.database;
     // Opening would create an empty database where there is none.
-    if (access(path.c_str(), R_OK) != 0) {
-        fprintf(stderr, "qmhost export: no event database %s\n", path.c_str());
-        return EXIT_FAILED;
-    }
+    if (access(path.c_str(), R_OK) != 0)
+        return toolFailed(path, std::string("no event database: ") + strerror(errno));
     EventDatabase database;
     StoredEvent event;
     std::string error;
-    if (!database.open(path, error) || !database.loadEvent(options.llEventId, event, error)) {
-        fprintf(stderr, "qmhost export: %s\n", error.c_str());
-        return EXIT_FAILED;
-    }
+    if (!database.open(path, error) || !database.loadEvent(options.llEventId, event, error))
+        return toolFailed("export", error);
     const std::string base = options.directory + "/event-" + std::to_string(options.llEventId);
-    if (options.format == "csv") return writeText(base + ".csv", csvOfEvent(event)) ? 0 : EXIT_FAILED;
+    if (options.format == "csv") return writeText(base + ".csv", csvOfEvent(event)) ? TOOL_OK : TOOL_FAILED;
     const ComtradeFiles files = comtradeOfEvent(event, STATION);
-    if (files.empty()) {
-        fprintf(stderr, "qmhost export: event %lld has no records to export\n",
-                static_cast<long long>(options.llEventId));
-        return EXIT_FAILED;
-    }
-    return writeText(base + ".cfg", files.cfg) && writeText(base + ".dat", files.dat) ? 0 : EXIT_FAILED;
+    if (files.empty())
+        return toolFailed("event " + std::to_string(options.llEventId), "no records to export");
+    return writeText(base + ".cfg", files.cfg) && writeText(base + ".dat", files.dat) ? TOOL_OK : TOOL_FAILED;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -17,16 +18,16 @@
 #include "AppFiles.h"
 #include "BoardScale.h"
 #include "HostBlock.h"
+#include "HostCommandLine.h"
 #include "HostLibraries.h"
 #include "LiveView.h"
+#include "ModuleSession.h"
 #include "ModuleTable.h"
-#include "OptionChecks.h"
 #include "PluginLoader.h"
 #include "Recorder.h"
+#include "Requests.h"
 #include "Scenarios.h"
-#include "Sim.h"
 #include "SimulatedEeprom.h"
-#include "Tools.h"
 #include "WebServer.h"
 
 namespace {
@@ -77,7 +78,7 @@ std::string pendingCommand() {
 
 void printReport(MeasSOM& module, int nType, const char* pszTitle) {
     static char szText[32768];
-    if (module.realtimeGet(nType, szText, sizeof(szText)) == 0)
+    if (module.realtimeGet(nType, szText, sizeof(szText)) == REQ_OK)
         printf("---- %s ----\n%s\n", pszTitle, szText);
     else
         printf("---- %s: not available ----\n", pszTitle);
@@ -85,128 +86,173 @@ void printReport(MeasSOM& module, int nType, const char* pszTitle) {
 
 // The simulated board before the module starts: its EEPROM (image file, a
 // page on a blank one) and the full scale the configuration states.
-void prepareSimulatedBoard(const RunOptions& options, MDT& mdt, const std::string& configFile,
-                           std::string& eepromSource) {
-    sim::reset();
-    sim::setSpiLogLimit(1000);  // a long run keeps only the latest frames
+void prepareSimulatedBoard(SimulatedLine& line, const RunOptions& options, MDT& mdt,
+                           const std::string& configFile, std::string& eepromSource) {
+    line.reset();
+    line.limitSpiLog(1000);  // a long run keeps only the latest frames
     // On the virtual clock, so the EEPROM's write cycles take no real time.
-    eepromSource = attachSimulatedEeprom(options.eepromImage);
+    eepromSource = attachSimulatedEeprom(line, options.eepromImage);
     BlankEepromPage blankPage = BlankEepromPage::SimulatedModule;
     parseBlankEepromPage(options.blankPage, blankPage);
     installOnBlankEeprom(mdt, blankPage);
-    BoardScale scale{sim::fullScaleVolts(), sim::fullScaleAmps()};
+    BoardScale scale{line.fullScaleVolts(), line.fullScaleAmps()};
     if (readBoardScale(configFile, scale) && scale.dVolts > 0 && scale.dAmps > 0)
-        sim::setFullScale(scale.dVolts, scale.dAmps);
+        line.setFullScale(scale.dVolts, scale.dAmps);
+}
+
+// Everything the live meter runs with, in the order it is set up (and the
+// reverse of the order it goes).
+struct Meter {
+    explicit Meter(MDT& table) : mdt(table) {}
+    MDT& mdt;
+    std::string configFile, moduleLine, boardLine, webLine;
+    HostBlockPtr block = makeHostBlock();
+    std::unique_ptr<CfgProbe> probes;
+    std::unique_ptr<Recorder> recorder;
+    ModuleSession session;
+    std::unique_ptr<WebServer> web;
+};
+
+// The block as the meter's host fills it: the probe catalogue, the
+// configuration, calibration and database paths.
+void fillBlock(Meter& meter, const RunOptions& options, const std::string& appDir) {
+    meter.probes = loadCfgProbe();
+    meter.block->s_pCfgProbe = meter.probes.get();
+    copyText(meter.block->s_pszActiveConfig, sizeof(meter.block->s_pszActiveConfig), meter.configFile);
+    copyText(meter.block->s_pszActiveCal, sizeof(meter.block->s_pszActiveCal), appDir + "/Cal9000.json");
+    if (!options.database.empty())
+        copyText(meter.block->s_pszActiveDB, sizeof(meter.block->s_pszActiveDB), options.database);
+}
+
+// The recorder on the block's database, judging against the configuration's
+// nominal voltage. A database that cannot be opened leaves the meter
+// measuring without recording, and says so.
+void startRecorder(Meter& meter, const RunOptions& options) {
+    VoltageThresholds thresholds = options.thresholds;
+    BoardScale configured;
+    if (readBoardScale(meter.configFile, configured) && configured.dNominalVolts > 0)
+        thresholds.dNominalVolts = configured.dNominalVolts;
+    meter.recorder = std::make_unique<Recorder>(*meter.block, thresholds);
+    std::string error;
+    if (meter.recorder->open(Recorder::databasePath(*meter.block), error))
+        meter.recorder->start();
+    else
+        fprintf(stderr, "qmhost: nothing is recorded: %s\n", error.c_str());
+}
+
+// The web page when asked for; a page that cannot be served leaves the meter
+// running without it, and says so.
+void startWeb(Meter& meter, const RunOptions& options) {
+    if (options.webAddress.empty()) return;
+    const std::string webRoot = hostDataDirectory("web");
+    meter.web =
+        std::make_unique<WebServer>(meter.session.module(), Recorder::databasePath(*meter.block), webRoot);
+    std::string error;
+    if (meter.web->start(options.webAddress, error))
+        meter.webLine = "web page: " + meter.web->url();
+    else
+        fprintf(stderr, "qmhost: no web page: %s\n", error.c_str());
+    if (webRoot.empty()) fprintf(stderr, "qmhost: the web page's files are not installed\n");
+    if (!meter.webLine.empty()) printf("qmhost: %s\n", meter.webLine.c_str());
+}
+
+// One second's line: the live view, or with --log a line of ring progress.
+class SecondReport {
+public:
+    explicit SecondReport(const STATUS_AND_CONTROL& block) : m_unLastNextIn(block.s_unAcqBufferNextIn) {}
+    void print(Meter& meter, const RunOptions& options, double dSeconds) {
+        MeasSOM& module = meter.session.module();
+        if (!options.bLog) {
+            fputs(renderLiveView(module, *meter.block, meter.recorder->counts(), dSeconds, meter.boardLine)
+                      .c_str(),
+                  stdout);
+            printf("  %s\n", meter.moduleLine.c_str());
+            if (!meter.webLine.empty()) printf("  %s\n", meter.webLine.c_str());
+            return;
+        }
+        const PublishedRecord published = readPublished(*meter.block);
+        printf("t=%6.1f s  records: %4u/s  ring: next %4u  V A %.2f  windows %u\n", dSeconds,
+               static_cast<unsigned>((published.unNextIn + ACQ_BUFFER_RECORDS - m_unLastNextIn) %
+                                     ACQ_BUFFER_RECORDS),
+               published.unNextIn, published.record.m_fJournal[jrnl_VRMS_A],
+               meter.recorder->counts().unWindows);
+        m_unLastNextIn = published.unNextIn;
+    }
+
+private:
+    uint16_t m_unLastNextIn;
+};
+
+// The host's loop: process, the recorder's note, a report a second and the
+// console's keys, until a signal, "q" or --seconds.
+void runUntilStopped(Meter& meter, const RunOptions& options) {
+    MeasSOM& module = meter.session.module();
+    SecondReport report(*meter.block);
+    const uint64_t ullStart = steadyMicros();
+    uint64_t ullNextReport = ullStart + REPORT_MICROS;
+    while (!g_bStop) {
+        module.process();
+        meter.recorder->afterProcess();
+        const uint64_t ullNow = steadyMicros();
+        if (ullNow >= ullNextReport) {
+            report.print(meter, options, static_cast<double>(ullNow - ullStart) / 1e6);
+            ullNextReport += REPORT_MICROS;
+        }
+        const std::string command = pendingCommand();
+        if (command == "q") break;
+        if (command == "j") printReport(module, REQ_JSON_VALUES, "JSON values (request 11)");
+        if (command == "s") printReport(module, REQ_SCALED_JSON, "scaled JSON values (request 6)");
+        if (command == "r") printReport(module, REQ_REGLIST, "register list (request 8)");
+        if (options.dSeconds > 0 && static_cast<double>(ullNow - ullStart) >= options.dSeconds * 1e6) break;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+}
+
+// No request reaches the module once it stops; the recorder writes what the
+// module left it.
+int stopMeter(Meter& meter) {
+    if (meter.web) meter.web->stop();
+    meter.session.end();
+    meter.recorder->stop();
+    const RecorderCounts counts = meter.recorder->counts();
+    printf("qmhost: stopped; %u recording windows, %lu records and %u intervals stored, %u dropped\n",
+           counts.unWindows, counts.ulRecords, counts.unIntervals, counts.unDropped);
+    return TOOL_OK;
 }
 
 int runMeter(const HostOptions& host, const RunOptions& options) {
     setvbuf(stdout, nullptr, _IOLBF, 0);
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
-    const bool bSimulated = host.board == Board::Simulated;
     const std::string appDir = appDirectory();
-    const std::string configFile = appDir + "/QM9000.json";
-
-    // The module's description table, read from its EEPROM for the module.
-    MDT mdt(*boardFunctions().i2cDeviceOps());
+    MDT mdt(*boardFunctions().i2cDeviceOps());  // read from the module's EEPROM for the module
+    Meter meter(mdt);
+    meter.configFile = appDir + "/QM9000.json";
     std::string eepromSource;
     try {
-        if (bSimulated) prepareSimulatedBoard(options, mdt, configFile, eepromSource);
+        if (host.pLine) prepareSimulatedBoard(*host.pLine, options, mdt, meter.configFile, eepromSource);
     } catch (const std::exception& e) {
-        fprintf(stderr, "qmhost: the simulated board refuses it: %s\n", e.what());
-        return 1;
+        return toolFailed("the simulated board", e.what());
     }
-    const std::string moduleLine = setUpModuleTable(mdt, eepromSource);
-    if (bSimulated) sim::setClockMode(sim::ClockMode::RealTime);
+    meter.moduleLine = setUpModuleTable(mdt, eepromSource);
+    if (host.pLine) host.pLine->runInRealTime();
 
-    PluginLoader loader;
-    const std::string plugin = host.pluginPath();
-    if (!loader.open(plugin)) {
-        fprintf(stderr, "qmhost: cannot load %s: %s\n", plugin.c_str(), loader.error().c_str());
-        boardFunctions().stopInterrupts();
-        return 1;
-    }
-    HostBlockPtr block = makeHostBlock();
-    const std::unique_ptr<CfgProbe> probes = loadCfgProbe();
-    block->s_pCfgProbe = probes.get();
-    copyText(block->s_pszActiveConfig, sizeof(block->s_pszActiveConfig), configFile);
-    copyText(block->s_pszActiveCal, sizeof(block->s_pszActiveCal), appDir + "/Cal9000.json");
+    std::string failure;
+    if (!meter.session.create(host.pluginPath(), failure)) return toolFailed(failure);
+    fillBlock(meter, options, appDir);
     // The meter runs from its application directory, where "Init9000.json" is.
-    if (chdir(appDir.c_str()) != 0) printf("qmhost: cannot enter %s\n", appDir.c_str());
+    if (chdir(appDir.c_str()) != 0)
+        fprintf(stderr, "qmhost: %s: cannot enter it: %s\n", appDir.c_str(), strerror(errno));
+    if (!meter.session.start(meter.configFile, &mdt, *meter.block, true, failure)) return toolFailed(failure);
+    meter.boardLine = host.pLine ? "simulated board, scenario " + options.scenario : "real board";
+    printf("qmhost: module %d running, %s; Ctrl-C stops\n", meter.session.module().nSOM_ID,
+           meter.boardLine.c_str());
+    if (host.pLine) host.pLine->scheduleScenario(options.scenario, host.pLine->nowMicros(), 0);
 
-    MeasSOM* pModule = loader.create();
-    pModule->initialize(configFile.c_str(), &mdt, block.get());
-    pModule->updateConfig(configFile.c_str());
-    pModule->monitorStart();
-    const std::string boardLine = bSimulated ? "simulated board, scenario " + options.scenario : "real board";
-    printf("qmhost: module %d running, %s; Ctrl-C stops\n", pModule->nSOM_ID, boardLine.c_str());
-
-    if (bSimulated) scheduleScenario(options.scenario, sim::nowMicros(), 0);
-    if (!options.database.empty())
-        copyText(block->s_pszActiveDB, sizeof(block->s_pszActiveDB), options.database);
-    VoltageThresholds thresholds = options.thresholds;
-    BoardScale configured;
-    if (readBoardScale(configFile, configured) && configured.dNominalVolts > 0)
-        thresholds.dNominalVolts = configured.dNominalVolts;
-    Recorder recorder(*block, thresholds);
-    std::string error;
-    if (recorder.open(Recorder::databasePath(*block), error))
-        recorder.start();
-    else
-        printf("qmhost: nothing is recorded: %s\n", error.c_str());
-    WebServer web(*pModule, Recorder::databasePath(*block), hostDataDirectory("web"));
-    std::string webLine;
-    if (!options.webAddress.empty()) {
-        if (web.start(options.webAddress, error))
-            webLine = "web page: " + web.url();
-        else
-            printf("qmhost: no web page: %s\n", error.c_str());
-        if (hostDataDirectory("web").empty()) printf("qmhost: the web page's files are not installed\n");
-        if (!webLine.empty()) printf("qmhost: %s\n", webLine.c_str());
-    }
-    const uint64_t ullStart = steadyMicros();
-    uint64_t ullNextReport = ullStart + REPORT_MICROS;
-    uint16_t unLastNextIn = block->s_unAcqBufferNextIn;
-    while (!g_bStop) {
-        pModule->process();
-        recorder.afterProcess();
-        const uint64_t ullNow = steadyMicros();
-        if (ullNow >= ullNextReport) {
-            const double dSeconds = static_cast<double>(ullNow - ullStart) / 1e6;
-            if (!options.bLog) {
-                fputs(renderLiveView(*pModule, *block, recorder.counts(), dSeconds, boardLine).c_str(),
-                      stdout);
-                printf("  %s\n", moduleLine.c_str());
-                if (!webLine.empty()) printf("  %s\n", webLine.c_str());
-            } else {
-                const PublishedRecord published = readPublished(*block);
-                printf("t=%6.1f s  records: %4u/s  ring: next %4u  V A %.2f  windows %u\n", dSeconds,
-                       static_cast<unsigned>((published.unNextIn + ACQ_BUFFER_RECORDS - unLastNextIn) %
-                                             ACQ_BUFFER_RECORDS),
-                       published.unNextIn, published.record.m_fJournal[jrnl_VRMS_A],
-                       recorder.counts().unWindows);
-                unLastNextIn = published.unNextIn;
-            }
-            ullNextReport += REPORT_MICROS;
-        }
-        const std::string command = pendingCommand();
-        if (command == "q") break;
-        if (command == "j") printReport(*pModule, 11, "JSON values (request 11)");
-        if (command == "s") printReport(*pModule, 6, "scaled JSON values (request 6)");
-        if (command == "r") printReport(*pModule, 8, "register list (request 8)");
-        if (options.dSeconds > 0 && static_cast<double>(ullNow - ullStart) >= options.dSeconds * 1e6) break;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-
-    web.stop();  // no request may reach the module once it stops
-    pModule->monitorStop();
-    boardFunctions().stopInterrupts();  // before the module and its ISR go away
-    loader.destroy(pModule);
-    recorder.stop();
-    const RecorderCounts counts = recorder.counts();
-    printf("qmhost: stopped; %u recording windows, %lu records and %u intervals stored, %u dropped\n",
-           counts.unWindows, counts.ulRecords, counts.unIntervals, counts.unDropped);
-    return 0;
+    startRecorder(meter, options);
+    startWeb(meter, options);
+    runUntilStopped(meter, options);
+    return stopMeter(meter);
 }
 
 }  // namespace

@@ -7,10 +7,6 @@
 
 #include "AppDirectory.h"
 #include "ModuleTable.h"
-#include "Sim.h"
-
-static_assert(sim::kEepromAddress == MODULE_EEPROM_ADDRESS,
-              "the simulated EEPROM answers where the module's does");
 
 bool parseBlankEepromPage(const std::string& name, BlankEepromPage& page) {
     if (name == "module")
@@ -28,9 +24,9 @@ std::string defaultEepromImage() {
     return std::string(getAppDirectory()) + "/" + EEPROM_IMAGE_NAME;
 }
 
-bool attachEeprom(const std::string& imagePath, std::string& error) {
+bool attachEeprom(SimulatedLine& line, const std::string& imagePath, std::string& error) {
     try {
-        sim::attachEepromImage(imagePath);
+        line.attachEepromImage(imagePath);
         return true;
     } catch (const std::exception& e) {
         error = e.what();
@@ -38,13 +34,13 @@ bool attachEeprom(const std::string& imagePath, std::string& error) {
     }
 }
 
-std::string attachSimulatedEeprom(const std::string& imagePath) {
+std::string attachSimulatedEeprom(SimulatedLine& line, const std::string& imagePath) {
     std::string image = imagePath;
     if (image.empty() && access(defaultEepromImage().c_str(), F_OK) == 0) image = defaultEepromImage();
     std::string error;
-    if (!image.empty() && !attachEeprom(image, error)) {
-        printf("qmhost: EEPROM image %s not used (%s); the EEPROM is in memory only\n", image.c_str(),
-               error.c_str());
+    if (!image.empty() && !attachEeprom(line, image, error)) {
+        fprintf(stderr, "qmhost: %s: not used as the EEPROM (%s); the EEPROM is in memory only\n",
+                image.c_str(), error.c_str());
         image.clear();
     }
     return image;
@@ -55,5 +51,8 @@ void installOnBlankEeprom(MDT& mdt, BlankEepromPage page) {
     if (page == BlankEepromPage::None || !eepromIsBlank(mdt)) return;
     printf("qmhost: blank EEPROM; installing the %s page\n",
            page == BlankEepromPage::ModuleDefault ? "module's default" : "simulated module's");
-    installPage(mdt, page == BlankEepromPage::ModuleDefault ? g_pszJSON : simulatedModulePage().c_str());
+    std::string error;
+    if (!installPage(mdt, page == BlankEepromPage::ModuleDefault ? g_pszJSON : simulatedModulePage().c_str(),
+                     error))
+        fprintf(stderr, "qmhost: blank EEPROM: %s\n", error.c_str());
 }

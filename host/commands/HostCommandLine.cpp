@@ -1,18 +1,20 @@
 // The host's command line: one application with a subcommand per tool. The
 // board is chosen and its library loaded here, before any tool runs, so a
 // tool loads the module into a process whose board functions are in place.
+#include "HostCommandLine.h"
+
 #include <CLI/CLI.hpp>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "HostLibraries.h"
-#include "Tools.h"
+#include "SimulatedLineLink.h"
 
 namespace {
-
-constexpr int EXIT_FAILED = 1, EXIT_USAGE = 2;
 
 struct Tool {
     const char* pszName;
@@ -58,7 +60,37 @@ const CLI::Option* simulatedBoardOption(const CLI::App& command) {
     return nullptr;
 }
 
+// A finite number; `outOfRange` says what is wrong with it, or null.
+CLI::Validator number(const char* (*outOfRange)(double)) {
+    return CLI::Validator(
+        [=](std::string& text) -> std::string {
+            char* pEnd = nullptr;
+            const double dValue = strtod(text.c_str(), &pEnd);
+            if (text.empty() || *pEnd != '\0' || !std::isfinite(dValue))
+                return "Value " + text + " not a number";
+            const char* pszWrong = outOfRange(dValue);
+            return pszWrong ? "Value " + text + " " + pszWrong : "";
+        },
+        "");
+}
+
 }  // namespace
+
+int toolFailed(const std::string& what, const std::string& why) {
+    return toolFailed(what + ": " + why);
+}
+
+int toolFailed(const std::string& failure) {
+    fflush(stdout);  // what the tool said so far comes first
+    fprintf(stderr, "qmhost: %s\n", failure.c_str());
+    return TOOL_FAILED;
+}
+
+int toolUsage(const std::string& what, const std::string& why) {
+    fflush(stdout);
+    fprintf(stderr, "qmhost: %s: %s\n", what.c_str(), why.c_str());
+    return TOOL_USAGE;
+}
 
 std::string HostOptions::pluginPath() const {
     return plugin.empty() ? hostLibraryPath("QM9000.so") : plugin;
@@ -89,34 +121,48 @@ int hostMain(int argc, char** argv) {
         tools.emplace_back(pCommand, tool.add(*pCommand, host));
     }
 
-    if (argc > 1 && argv[1][0] != '-' && !isTool(argv[1])) {
-        fprintf(stderr, "qmhost: %s: not a subcommand (%s)\n", argv[1], toolNames().c_str());
-        return EXIT_USAGE;
-    }
+    if (argc > 1 && argv[1][0] != '-' && !isTool(argv[1]))
+        return toolUsage(argv[1], "not a subcommand (" + toolNames() + ")");
     std::vector<char*> args = withDefaultCommand(argc, argv);
     try {
         app.parse(static_cast<int>(args.size()), args.data());
     } catch (const CLI::CallForHelp&) {
         fputs(app.help().c_str(), stdout);
-        return 0;
+        return TOOL_OK;
     } catch (const CLI::ParseError& error) {
         fprintf(stderr, "qmhost: %s\n", error.what());
-        return EXIT_USAGE;
+        return TOOL_USAGE;
     }
     parseBoard(boardName, host.board);
     for (const auto& [pCommand, action] : tools) {
         if (!pCommand->parsed()) continue;
         const CLI::Option* pSimulatedOnly = simulatedBoardOption(*pCommand);
-        if (host.board == Board::Hardware && pSimulatedOnly) {
-            fprintf(stderr, "qmhost: %s: only with --board sim\n", pSimulatedOnly->get_name().c_str());
-            return EXIT_USAGE;
-        }
+        if (host.board == Board::Hardware && pSimulatedOnly)
+            return toolUsage(pSimulatedOnly->get_name(), "only with --board sim");
         std::string error;
-        if (!loadBoardLibrary(host.board, error)) {
-            fprintf(stderr, "qmhost: %s\n", error.c_str());
-            return EXIT_FAILED;
-        }
+        if (!loadBoardLibrary(host.board, error) ||
+            (host.board == Board::Simulated && !(host.pLine = loadSimulatedLine(error))))
+            return toolFailed(error);
         return action();
     }
-    return EXIT_USAGE;  // require_subcommand(1) leaves no other way
+    return TOOL_USAGE;  // require_subcommand(1) leaves no other way
+}
+
+CLI::Validator nonNegativeNumber() {
+    return number([](double dValue) { return dValue < 0 ? "is negative" : nullptr; });
+}
+
+CLI::Validator positiveFloat() {
+    return number([](double dValue) {
+        const float fValue = static_cast<float>(dValue);
+        return !std::isfinite(fValue) ? "is too large" : fValue <= 0 ? "is not above 0" : nullptr;
+    });
+}
+
+CLI::Validator acceptedBy(std::function<bool(const std::string&)> accepts, const std::string& expected) {
+    return CLI::Validator(
+        [accepts, expected](std::string& text) -> std::string {
+            return accepts(text) ? "" : "Value " + text + " not " + expected;
+        },
+        "");
 }

@@ -6,8 +6,7 @@
 #include <limits>
 #include <optional>
 
-#include "OptionChecks.h"
-#include "Tools.h"
+#include "HostCommandLine.h"
 
 namespace {
 
@@ -34,16 +33,16 @@ std::optional<Labelled> parseLabelled(const std::string& text) {
     return labelled;
 }
 
-std::optional<sim::Channel> channelNamed(const std::string& name) {
-    const char* const names[] = {"IA", "VA", "IB", "VB", "IC", "VC", "IN"};  // in sim::Channel order
+std::optional<LineChannel> channelNamed(const std::string& name) {
+    const char* const names[] = {"IA", "VA", "IB", "VB", "IC", "VC", "IN"};  // in LineChannel order
     for (int i = 0; i < 7; i++)
-        if (name == names[i]) return static_cast<sim::Channel>(i);
+        if (name == names[i]) return static_cast<LineChannel>(i);
     return std::nullopt;
 }
 
-std::optional<sim::Phase> phaseNamed(const std::string& name) {
+std::optional<LinePhase> phaseNamed(const std::string& name) {
     if (name.size() != 1 || name[0] < 'A' || name[0] > 'C') return std::nullopt;
-    return static_cast<sim::Phase>(name[0] - 'A');
+    return static_cast<LinePhase>(name[0] - 'A');
 }
 
 // A 32-bit unsigned number, decimal or 0x hexadecimal.
@@ -74,7 +73,7 @@ bool isThresholds(const std::string& text) {
     return given && given->values.size() == 2;
 }
 
-sim::ChannelError& channelError(CalibrateOptions& options, sim::Channel channel) {
+LineChannelError& channelError(CalibrateOptions& options, LineChannel channel) {
     for (auto& [existing, error] : options.errors)
         if (existing == channel) return error;
     options.errors.push_back({channel, {}});
@@ -123,18 +122,18 @@ struct ChannelErrorOption {
     const char* pszHelp;
     const char* pszValue;  // what the value must be, for the message
     bool (*valueOk)(double);
-    void (*set)(sim::ChannelError& error, double dValue);
+    void (*set)(LineChannelError& error, double dValue);
 };
 
 const ChannelErrorOption CHANNEL_ERROR_OPTIONS[] = {
     {"--error", "Gain error of a channel (VA VB VC IA IB IC IN), percent", "CH:PERCENT above -100",
      [](double dValue) { return dValue > -100; },
-     [](sim::ChannelError& error, double dValue) { error.gainPercent = dValue; }},
+     [](LineChannelError& error, double dValue) { error.gainPercent = dValue; }},
     {"--rms-offset", "RMS offset of a channel, volts or amps", "CH:NUMBER", [](double) { return true; },
-     [](sim::ChannelError& error, double dValue) { error.rmsOffset = dValue; }},
+     [](LineChannelError& error, double dValue) { error.rmsOffset = dValue; }},
     {"--dc-offset", "DC offset of a channel's waveform samples, counts", "CH:COUNTS within the int range",
      [](double dValue) { return std::fabs(dValue) <= std::numeric_limits<int>::max(); },
-     [](sim::ChannelError& error, double dValue) { error.dcOffsetCounts = static_cast<int>(dValue); }},
+     [](LineChannelError& error, double dValue) { error.dcOffsetCounts = static_cast<int>(dValue); }},
 };
 
 void addSimulatedErrorOptions(CLI::App& command, CalibrateOptions& options) {
@@ -159,7 +158,7 @@ void addSimulatedErrorOptions(CLI::App& command, CalibrateOptions& options) {
         ->group(SIMULATED_BOARD_ONLY)
         ->each([&options](const std::string& text) {
             const Labelled given = *parseLabelled(text);
-            const auto current = static_cast<sim::Channel>(2 * static_cast<int>(*phaseNamed(given.label)));
+            const auto current = static_cast<LineChannel>(2 * static_cast<int>(*phaseNamed(given.label)));
             channelError(options, current).phaseDegrees = given.values[0];
         });
     command

@@ -21,9 +21,8 @@
 #include "CalibrateOptions.h"
 #include "CalibrationBench.h"
 #include "HostBlock.h"
-#include "PluginLoader.h"
-#include "Sim.h"
-#include "Tools.h"
+#include "HostCommandLine.h"
+#include "ModuleSession.h"
 
 namespace {
 
@@ -163,78 +162,76 @@ void printChangedLines(const std::string& before, const std::string& after) {
 
 // The simulated board for the bench: on its virtual clock, built for the
 // configuration's full scale, with the errors the line gave.
-void prepareSimulatedBoard(const CalibrateOptions& options, const std::string& configFile) {
-    sim::reset();  // virtual clock: the whole calibration takes a moment
-    BoardScale scale{sim::fullScaleVolts(), sim::fullScaleAmps()};
+void prepareSimulatedBoard(SimulatedLine& line, const CalibrateOptions& options,
+                           const std::string& configFile) {
+    line.reset();  // virtual clock: the whole calibration takes a moment
+    BoardScale scale{line.fullScaleVolts(), line.fullScaleAmps()};
     if (readBoardScale(configFile, scale) && scale.dVolts > 0 && scale.dAmps > 0)
-        sim::setFullScale(scale.dVolts, scale.dAmps);
-    for (const auto& [channel, error] : options.errors) sim::setChannelError(channel, error);
+        line.setFullScale(scale.dVolts, scale.dAmps);
+    for (const auto& [channel, error] : options.errors) line.setChannelError(channel, error);
     for (const auto& [phase, offsets] : options.powerOffsets)
-        sim::setPowerOffset(phase, offsets.first, offsets.second);
+        line.setPowerOffset(phase, offsets.first, offsets.second);
+}
+
+struct BenchRun {
+    std::vector<CalOutcome> outcomes;
+    MeterErrors before{}, after{};
+};
+
+// The module on the bench: brought up, measured, calibrated by the commands
+// (or the whole sequence), measured again, taken down. False with `failure`
+// set when the module could not be brought up.
+bool runBench(const HostOptions& host, const CalibrateOptions& options, const BenchFiles& files,
+              BenchRun& run, std::string& failure) {
+    HostBlockPtr block = makeHostBlock();
+    snprintf(block->s_pszActiveConfig, sizeof(block->s_pszActiveConfig), "%s", files.config.c_str());
+    snprintf(block->s_pszActiveCal, sizeof(block->s_pszActiveCal), "%s", files.cal.c_str());
+    ModuleOutput output(options.bVerbose);
+    ModuleSession session;
+    if (!session.create(host.pluginPath(), failure) ||
+        !session.start(files.config, nullptr, *block, false, failure))
+        return false;
+    CalibrationBench bench(session.module(), *block, host.pLine);
+    run.before = bench.measure(options.quantities);
+    if (options.bSequence) {
+        run.outcomes = bench.runSequence(options.quantities);
+    } else {
+        for (const CalCommand& command : options.commands) {
+            run.outcomes.push_back(bench.run(command.ulCode, command.quantities));
+            if (run.outcomes.back().nResult != CAL_DONE && command.ulCode != CAL_ACKNOWLEDGE)
+                run.outcomes.push_back(bench.acknowledge());
+        }
+    }
+    run.after = bench.measure(options.quantities);
+    return true;
 }
 
 int runCalibrate(const HostOptions& host, const CalibrateOptions& options) {
     BenchFiles files;
-    if (!files.prepare(options)) {
-        fprintf(stderr, "qmhost calibrate: cannot prepare the configuration and calibration files\n");
-        return 1;
+    if (!files.prepare(options))
+        return toolFailed("calibrate", "cannot prepare the configuration and calibration files");
+    try {
+        if (host.pLine) prepareSimulatedBoard(*host.pLine, options, files.config);
+    } catch (const std::exception& e) {
+        return toolUsage("the simulated board", e.what());
     }
-    const bool bSimulated = host.board == Board::Simulated;
-    if (bSimulated) {
-        try {
-            prepareSimulatedBoard(options, files.config);
-        } catch (const std::exception& e) {
-            fprintf(stderr, "qmhost calibrate: the simulated board refuses it: %s\n", e.what());
-            return 2;
-        }
-    }
-
-    PluginLoader loader;
-    const std::string plugin = host.pluginPath();
-    if (!loader.open(plugin)) {
-        fprintf(stderr, "qmhost calibrate: cannot load %s: %s\n", plugin.c_str(), loader.error().c_str());
-        return 1;
-    }
-    HostBlockPtr block = makeHostBlock();
-    snprintf(block->s_pszActiveConfig, sizeof(block->s_pszActiveConfig), "%s", files.config.c_str());
-    snprintf(block->s_pszActiveCal, sizeof(block->s_pszActiveCal), "%s", files.cal.c_str());
     const std::string calBefore = readText(files.cal);
-
-    std::vector<CalOutcome> outcomes;
-    MeterErrors before{}, after{};
-    {
-        ModuleOutput output(options.bVerbose);
-        MeasSOM* pModule = loader.create();
-        CalibrationBench bench(*pModule, *block, bSimulated ? BenchLine::Simulated : BenchLine::Applied);
-        pModule->initialize(files.config.c_str(), nullptr, block.get());
-        pModule->updateConfig(files.config.c_str());
-        before = bench.measure(options.quantities);
-        if (options.bSequence) {
-            outcomes = bench.runSequence(options.quantities);
-        } else {
-            for (const CalCommand& command : options.commands) {
-                outcomes.push_back(bench.run(command.ulCode, command.quantities));
-                if (outcomes.back().nResult != 0 && command.ulCode != CAL_CODE_ACKNOWLEDGE)
-                    outcomes.push_back(bench.acknowledge());
-            }
-        }
-        after = bench.measure(options.quantities);
-        boardFunctions().stopInterrupts();  // before the module and its ISR go away
-        loader.destroy(pModule);
-    }
+    BenchRun run;
+    std::string failure;
+    if (!runBench(host, options, files, run, failure)) return toolFailed(failure);
 
     printf("qmhost calibrate: %.3f V and %.3f A applied; calibration file %s\n",
            static_cast<double>(options.quantities.fVolts), static_cast<double>(options.quantities.fAmps),
            files.cal.c_str());
     puts("\n        code  command                result  s_ulCalMode  s_ulOpMode    time");
     bool bFailed = false;
-    for (const CalOutcome& outcome : outcomes) {
+    for (const CalOutcome& outcome : run.outcomes) {
         printOutcome(outcome);
-        bFailed |= outcome.nResult != 0;
+        bFailed |= outcome.nResult != CAL_DONE;
     }
-    printErrors(before, after);
+    printErrors(run.before, run.after);
     printChangedLines(calBefore, readText(files.cal));
-    return bFailed ? 1 : 0;
+    return bFailed ? toolFailed("calibrate", "a command failed (result above)") : TOOL_OK;
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "CalibrationBench.h"
-#include "Sim.h"
+#include "SimulatedLine.h"
 
 namespace CLI {
 class App;
@@ -27,8 +27,8 @@ struct CalibrateOptions {
     bool bVerbose = false;
     CalQuantities quantities;  // as the line has given them so far
     std::vector<CalCommand> commands;
-    std::vector<std::pair<sim::Channel, sim::ChannelError>> errors;
-    std::vector<std::pair<sim::Phase, std::pair<double, double>>> powerOffsets;  // watts, VAR
+    std::vector<std::pair<LineChannel, LineChannelError>> errors;
+    std::vector<std::pair<LinePhase, std::pair<double, double>>> powerOffsets;  // watts, VAR
 };
 
 // Adds the bench's options to `command`. They fill `options` in the order the

@@ -12,16 +12,12 @@
 
 #include "HostBlock.h"
 #include "JournalTables.h"
-#include "Sim.h"
+#include "Requests.h"
 #include "Tables9000.h"
 
 namespace {
 
-constexpr uint32_t OPMODE_MEASURE = 0, OPMODE_CALIBRATE = 1;
-constexpr uint32_t CAL_CODE_PHASE = 9, CAL_CODE_MULTIPOINT_PHASE = 15;
 constexpr uint64_t SETTLE_MILLIS = 300;  // measuring: records over the last few cycles
-constexpr int REGISTER_MAP_REQUEST = 10;
-constexpr size_t REGISTER_MAP_FLOATS = 118;
 constexpr double PI = 3.14159265358979323846;
 constexpr uint16_t PSEUDO_ADDRESS = 0xFFFF;  // not a chip register
 
@@ -81,23 +77,23 @@ double percentError(double dReading, double dTruth) {
     return (dReading - dTruth) / dTruth * 100.0;
 }
 
-void driveLine(const CalQuantities& quantities, double dLagDegrees) {
-    for (sim::Phase phase : {sim::Phase::A, sim::Phase::B, sim::Phase::C})
-        sim::setPhase(phase, {quantities.fVolts, quantities.fAmps, dLagDegrees, {}, {}});
-    sim::setNeutralAmps(quantities.fAmps);  // the calibrator drives every current input
+// The calibrator drives every input, the neutral's included.
+void driveLine(SimulatedLine* pLine, const CalQuantities& quantities, double dLagDegrees) {
+    if (pLine) pLine->applyToEveryInput(quantities.fVolts, quantities.fAmps, dLagDegrees);
 }
 
 }  // namespace
 
 const char* calCommandName(uint32_t ulCode) {
     if (ulCode < sizeof(COMMAND_NAMES) / sizeof(COMMAND_NAMES[0])) return COMMAND_NAMES[ulCode];
-    if (ulCode == CAL_CODE_ACKNOWLEDGE) return "acknowledge";
+    if (ulCode == CAL_ACKNOWLEDGE) return "acknowledge";
     return "unknown";
 }
 
 const std::vector<uint32_t>& calSequence() {
-    static const std::vector<uint32_t> sequence = {CAL_CODE_START, 5, 6, 7, 8, 9, 10, 11, 12, 17,
-                                                   CAL_CODE_SAVE};
+    static const std::vector<uint32_t> sequence = {CAL_START,  CAL_VGAIN, CAL_IGAIN, CAL_VOS,
+                                                   CAL_IOS,    CAL_PHASE, CAL_PGAIN, CAL_PWOS,
+                                                   CAL_PVAROS, CAL_WFBOS, CAL_SAVE};
     return sequence;
 }
 
@@ -116,13 +112,13 @@ std::string calibrationListFile() {
 }
 
 CalOutcome CalibrationBench::run(uint32_t ulCode, const CalQuantities& quantities) {
-    const bool bLagging = ulCode == CAL_CODE_PHASE || ulCode == CAL_CODE_MULTIPOINT_PHASE;
-    if (m_line == BenchLine::Simulated) driveLine(quantities, bLagging ? CAL_TEST_LAG_DEGREES : 0.0);
+    const bool bLagging = ulCode == CAL_PHASE || ulCode == CAL_MULTIPOINT_PHASE;
+    driveLine(m_pLine, quantities, bLagging ? CAL_TEST_LAG_DEGREES : 0.0);
     return post(ulCode, quantities);
 }
 
 CalOutcome CalibrationBench::acknowledge() {
-    return post(CAL_CODE_ACKNOWLEDGE, CalQuantities{});
+    return post(CAL_ACKNOWLEDGE, CalQuantities{});
 }
 
 CalOutcome CalibrationBench::post(uint32_t ulCode, const CalQuantities& quantities) {
@@ -161,7 +157,7 @@ std::vector<CalOutcome> CalibrationBench::runSequence(const CalQuantities& quant
 }
 
 uint64_t CalibrationBench::nowMicros() const {
-    if (m_line == BenchLine::Simulated) return sim::nowMicros();
+    if (m_pLine) return m_pLine->nowMicros();
     return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
                                      std::chrono::steady_clock::now().time_since_epoch())
                                      .count());
@@ -171,8 +167,8 @@ void CalibrationBench::measureFor(uint64_t ullMillis) {
     const uint64_t ullEnd = nowMicros() + ullMillis * 1000;
     while (nowMicros() < ullEnd) {
         const uint64_t ullStep = std::min<uint64_t>(1000, ullEnd - nowMicros());
-        if (m_line == BenchLine::Simulated)
-            sim::advance(ullStep);
+        if (m_pLine)
+            m_pLine->advance(ullStep);
         else
             std::this_thread::sleep_for(std::chrono::microseconds(ullStep));
         m_module.process();
@@ -185,16 +181,15 @@ MeterErrors CalibrationBench::measure(const CalQuantities& quantities) {
     m_block.s_ulOpMode = OPMODE_MEASURE;
     pthread_mutex_unlock(pMutex);
 
-    const bool bSimulated = m_line == BenchLine::Simulated;
-    std::vector<float> inPhase(REGISTER_MAP_FLOATS);
-    std::vector<float> lagging(REGISTER_MAP_FLOATS, std::numeric_limits<float>::quiet_NaN());
-    if (bSimulated) driveLine(quantities, 0.0);
+    std::vector<float> inPhase(MODBUS_FLOATS);
+    std::vector<float> lagging(MODBUS_FLOATS, std::numeric_limits<float>::quiet_NaN());
+    driveLine(m_pLine, quantities, 0.0);
     measureFor(SETTLE_MILLIS);
-    m_module.realtimeGet(REGISTER_MAP_REQUEST, inPhase.data(), REGISTER_MAP_FLOATS * sizeof(float));
-    if (bSimulated) {
-        driveLine(quantities, CAL_TEST_LAG_DEGREES);
+    m_module.realtimeGet(REQ_MODBUS, inPhase.data(), MODBUS_FLOATS * sizeof(float));
+    if (m_pLine) {
+        driveLine(m_pLine, quantities, CAL_TEST_LAG_DEGREES);
         measureFor(SETTLE_MILLIS);
-        m_module.realtimeGet(REGISTER_MAP_REQUEST, lagging.data(), REGISTER_MAP_FLOATS * sizeof(float));
+        m_module.realtimeGet(REQ_MODBUS, lagging.data(), MODBUS_FLOATS * sizeof(float));
     }
 
     const double dVolts = quantities.fVolts, dAmps = quantities.fAmps;

@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "HostCommands.h"
 #include "MeasSOM.h"
 #include "RPi.h"
+#include "SimulatedLine.h"
 
 // What the bench applies and writes into the block with a command.
 struct CalQuantities {
@@ -30,12 +32,6 @@ struct CalOutcome {
     double dSeconds;  // board time the call took
 };
 
-// Where the test signals come from. Simulated: the bench drives the simulated
-// line and runs on the board's virtual clock. Applied: a technician applies
-// the quantities in phase to the real board and the bench runs in real time;
-// it cannot lag the current, so that test is not measured.
-enum class BenchLine { Simulated, Applied };
-
 // Reading minus truth, in percent of the truth, per channel.
 struct PhaseErrors {
     double dVolts, dAmps;
@@ -47,7 +43,6 @@ struct MeterErrors {
     double dNeutralAmps;
 };
 
-constexpr uint32_t CAL_CODE_START = 2, CAL_CODE_SAVE = 3, CAL_CODE_ACKNOWLEDGE = 0xFFFFFFFF;
 constexpr double CAL_TEST_LAG_DEGREES = 60.0;  // the phase commands' test signal
 
 // "voltage gain" for 5, ...; "unknown" for codes without a command.
@@ -63,8 +58,12 @@ std::string calibrationListFile();
 
 class CalibrationBench {
 public:
-    CalibrationBench(MeasSOM& module, STATUS_AND_CONTROL& block, BenchLine line = BenchLine::Simulated)
-        : m_module(module), m_block(block), m_line(line) {}
+    // Where the test signals come from. A simulated line: the bench drives it
+    // and runs on the board's virtual clock. None: a technician applies the
+    // quantities in phase to the real board and the bench runs in real time;
+    // it cannot lag the current, so that test is not measured.
+    CalibrationBench(MeasSOM& module, STATUS_AND_CONTROL& block, SimulatedLine* pLine)
+        : m_module(module), m_block(block), m_pLine(pLine) {}
 
     // On the simulated line applies the command's test signal (every current
     // input driven, the neutral included); posts the command with the
@@ -88,5 +87,5 @@ private:
 
     MeasSOM& m_module;
     STATUS_AND_CONTROL& m_block;
-    BenchLine m_line;
+    SimulatedLine* m_pLine;
 };

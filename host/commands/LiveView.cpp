@@ -5,13 +5,9 @@
 
 #include "AccumulatorTables.h"
 #include "JournalTables.h"
+#include "Requests.h"
 
 namespace {
-
-constexpr int REQUEST_REGISTER_MAP = 10;  // journal, interval energy, running energy
-constexpr int REQUEST_ENERGY = 5;         // interval energy, running energy, peak demand
-constexpr size_t REGISTER_MAP_FLOATS = jrnl_MAX + 2 * accum_ENERGY_MAX;
-constexpr size_t ENERGY_FLOATS = 3 * accum_ENERGY_MAX;
 
 void line(std::string& screen, const char* pszFormat, ...) __attribute__((format(printf, 2, 3)));
 void line(std::string& screen, const char* pszFormat, ...) {
@@ -38,10 +34,10 @@ void phaseRow(std::string& screen, const char* pszName, const char* pszFormat, c
 
 std::string renderLiveView(MeasSOM& module, STATUS_AND_CONTROL& stat, const RecorderCounts& recorded,
                            double dSeconds, const std::string& boardLine) {
-    float fMap[REGISTER_MAP_FLOATS] = {};
-    float fEnergy[ENERGY_FLOATS] = {};
-    module.realtimeGet(REQUEST_REGISTER_MAP, fMap, sizeof(fMap));
-    module.realtimeGet(REQUEST_ENERGY, fEnergy, sizeof(fEnergy));
+    float fMap[MODBUS_FLOATS] = {};     // journal, interval energy, running energy
+    float fEnergy[ENERGY_FLOATS] = {};  // interval energy, running energy, peak demand
+    module.realtimeGet(REQ_MODBUS, fMap, sizeof(fMap));
+    module.realtimeGet(REQ_ENERGY, fEnergy, sizeof(fEnergy));
     const float* pfJournal = fMap;
     const float* pfEnergyAccum = fEnergy;
     const float* pfDemandMax = fEnergy + 2 * accum_ENERGY_MAX;

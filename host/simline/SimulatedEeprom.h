@@ -5,6 +5,7 @@
 #include <string>
 
 #include "MDT.h"
+#include "SimulatedLine.h"
 
 // The image file of the module's EEPROM, in the application directory.
 constexpr const char* EEPROM_IMAGE_NAME = "eeprom.bin";
@@ -24,12 +25,12 @@ std::string defaultEepromImage();
 
 // Backs the simulated EEPROM by the image file (created blank when missing).
 // False with `error` set when the file cannot be used.
-bool attachEeprom(const std::string& imagePath, std::string& error);
+bool attachEeprom(SimulatedLine& line, const std::string& imagePath, std::string& error);
 
 // The live meter's EEPROM: backed by `imagePath` (empty: the default image
 // when there is one, else memory only). Returns the image used, empty when
 // the EEPROM is in memory only (said in a line when an image was not usable).
-std::string attachSimulatedEeprom(const std::string& imagePath);
+std::string attachSimulatedEeprom(SimulatedLine& line, const std::string& imagePath);
 
 // Installs `page` when the EEPROM is blank, and says so.
 void installOnBlankEeprom(MDT& mdt, BlankEepromPage page);

@@ -149,11 +149,11 @@ bool eepromIsBlank(MDT& mdt) {
     return bAllOnes || bAllZeros;
 }
 
-bool installPage(MDT& mdt, const char* pszText) {
+bool installPage(MDT& mdt, const char* pszText, std::string& error) {
     const uint32_t ulLength = static_cast<uint32_t>(strlen(pszText)) + 1;
     if (ulLength > MDT_PAGE_TEXT_CAPACITY) {
-        printf("qmhost: a page of %u bytes does not fit the EEPROM's %u; nothing written\n",
-               static_cast<unsigned>(ulLength), static_cast<unsigned>(MDT_PAGE_TEXT_CAPACITY));
+        error = "a page of " + std::to_string(ulLength) + " bytes does not fit the EEPROM's " +
+                std::to_string(MDT_PAGE_TEXT_CAPACITY) + "; nothing written";
         return false;
     }
     MDT_HEADER header{};

@@ -1,0 +1,72 @@
+// libqmsimline.so: the host's SimulatedLine on the simulated board of
+// libqmsimcore.so, the same board libqmsim.so gives the module.
+#include <stdexcept>
+
+#include "ModuleTable.h"
+#include "Scenarios.h"
+#include "Sim.h"
+#include "SimulatedLine.h"
+
+static_assert(sim::kEepromAddress == MODULE_EEPROM_ADDRESS,
+              "the simulated EEPROM answers where the module's does");
+
+namespace {
+
+constexpr uint64_t SECOND = 1000000;
+constexpr uint64_t FIRST_EVENT = 5 * SECOND;  // time to look at the steady meter first
+constexpr uint64_t REPEAT = 20 * SECOND;
+constexpr uint64_t EVENT_LENGTH = 3 * SECOND;
+constexpr uint64_t DEFAULT_SPAN = 3600 * SECOND;
+
+class SimulatedBoardLine final : public SimulatedLine {
+public:
+    void reset() override { sim::reset(); }
+    void runInRealTime() override { sim::setClockMode(sim::ClockMode::RealTime); }
+    void limitSpiLog(size_t frames) override { sim::setSpiLogLimit(frames); }
+    uint64_t nowMicros() override { return sim::nowMicros(); }
+    void advance(uint64_t micros) override { sim::advance(micros); }
+
+    double fullScaleVolts() override { return sim::fullScaleVolts(); }
+    double fullScaleAmps() override { return sim::fullScaleAmps(); }
+    void setFullScale(double volts, double amps) override { sim::setFullScale(volts, amps); }
+    void setChannelError(LineChannel channel, const LineChannelError& error) override {
+        sim::setChannelError(static_cast<sim::Channel>(channel),
+                             {error.gainPercent, error.rmsOffset, error.phaseDegrees, error.dcOffsetCounts});
+    }
+    void setPowerOffset(LinePhase phase, double watts, double vars) override {
+        sim::setPowerOffset(static_cast<sim::Phase>(phase), watts, vars);
+    }
+
+    void applyToEveryInput(double volts, double amps, double lagDegrees) override {
+        for (sim::Phase phase : {sim::Phase::A, sim::Phase::B, sim::Phase::C})
+            sim::setPhase(phase, {volts, amps, lagDegrees, {}, {}});
+        sim::setNeutralAmps(amps);
+    }
+
+    void scheduleScenario(const std::string& name, uint64_t startMicros, uint64_t durationMicros) override {
+        if (!isScenario(name)) throw std::invalid_argument("no scenario named " + name);
+        const uint64_t ullEnd = startMicros + (durationMicros ? durationMicros : DEFAULT_SPAN);
+        for (uint64_t at = startMicros + FIRST_EVENT; at < ullEnd; at += REPEAT) {
+            if (name == "swell") {
+                sim::swell(sim::Phase::A, 1.15, at, EVENT_LENGTH);  // 230 V to 264.5 V
+            } else if (name == "sag") {
+                sim::sag(sim::Phase::B, 0.6, at, EVENT_LENGTH);
+            } else if (name == "phase-loss") {
+                sim::losePhase(sim::Phase::C, at, EVENT_LENGTH);
+            } else if (name == "unbalanced") {
+                sim::unbalancedLoad({5.0, 8.5, 2.0}, {36.87, 10.0, 60.0}, at);
+                sim::unbalancedLoad({5.0, 5.0, 5.0}, {36.87, 36.87, 36.87}, at + EVENT_LENGTH);
+            }
+        }
+    }
+
+    void attachEepromImage(const std::string& path) override { sim::attachEepromImage(path); }
+    void detachEepromImage() override { sim::detachEepromImage(); }
+};
+
+}  // namespace
+
+extern "C" SimulatedLine* qmSimulatedLine(void) {
+    static SimulatedBoardLine line;
+    return &line;
+}
