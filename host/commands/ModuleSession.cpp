@@ -33,11 +33,11 @@ bool ModuleSession::start(const std::string& configFile, MDT* pMdt, STATUS_AND_C
 }
 
 void ModuleSession::end() {
-    if (!m_pModule) return;
-    if (m_bMonitoring) m_pModule->monitorStop();
+    if (m_pModule && m_bMonitoring) m_pModule->monitorStop();
     m_bMonitoring = false;
-    // Before the module and its interrupt routine go away.
+    // Before the module and its interrupt routine go away; also when there
+    // was no module, so the board's interrupt thread ends before the process.
     if (boardFunctions().stopInterrupts) boardFunctions().stopInterrupts();
-    m_loader.destroy(m_pModule);
+    if (m_pModule) m_loader.destroy(m_pModule);
     m_pModule = nullptr;
 }

@@ -28,7 +28,7 @@ public:
     MeasSOM& module() { return *m_pModule; }
 
     // monitorStop when monitoring, no more interrupts, then destroy_object.
-    // Harmless when there is no module.
+    // Harmless when there is no module, and when called again.
     void end();
 
 private:

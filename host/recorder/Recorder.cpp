@@ -90,8 +90,8 @@ void Recorder::queue(Pending&& pending) {
     if (m_pending.size() >= MAX_PENDING) {
         m_pending.pop_front();
         m_counts.unDropped++;
-        printf("recorder: %zu writes waiting; the oldest is dropped (%u dropped)\n", MAX_PENDING,
-               m_counts.unDropped);
+        fprintf(stderr, "qmhost: recorder: %zu writes waiting; the oldest is dropped (%u dropped)\n",
+                MAX_PENDING, m_counts.unDropped);
     }
     m_pending.push_back(std::move(pending));
 }
@@ -120,14 +120,14 @@ bool Recorder::writeOldest() {
     }
     m_counts.unFailedWrites++;
     if (error != m_lastFailure)
-        printf("recorder: cannot store a %s: %s; retrying\n", pending.bInterval ? "interval" : "window",
-               error.c_str());
+        fprintf(stderr, "qmhost: recorder: cannot store a %s: %s; retrying\n",
+                pending.bInterval ? "interval" : "window", error.c_str());
     m_lastFailure = error;
     if (++pending.nAttempts >= WRITE_ATTEMPTS) {
         m_counts.unDropped++;
         if (!pending.bInterval) m_ongoing = Ongoing{};  // what follows cannot be joined to it
-        printf("recorder: a %s dropped after %d attempts (%u dropped)\n",
-               pending.bInterval ? "interval" : "window", WRITE_ATTEMPTS, m_counts.unDropped);
+        fprintf(stderr, "qmhost: recorder: a %s dropped after %d attempts (%u dropped)\n",
+                pending.bInterval ? "interval" : "window", WRITE_ATTEMPTS, m_counts.unDropped);
     } else {
         m_pending.push_front(std::move(pending));
     }
