@@ -65,7 +65,7 @@ build: deps
 run: build
 	QM_APP_DIR=$(CURDIR)/config $(BUILD)/qmhost --scenario $(SCENARIO) --web $(WEB) $(if $(SECONDS),--seconds $(SECONDS))
 
-test: test-native test-arm test-tsan test-deb
+test: test-native test-arm test-tsan test-deb test-deb-arm
 
 test-native: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
@@ -99,7 +99,7 @@ test-deb-arm: deb-arm deps-pkg
 arm: deps deps-arm
 	cmake -S . -B $(BOARD_BUILD) $(BOARD_OPTIONS)
 	cmake --build $(BOARD_BUILD) -j$(JOBS)
-	@echo "Board build in $(BOARD_BUILD): QM9000.so libqmboard.so libqmsim.so libqmsimcore.so qmhost"
+	@echo "Board build in $(BOARD_BUILD): QM9000.so libqmboard.so libqmsim.so libqmsimcore.so libqmsimline.so qmhost"
 
 deb: deps
 	cmake -S . -B $(PKG_BUILD) -DCMAKE_BUILD_TYPE=Release -DQM_BUILD_TESTS=OFF
