@@ -44,7 +44,9 @@ constexpr const char* SIMULATED_BOARD_ONLY = "Simulated board only";
 using ToolAction = std::function<int()>;
 
 // Each adds its options to its subcommand and returns its work; `host` is
-// filled in when the work runs.
+// filled in when the work runs. Each is defined in its subcommand's own file,
+// which has no header of its own: RunCommand.cpp, CalibrateTool.cpp,
+// MdtTool.cpp and ExportTool.cpp.
 ToolAction addRunCommand(CLI::App& command, HostOptions& host);
 ToolAction addCalibrateCommand(CLI::App& command, HostOptions& host);
 ToolAction addMdtCommand(CLI::App& command, HostOptions& host);

@@ -1,4 +1,4 @@
-// The board functions the host's own code calls (the module description
+// The board functions (declared in BoardIO.h) the host's own code calls (the module description
 // table reaches its EEPROM through them), passed on to the board library
 // loaded at start. qmhost links no board library, and it does not export
 // these, so the module binds to the library itself.

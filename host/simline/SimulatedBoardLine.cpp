@@ -1,5 +1,6 @@
-// libqmsimline.so: the host's SimulatedLine on the simulated board of
-// libqmsimcore.so, the same board libqmsim.so gives the module.
+// libqmsimline.so: the host's SimulatedLine (SimulatedLine.h) on the
+// simulated board of libqmsimcore.so, the same board libqmsim.so gives the
+// module.
 #include <stdexcept>
 
 #include "ModuleTable.h"
