@@ -14,6 +14,7 @@
 #include "Driver_ADE9000.h"
 #include "Init9000.h"
 #include "JournalTables.h"
+#include "JournalTables9000.h"
 #include "MeasSOM.h"
 #include "RPi.h"
 #include "ReadyReportGate.h"

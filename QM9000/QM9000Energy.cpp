@@ -5,6 +5,7 @@
 
 #include "AccumulatorTables.h"
 #include "QM9000.h"
+#include "Tables9000.h"
 
 void QM9000::processEnergy() {
     // The chip first, then the interval under its lock: readers never wait on the bus.

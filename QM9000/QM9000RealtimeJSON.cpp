@@ -7,6 +7,7 @@
 
 #include "JSONEscape.h"
 #include "QM9000.h"
+#include "Tables9000.h"
 
 namespace {
 
