@@ -1,3 +1,4 @@
+// Declared in Driver_ADE9000.h: the module's file layout fixes both names.
 #include <cstdio>
 #include <cstring>
 

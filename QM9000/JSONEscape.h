@@ -6,9 +6,6 @@
 #include <cstdint>
 #include <string>
 
-// The most one input byte can become: "\u00XX".
-constexpr size_t JSON_ESCAPE_MAX_GROWTH = 6;
-
 // Appends the text, up to its NUL or nMaxIn bytes, as the inside of a JSON
 // string: quote, backslash and control characters escaped, a byte that is
 // not part of a UTF-8 character written as that Latin-1 character, anything

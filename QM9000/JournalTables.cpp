@@ -1,6 +1,7 @@
+// Declared in JournalTables9000.h: the name JournalTables.h is QMCommon's.
 // Burst read map: which journal value each word of the chip's measurement burst
 // feeds, and the register catalogue row whose conversion code applies to it.
-#include "JournalTables.h"
+#include "JournalTables9000.h"
 
 // One row per burst word, in burst order: 19 words per phase (A, B, C), then the
 // four neutral words. The power-quality factor words (the first two of each phase

@@ -15,6 +15,7 @@
 #include "HostCommands.h"
 #include "Init9000.h"
 #include "JournalTables.h"
+#include "JournalTables9000.h"
 #include "MeasSOM.h"
 #include "RPi.h"
 #include "ReadyReportGate.h"
@@ -47,7 +48,7 @@ constexpr uint16_t NIRMSOS = 0x06B, NIGAIN = 0x06D, DICOEFF = 0x072;
 constexpr uint16_t STATUS0 = 0x402, STATUS1 = 0x403, MASK0 = 0x405, MASK1 = 0x406;
 constexpr uint16_t VLEVEL = 0x40F, APERIOD = 0x418, BPERIOD = 0x419, CPERIOD = 0x41A;
 constexpr uint16_t ADC_REDIRECT = 0x424, TEMP_TRIM = 0x474;
-constexpr uint16_t RUN = 0x480, CONFIG1 = 0x481, DIP_CYC = 0x48B;
+constexpr uint16_t CONFIG1 = 0x481, DIP_CYC = 0x48B;
 constexpr uint16_t COMPMODE = 0x491, ACCMODE = 0x492, CONFIG3 = 0x493, ZXTOUT = 0x498, ZX_LP_SEL = 0x49A;
 constexpr uint16_t SEQ_CYC = 0x49C, WFB_CFG = 0x4A0, CONFIG2 = 0x4AF, EP_CFG = 0x4B0, PWR_TIME = 0x4B1,
                    EGY_TIME = 0x4B2;

@@ -1,3 +1,4 @@
+// Members of class QM9000 (QM9000.h): the module keeps one source per concern.
 // Calibration mode of the process cycle: the command the host put in its
 // block runs to completion, and its outcome goes back into the block. Also the
 // sequence commands that manage the calibration constants (clean, start, save,
@@ -5,7 +6,7 @@
 #include <cstdio>
 
 #include "BoardIO.h"
-#include "CalibrationSteps.h"
+#include "QM9000CalibrateSteps.h"
 
 namespace {
 

@@ -1,3 +1,4 @@
+// Members of class QM9000 (QM9000.h): the module keeps one source per concern.
 // Multipoint calibration: up to five signal regions, each with its own
 // current gains and phase corrections, bounded by threshold registers; and the
 // switch that turns region-dependent correction on or off.
@@ -5,7 +6,7 @@
 
 #include "BoardIO.h"
 #include "CalibrationMath.h"
-#include "CalibrationSteps.h"
+#include "QM9000CalibrateSteps.h"
 
 namespace {
 

@@ -1,3 +1,4 @@
+// Members of class QM9000 (QM9000.h): the module keeps one source per concern.
 // Power path calibration: the phase corrections from the energies of a
 // 60-degree test signal, the active power gains from the energy of an
 // in-phase signal, and the active and reactive power offsets.
@@ -5,7 +6,7 @@
 
 #include "BoardIO.h"
 #include "CalibrationMath.h"
-#include "CalibrationSteps.h"
+#include "QM9000CalibrateSteps.h"
 
 namespace {
 

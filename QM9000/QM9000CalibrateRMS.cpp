@@ -1,10 +1,11 @@
+// Members of class QM9000 (QM9000.h): the module keeps one source per concern.
 // RMS calibration: channel gains and the RMS offsets of every RMS flavour,
 // from the chip's RMS readings while known RMS values are applied.
 #include <cstdio>
 
 #include "BoardIO.h"
 #include "CalibrationMath.h"
-#include "CalibrationSteps.h"
+#include "QM9000CalibrateSteps.h"
 
 namespace {
 

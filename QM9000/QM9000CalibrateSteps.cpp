@@ -1,11 +1,13 @@
+// Declared in QM9000CalibrateSteps.h; calWaitEGYRDY and calPrintLSBs with class QM9000 in QM9000.h.
 // Steps the calibration procedures share: frame, sampling, energy intervals.
+#include "QM9000CalibrateSteps.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "BoardIO.h"
 #include "CalibrationMath.h"
-#include "CalibrationSteps.h"
 
 namespace {
 

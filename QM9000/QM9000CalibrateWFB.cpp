@@ -1,3 +1,4 @@
+// Members of class QM9000 (QM9000.h): the module keeps one source per concern.
 // Waveform-buffer offset: the DC offset of the voltage samples, measured over
 // one full buffer. It is no chip register: saved and pushed, it becomes the
 // count the scope conversion subtracts from every voltage sample.
@@ -5,7 +6,7 @@
 
 #include "BoardIO.h"
 #include "CalibrationMath.h"
-#include "CalibrationSteps.h"
+#include "QM9000CalibrateSteps.h"
 
 namespace {
 constexpr uint32_t CAPTURE_TIMEOUT_MILLIS = 2000;

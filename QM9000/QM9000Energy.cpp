@@ -1,3 +1,4 @@
+// Members of class QM9000 (QM9000.h): the module keeps one source per concern.
 // Energy and demand: the chip's energy and power-accumulation registers folded
 // into the accumulator's working interval.
 #include <initializer_list>
@@ -5,6 +6,7 @@
 
 #include "AccumulatorTables.h"
 #include "QM9000.h"
+#include "Tables9000.h"
 
 void QM9000::processEnergy() {
     // The chip first, then the interval under its lock: readers never wait on the bus.

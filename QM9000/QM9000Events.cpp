@@ -1,3 +1,4 @@
+// Members of class QM9000 (QM9000.h): the module keeps one source per concern.
 // Limit checks on each record while monitoring, and the recording windows they
 // open for the host's writer.
 #include "QM9000.h"

@@ -1,3 +1,4 @@
+// Members of class QM9000 (QM9000.h): the module keeps one source per concern.
 // Phase angles from the chip's angle registers, and one cycle of waveforms cut
 // from a full waveform-buffer page for the scope reader.
 #include <cmath>

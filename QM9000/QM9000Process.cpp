@@ -1,3 +1,4 @@
+// Members of class QM9000 (QM9000.h): the module keeps one source per concern.
 // The interrupt routine and the per-call work of process: status service,
 // half-cycle records and the watchdogs.
 #include <sys/time.h>

@@ -1,3 +1,4 @@
+// Members of class QM9000 (QM9000.h): the module keeps one source per concern.
 // Live-data requests from the host's threads: binary records of the newest
 // acquisition record and the working interval, and the waveform snapshot.
 #include <algorithm>

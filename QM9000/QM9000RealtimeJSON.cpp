@@ -1,3 +1,4 @@
+// Members of class QM9000 (QM9000.h): the module keeps one source per concern.
 // The JSON answers to the host's realtime requests: the values report (11) and
 // the scaled values report with units and validity by wiring (6).
 #include <cmath>
@@ -7,6 +8,7 @@
 
 #include "JSONEscape.h"
 #include "QM9000.h"
+#include "Tables9000.h"
 
 namespace {
 

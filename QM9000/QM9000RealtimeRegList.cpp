@@ -1,3 +1,4 @@
+// Members of class QM9000 (QM9000.h): the module keeps one source per concern.
 // The register list report (requests 8 and 9): for each published value, the
 // register the module description table gives it, with its Modbus number.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// Members of class QM9000 (QM9000.h): the module keeps one source per concern.
 // Totals by wiring code and the validity of each value for a wiring.
 #include "QM9000.h"
 

@@ -1,3 +1,4 @@
+// Members of class QM9000 (QM9000.h): the module keeps one source per concern.
 // Scaling factors, input routing and the per-record value conversion.
 #include <cmath>
 #include <cstdio>

@@ -1,7 +1,10 @@
-// The chip's register catalogue: one constant row per ADE9000 register.
+// The chip's register catalogue: one constant row per ADE9000 register; and
+// the registers each energy and demand quantity is read from.
 #pragma once
 
 #include <cstdint>
+
+#include "AccumulatorTables.h"
 
 #pragma pack(push, 1)
 
@@ -37,3 +40,9 @@ enum eRegProcess : uint8_t {
 };
 
 extern const ADE_REGISTER_DEFINITION g_rd9000RegisterDefs[REGISTER_DEFS_ROWS];
+
+// Energy rows (eEnergyAccum order), then demand rows (ePowerAccum order).
+constexpr int ENERGY_DESC_ROWS = 48;
+constexpr uint16_t ENERGY_ADDRESS_NONE = 0xFFFF;
+
+extern const ENERGY_READ_DESCRIPTION g_engDesc[ENERGY_DESC_ROWS];

@@ -91,8 +91,3 @@ struct ENERGY_READ_DESCRIPTION {
 #pragma pack(pop)
 
 static_assert(sizeof(ENERGY_READ_DESCRIPTION) == 44, "energy table row");
-
-constexpr int ENERGY_DESC_ROWS = 48;
-constexpr uint16_t ENERGY_ADDRESS_NONE = 0xFFFF;
-
-extern const ENERGY_READ_DESCRIPTION g_engDesc[ENERGY_DESC_ROWS];

@@ -1,5 +1,5 @@
-// Journal layout of one acquisition ring record and the map from the chip's
-// burst words to journal values.
+// Journal layout of one acquisition ring record, and the row type of the map
+// from the chip's burst words to journal values.
 #pragma once
 
 #include <cstdint>
@@ -104,8 +104,3 @@ struct BURST_READ_MAP_RECORD {
 
 static_assert(sizeof(DATA_ACQ) == 292, "DATA_ACQ is shared with the host by layout");
 static_assert(sizeof(BURST_READ_MAP_RECORD) == 4, "burst map row");
-
-constexpr int BURST_READ_MAP_ROWS = 63;
-constexpr uint16_t BURST_MAP_NONE = 65535;
-
-extern const BURST_READ_MAP_RECORD g_mrBurstReadMap[BURST_READ_MAP_ROWS];

@@ -1,3 +1,4 @@
+// Class MDT_Page: the module's file layout fixes the file name MDTPage.
 #include "MDTPage.h"
 
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// Class MDT_Page: the module's file layout fixes the file name MDTPage.
 // One page of the module description table: its EEPROM header, its JSON text,
 // the names read from the text and, on request, the list of registers that
 // the text's "registers" array describes.

@@ -1,3 +1,4 @@
+// Also boardStopInterrupts of QMCommon/BoardIO.h.
 #include "Devices.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// Board functions of QMCommon/BoardIO.h (one source per device); releaseGpio of Devices.h.
 // GPIO on the GPIO character device through libgpiod: output lines for the
 // module's pins, and falling-edge events on the IRQ1 line, each handed to the
 // module's routine by one dedicated thread.

@@ -1,3 +1,4 @@
+// Board functions of QMCommon/BoardIO.h (one source per device); releaseI2c of Devices.h.
 // The I2C bus of the module's EEPROM on i2c-dev. The bus is held under an
 // advisory lock from I2Cbegin to I2Cend, so two programs (the meter and a
 // service tool) never interleave their transfers on the EEPROM.

@@ -1,3 +1,4 @@
+// Board functions of QMCommon/BoardIO.h (one source per device); releaseSpi of Devices.h.
 // SPI on spidev: one descriptor per channel, each transfer one full-duplex
 // message in place under one chip select.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// Also bindSystem and release of BoardControl.h: they set the table this file holds.
 // The system's side of the seam. libgpiod is loaded when the GPIO is first
 // used, so the library (and every host built on it) also starts on a machine
 // without it; its absence is then one message and a failed GPIO call.

@@ -1,3 +1,4 @@
+// Board functions of QMCommon/BoardIO.h (one source per device).
 // Time from the monotonic clock: unsigned 32-bit counts that wrap as the
 // module expects, and delays that never return early.
 #include <cerrno>

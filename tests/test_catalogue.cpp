@@ -9,6 +9,7 @@
 #include "AccumulatorTables.h"
 #include "Driver_ADE9000.h"
 #include "JournalTables.h"
+#include "JournalTables9000.h"
 #include "Tables9000.h"
 
 namespace {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "ModuleFixture.h"
+#include "Tables9000.h"
 
 namespace {
 

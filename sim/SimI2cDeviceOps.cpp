@@ -1,3 +1,4 @@
+// i2cDeviceOps is declared in Sim.h.
 // The I2C device calls a module is given on the simulated board: the bus
 // descriptor goes to the simulated bus, any other to the system.
 #include <cerrno>

@@ -1,9 +1,10 @@
 // The test face declared in Sim.h, over the board.
+#include "Sim.h"
+
 #include <cmath>
 #include <mutex>
 #include <stdexcept>
 
-#include "Sim.h"
 #include "TestFaceAccess.h"
 
 namespace sim {

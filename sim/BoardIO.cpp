@@ -1,10 +1,11 @@
 // The board functions the module calls, resolved from this library by the
 // host process in place of wiringPi and the host's I2C helpers.
+#include "BoardIO.h"
+
 #include <cstdint>
 #include <mutex>
 
 #include "Board.h"
-#include "BoardIO.h"
 #include "Sim.h"
 
 using sim::detail::Board;
