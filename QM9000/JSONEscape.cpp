@@ -1,16 +1,19 @@
 #include "JSONEscape.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
-// A byte written as it is without looking further: printable ASCII other
-// than quote and backslash. Nearly every name is made of these alone.
-bool isPlain(unsigned char c) {
-    return c >= 0x20 && c < 0x80 && c != '"' && c != '\\';
-}
+// The bytes written as they are without looking further: printable ASCII
+// other than quote and backslash. Nearly every name is made of these alone.
+constexpr auto PLAIN = [] {
+    std::array<bool, 256> plain{};
+    for (int c = 0x20; c < 0x80; c++) plain[c] = c != '"' && c != '\\';
+    return plain;
+}();
 
 // The letter after the backslash for characters with a two-character
 // escape, else 0.
@@ -57,7 +60,7 @@ size_t escape(const char* pszText, size_t nMaxIn, size_t nMaxOut, Put put) {
         // A plain byte is one output byte, so the run stops at the output cap too.
         const size_t nRunEnd = nIn + std::min(nMaxIn - nIn, nMaxOut - nOut);
         size_t nPlain = nIn;
-        while (nPlain < nRunEnd && isPlain(p[nPlain])) nPlain++;
+        while (nPlain < nRunEnd && PLAIN[p[nPlain]]) nPlain++;
         if (nPlain > nIn) {
             put(pszText + nIn, nPlain - nIn);
             nOut += nPlain - nIn;
