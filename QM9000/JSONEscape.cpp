@@ -1,8 +1,19 @@
 #include "JSONEscape.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
+#include <cstring>
 
 namespace {
+
+// The bytes written as they are without looking further: printable ASCII
+// other than quote and backslash. Nearly every name is made of these alone.
+constexpr auto PLAIN = [] {
+    std::array<bool, 256> plain{};
+    for (int c = 0x20; c < 0x80; c++) plain[c] = c != '"' && c != '\\';
+    return plain;
+}();
 
 // The letter after the backslash for characters with a two-character
 // escape, else 0.
@@ -37,13 +48,26 @@ size_t utf8Length(const unsigned char* p, size_t nLeft) {
     return nLength;
 }
 
-}  // namespace
-
-void appendJSONEscaped(std::string& out, const char* pszText, size_t nMaxIn, size_t nMaxOut) {
-    if (!pszText) return;
+// Hands the escaped text to put(pPiece, nPiece) and returns the bytes handed
+// over. A run of plain bytes goes in one piece; only the byte after it is
+// looked at one character at a time.
+template <typename Put>
+size_t escape(const char* pszText, size_t nMaxIn, size_t nMaxOut, Put put) {
+    if (!pszText) return 0;
     const auto* p = reinterpret_cast<const unsigned char*>(pszText);
     size_t nIn = 0, nOut = 0;
-    while (nIn < nMaxIn && p[nIn] != 0) {
+    for (;;) {
+        // A plain byte is one output byte, so the run stops at the output cap too.
+        const size_t nRunEnd = nIn + std::min(nMaxIn - nIn, nMaxOut - nOut);
+        size_t nPlain = nIn;
+        while (nPlain < nRunEnd && PLAIN[p[nPlain]]) nPlain++;
+        if (nPlain > nIn) {
+            put(pszText + nIn, nPlain - nIn);
+            nOut += nPlain - nIn;
+            nIn = nPlain;
+        }
+        if (nIn == nMaxIn || p[nIn] == 0) break;
+
         const unsigned char c = p[nIn];
         size_t nTake = 1;  // input bytes of this character
         char szEscape[8] = {'\\'};
@@ -62,8 +86,24 @@ void appendJSONEscaped(std::string& out, const char* pszText, size_t nMaxIn, siz
             }
         }
         if (nOut + nPiece > nMaxOut) break;
-        out.append(pPiece, nPiece);
+        put(pPiece, nPiece);
         nOut += nPiece;
         nIn += nTake;
     }
+    return nOut;
+}
+
+}  // namespace
+
+void appendJSONEscaped(std::string& out, const char* pszText, size_t nMaxIn, size_t nMaxOut) {
+    escape(pszText, nMaxIn, nMaxOut,
+           [&out](const char* pPiece, size_t nPiece) { out.append(pPiece, nPiece); });
+}
+
+size_t writeJSONEscaped(char* pOut, size_t nRoom, const char* pszText, size_t nMaxIn) {
+    size_t nWritten = 0;
+    return escape(pszText, nMaxIn, nRoom, [&](const char* pPiece, size_t nPiece) {
+        memcpy(pOut + nWritten, pPiece, nPiece);
+        nWritten += nPiece;
+    });
 }

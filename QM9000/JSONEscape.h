@@ -12,3 +12,7 @@
 // else byte for byte. Stops before a character that would take the appended
 // part past nMaxOut bytes, so an escape or a character is never cut.
 void appendJSONEscaped(std::string& out, const char* pszText, size_t nMaxIn, size_t nMaxOut = SIZE_MAX);
+
+// The same text written to pOut, no more than nRoom bytes and no NUL. Returns
+// the number of bytes written.
+size_t writeJSONEscaped(char* pOut, size_t nRoom, const char* pszText, size_t nMaxIn);

@@ -1,6 +1,7 @@
 // Members of class QM9000 (QM9000.h): the module keeps one source per concern.
 // The JSON answers to the host's realtime requests: the values report (11) and
 // the scaled values report with units and validity by wiring (6).
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -26,6 +27,8 @@ constexpr uint32_t VALUES_FIXED_TAIL =
     sizeof(ENERGY_DELIMITER) - 1 + sizeof(DEMAND_DELIMITER) - 1 + sizeof(VALUES_CLOSING) - 1 + 1;  // 64
 constexpr char ITEM_END[] = ",\n";
 constexpr char LAST_ITEM_END[] = "\n";
+// A full report of plain names takes about 10 KB; the text is reserved once.
+constexpr uint32_t VALUES_RESERVE = 12 * 1024;
 
 // Appends one array's items while they fit the budget. Items are separated by
 // ITEM_END and the last one written ends with LAST_ITEM_END, also when the
@@ -42,13 +45,18 @@ public:
             snprintf(szHead, sizeof(szHead), "      { \"reg\": \"%d\", \"value\": \"%.*f\", \"name\": \"",
                      nIndex, nDecimals, static_cast<double>(fValue));
         if (nHead < 0 || static_cast<size_t>(nHead) >= sizeof(szHead)) return false;
-        std::string item(szHead, static_cast<size_t>(nHead));
-        appendJSONEscaped(item, pszName, nNameMax);
-        item += "\"}";
-        const uint32_t ulCounted = static_cast<uint32_t>(item.size()) + (bLastOfArray ? 1 : 2);
-        if (m_ulCount + ulCounted > m_ulLimit) return false;
+        // Written in place, and taken back when it does not fit.
+        const size_t nBefore = m_text.size();
         if (m_bAny) m_text += ITEM_END;
-        m_text += item;
+        const size_t nItemStart = m_text.size();
+        m_text.append(szHead, static_cast<size_t>(nHead));
+        appendJSONEscaped(m_text, pszName, nNameMax);
+        m_text += "\"}";
+        const uint32_t ulCounted = static_cast<uint32_t>(m_text.size() - nItemStart) + (bLastOfArray ? 1 : 2);
+        if (m_ulCount + ulCounted > m_ulLimit) {
+            m_text.resize(nBefore);
+            return false;
+        }
         m_ulCount += ulCounted;
         m_bAny = true;
         return true;
@@ -82,6 +90,7 @@ constexpr size_t SCALED_DESC_MAX = 256, SCALED_UNITS_MAX = 64;  // escaped
 // The row's fixed text (49), a unit prefix and a two-character line end fit
 // in what is left.
 static_assert(56 + SCALED_DESC_MAX + SCALED_UNITS_MAX + VALUE_LIST_MAX < SCALED_ROW_MAX);
+constexpr size_t SCALED_RESERVE = 4096;  // the whole report with everyday values (about 3.6 KB)
 
 struct ScaledRow {
     const char* pszDesc;
@@ -156,7 +165,9 @@ int QM9000::realtimeGetJSONValues(int, void* pvResult, uint32_t ulMaxResult) {
     const int nEnergyDecimals = m_bExtraDigits ? 5 : 3;
     const uint32_t ulLimit = ulMaxResult - VALUES_FIXED_TAIL;
 
-    std::string text = VALUES_HEADER;
+    std::string text;
+    text.reserve(std::min(ulMaxResult, VALUES_RESERVE));
+    text += VALUES_HEADER;
     uint32_t ulCount = VALUES_HEADER_LENGTH;
     ValuesArray power(text, ulCount, ulLimit);
     for (int i = 0; i < jrnl_MAX; i++) {
@@ -231,18 +242,30 @@ uint32_t QM9000::realtimeCreateScaledRow(const char* pszDesc, const char* pszBas
         nUsed += static_cast<size_t>(nWritten);
     }
     // Description and units are capped (never cut inside an escape), so the
-    // row keeps its closing quotes and brackets within SCALED_ROW_MAX.
-    std::string row = "      { \"desc\": \"";
-    appendJSONEscaped(row, pszDesc, SIZE_MAX, SCALED_DESC_MAX);
-    row += "\", \"units\": \"";
-    row += pszPrefix;
-    appendJSONEscaped(row, pszBaseUnits, SIZE_MAX, SCALED_UNITS_MAX);
-    row += "\", \"values\": [ ";
-    row.append(szList, std::min(nUsed, sizeof(szList) - 1));
-    row += " ] }";
-    row += pszEndOfLine;
-    const size_t nLength = std::min(row.size(), SCALED_ROW_MAX - 1);
-    memcpy(pszResult, row.data(), nLength);
+    // row keeps its closing quotes and brackets within SCALED_ROW_MAX; only a
+    // long line end is cut.
+    constexpr size_t ROOM = SCALED_ROW_MAX - 1;
+    size_t nLength = 0;
+    auto put = [&](const char* pText, size_t nText) {
+        nText = std::min(nText, ROOM - nLength);
+        memcpy(pszResult + nLength, pText, nText);
+        nLength += nText;
+    };
+    auto putText = [&](const char* pszText) {
+        if (pszText) put(pszText, strlen(pszText));
+    };
+    auto putEscaped = [&](const char* pszText, size_t nMax) {
+        nLength += writeJSONEscaped(pszResult + nLength, std::min(nMax, ROOM - nLength), pszText, SIZE_MAX);
+    };
+    putText("      { \"desc\": \"");
+    putEscaped(pszDesc, SCALED_DESC_MAX);
+    putText("\", \"units\": \"");
+    putText(pszPrefix);
+    putEscaped(pszBaseUnits, SCALED_UNITS_MAX);
+    putText("\", \"values\": [ ");
+    put(szList, std::min(nUsed, sizeof(szList) - 1));
+    putText(" ] }");
+    putText(pszEndOfLine);
     pszResult[nLength] = '\0';
     return static_cast<uint32_t>(nLength);
 }
@@ -252,6 +275,7 @@ int QM9000::realtimeGetScaledJSONValues(int, void* pvResult, uint32_t ulMaxResul
     const ACCUMULATOR_DATA* pWorking = &working;
     const uint16_t unWiring = m_unWiring < WIRING_CODES ? m_unWiring : 0;
     std::string text;
+    text.reserve(SCALED_RESERVE);
     char szRow[SCALED_ROW_MAX];
     auto addRows = [&](const ScaledRow* pRows, size_t nRows, const float* pfValues, auto flagsOf) {
         for (size_t k = 0; k < nRows; k++) {

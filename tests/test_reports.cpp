@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "JSONEscape.h"
 #include "ModuleFixture.h"
 
 namespace {
@@ -80,6 +81,10 @@ TEST_F(Reports, ValuesReportParsesWithinTheBufferWhateverTheNames) {
     const auto& registers = document.at("registers");  // the largest buffer takes everything
     EXPECT_EQ(registers.at("power").size() + registers.at("energy").size(), 94u);
     EXPECT_EQ(registers.at("demand").size(), 24u);
+    // A buffer just the size of the whole text and its NUL gets all of it.
+    const std::string whole = text;
+    ASSERT_EQ(request(11, static_cast<uint32_t>(whole.size() + 1), text), 0);
+    EXPECT_EQ(text, whole);
 }
 
 TEST_F(Reports, ScaledRowsPickThePrefixAndMarkWhatTheWiringLacks) {
@@ -129,9 +134,42 @@ TEST_F(Reports, ScaledRowBasisIsTheLargestPhaseWithoutAValidTotal) {
         for (const char* pszKey : {"desc", "units"})
             if (!h.parsed.empty())
                 EXPECT_EQ(row.at(pszKey), h.parsed);
-            else
-                EXPECT_EQ(longText.find(row.at(pszKey).get<std::string>()), 0u);
+            else  // 256 escaped bytes of description, 64 of units
+                EXPECT_EQ(row.at(pszKey), longText.substr(0, std::string(pszKey) == "desc" ? 128 : 32));
         EXPECT_EQ(row.at("values"), nlohmann::json::parse("[1, 2, 3, 4]"));
+    }
+    // Only a line end too long for the row is cut, at the row's last byte.
+    const std::string longEnd(600, ' ');
+    EXPECT_EQ(m_module.realtimeCreateScaledRow("X", "W", longEnd.c_str(), false, 1, 2, 3, 4, szRow, 0x8007),
+              511u);
+    EXPECT_EQ(strlen(szRow), 511u);
+}
+
+// The escape's bounds: the input's (a field may lack its NUL) and the output's,
+// which an escape or a character never straddles. Both writers agree.
+TEST(JSONEscape, StopsAtEitherBoundWithoutCuttingACharacter) {
+    const struct {
+        const char* pszIn;
+        size_t nMaxIn, nMaxOut;
+        const char* pszOut;
+    } cases[] = {
+        {"abcdef", 3, SIZE_MAX, "abc"},
+        {"abcdef", SIZE_MAX, 4, "abcd"},
+        {"ab\"cd", SIZE_MAX, 3, "ab"},
+        {"ab\"cd", SIZE_MAX, 4, "ab\\\""},
+        {"a\xc2\xb0", SIZE_MAX, 2, "a"},
+        {"a\xc2\xb0z", 2, SIZE_MAX, "a\\u00C2"},  // the character cut by the field is a stray byte
+        {"\x7f\x80\x1f", SIZE_MAX, SIZE_MAX, "\x7f\\u0080\\u001F"},
+        {"ab\0cd", SIZE_MAX, SIZE_MAX, "ab"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszIn);
+        std::string out = "<";
+        appendJSONEscaped(out, c.pszIn, c.nMaxIn, c.nMaxOut);
+        EXPECT_EQ(out, std::string("<") + c.pszOut);
+        char szOut[64];
+        const size_t nOut = writeJSONEscaped(szOut, std::min(c.nMaxOut, sizeof(szOut)), c.pszIn, c.nMaxIn);
+        EXPECT_EQ(std::string(szOut, nOut), c.pszOut);
     }
 }
 
