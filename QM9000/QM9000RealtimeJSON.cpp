@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr int RESULT_OK = 0, RESULT_TOO_SMALL = 3;
-
 // ---- Values report (11) ----
 
 constexpr char VALUES_HEADER[] = "    \"registers\": {\n      \"power\":[\n";
@@ -157,7 +155,7 @@ float valueAt(const float* pfValues, uint16_t unIndex) {
 
 int QM9000::realtimeGetJSONValues(int, void* pvResult, uint32_t ulMaxResult) {
     // The whole text, fixed pieces and NUL included, stays within the buffer.
-    if (ulMaxResult < VALUES_HEADER_LENGTH + VALUES_FIXED_TAIL) return RESULT_TOO_SMALL;
+    if (ulMaxResult < VALUES_HEADER_LENGTH + VALUES_FIXED_TAIL) return REQ_TOO_SMALL;
     const DATA_ACQ record = m_pStat->s_AcquisitionBuffer[publishedIndex()];
     const ACCUMULATOR_DATA working = workingIntervalSnapshot();
     const ACCUMULATOR_DATA* pWorking = &working;
@@ -198,7 +196,7 @@ int QM9000::realtimeGetJSONValues(int, void* pvResult, uint32_t ulMaxResult) {
 
     text += VALUES_CLOSING;
     memcpy(pvResult, text.c_str(), text.size() + 1);
-    return RESULT_OK;
+    return REQ_OK;
 }
 
 uint32_t QM9000::realtimeCreateScaledRow(const char* pszDesc, const char* pszBaseUnits,
@@ -305,7 +303,7 @@ int QM9000::realtimeGetScaledJSONValues(int, void* pvResult, uint32_t ulMaxResul
             [&](size_t) { return s_unDemandValidByWiring[unWiring]; });
     text += SCALED_CLOSING;
 
-    if (ulMaxResult != 0 && text.size() + 1 > ulMaxResult) return RESULT_TOO_SMALL;
+    if (ulMaxResult != 0 && text.size() + 1 > ulMaxResult) return REQ_TOO_SMALL;
     memcpy(pvResult, text.c_str(), text.size() + 1);
-    return RESULT_OK;
+    return REQ_OK;
 }

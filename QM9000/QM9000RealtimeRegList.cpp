@@ -11,10 +11,9 @@
 
 namespace {
 
-constexpr int RESULT_OK = 0, RESULT_NO_TABLE = 2, RESULT_TOO_SMALL = 3;
 // The values a register can publish: the journal, then the interval and
 // running energies (the register-map record of request 10).
-constexpr uint32_t PUBLISHED_VALUES = jrnl_MAX + 2 * accum_ENERGY_MAX;  // 118
+constexpr uint32_t PUBLISHED_VALUES = MODBUS_FLOATS;  // 118
 constexpr uint32_t MODBUS_FIRST = 40001;
 
 // The header's line end comes with the first line, so that the lines are
@@ -44,7 +43,7 @@ const MDT_REGISTER* registerFor(const MDT_REGLIST* pList, uint32_t ulIndex) {
 }  // namespace
 
 int QM9000::realtimeGetRegList(int, void* pvResult, uint32_t ulMaxResult) {
-    if (!m_pMDT) return RESULT_NO_TABLE;
+    if (!m_pMDT) return REQ_UNRECOGNIZED;  // no description table, no list
     const MDT_REGLIST* pList = m_pMDT->getRegisterList();
 
     std::string text = REGLIST_HEADER;
@@ -71,7 +70,7 @@ int QM9000::realtimeGetRegList(int, void* pvResult, uint32_t ulMaxResult) {
     // untouched. An unbounded request (0) gets no more than the longest text
     // of unescaped names, which is what a host sizes its buffer for.
     const uint32_t ulBound = ulMaxResult != 0 ? ulMaxResult : REGLIST_UNESCAPED_MAX;
-    if (text.size() + 1 > ulBound) return RESULT_TOO_SMALL;
+    if (text.size() + 1 > ulBound) return REQ_TOO_SMALL;
     memcpy(pvResult, text.c_str(), text.size() + 1);
-    return RESULT_OK;
+    return REQ_OK;
 }
