@@ -103,8 +103,6 @@ void prepareSimulatedBoard(SimulatedLine& line, const RunOptions& options, MDT& 
 // Everything the live meter runs with, in the order it is set up (and the
 // reverse of the order it goes).
 struct Meter {
-    explicit Meter(MDT& table) : mdt(table) {}
-    MDT& mdt;
     std::string configFile, moduleLine, boardLine, webLine;
     HostBlockPtr block = makeHostBlock();
     std::unique_ptr<CfgProbe> probes;
@@ -226,7 +224,7 @@ int runMeter(const HostOptions& host, const RunOptions& options) {
     std::signal(SIGTERM, onSignal);
     const std::string appDir = appDirectory();
     MDT mdt(*boardFunctions().i2cDeviceOps());  // read from the module's EEPROM for the module
-    Meter meter(mdt);
+    Meter meter;
     meter.configFile = appDir + "/QM9000.json";
     std::string eepromSource;
     try {
