@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <mutex>
@@ -31,6 +32,16 @@ constexpr int DEFAULT_EVENTS = 100, DEFAULT_INTERVALS = 96, MAX_LIST = 1000;
 constexpr std::chrono::milliseconds SNAPSHOT_WAIT{1500};
 // Big enough for the JSON reports: the values, the scaled values and the register list.
 constexpr uint32_t REPORT_BUFFER = 65536;
+
+// "qmhost: <what>: <why>" on standard error: the live view redraws standard
+// output and would hide it. A control character (a client's path may carry
+// one) is shown as '?', so the terminal takes no orders from it.
+void warn(std::string what, const std::string& why) {
+    what += ": " + why;
+    for (char& c : what)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    fprintf(stderr, "qmhost: %s\n", what.c_str());
+}
 
 void sendError(Response& response, int nStatus, const std::string& message) {
     response.status = nStatus;
@@ -307,9 +318,18 @@ struct WebServer::Routes {
             sendError(response, 411, request.method + " needs a Content-Length");
             return httplib::Server::HandlerResponse::Handled;
         });
-        server.set_exception_handler([](const Request&, Response& response, std::exception_ptr) {
-            sendError(response, 500, "the request failed inside the host");
-        });
+        server.set_exception_handler(
+            [](const Request& request, Response& response, std::exception_ptr pError) {
+                std::string why = "an unknown exception";
+                try {
+                    if (pError) std::rethrow_exception(pError);
+                } catch (const std::exception& e) {
+                    why = e.what();
+                } catch (...) {
+                }
+                warn("web request " + request.method + " " + request.path, why);
+                sendError(response, 500, "the request failed inside the host");
+            });
     }
 
     void setLimits() {
@@ -347,7 +367,10 @@ bool WebServer::start(const std::string& address, std::string& error) {
         return false;
     }
     m_nPort = nPort;
-    m_pRoutes->thread = std::thread([&server] { server.listen_after_bind(); });
+    m_pRoutes->thread = std::thread([&server] {
+        if (!server.listen_after_bind())
+            warn("web page stopped", errno ? strerror(errno) : "the listening socket failed");
+    });
     // Until it runs, a stop would not reach it.
     for (int i = 0; i < 2000 && !server.is_running(); i++)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
