@@ -1,6 +1,6 @@
-// A waveform snapshot taken from the running module: request 7 re-arms the
-// chip's capture, request 1 answers once the module has read a full buffer
-// in its process calls.
+// A waveform snapshot taken from the running module: REQ_SCOPE_ARM re-arms
+// the chip's capture, REQ_SCOPE answers once the module has read a full
+// buffer in its process calls.
 #pragma once
 
 #include <chrono>

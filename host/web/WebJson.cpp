@@ -98,14 +98,14 @@ std::string jsonError(const std::string& message) {
 
 uint32_t recordRequestFloats(int nType) {
     switch (nType) {
-        case 0:
-            return jrnl_NUM_REGS;
-        case 2:
-            return 6;
-        case 5:
-            return 3 * accum_ENERGY_MAX;
-        case 10:
-            return jrnl_MAX + 2 * accum_ENERGY_MAX;
+        case REQ_VANDI:
+            return VANDI_FLOATS;
+        case REQ_PHASOR:
+            return PHASOR_FLOATS;
+        case REQ_ENERGY:
+            return ENERGY_FLOATS;
+        case REQ_MODBUS:
+            return MODBUS_FLOATS;
         default:
             return 0;
     }
@@ -115,19 +115,19 @@ std::string jsonOfRecordRequest(int nType, const float* pfValues) {
     const std::string head = "{\"request\":" + std::to_string(nType) + ",";
     const std::vector<std::string>& journal = journalNames();
     switch (nType) {
-        case 0:
-            return head + "\"values\":" + namedValues(journal, pfValues, jrnl_NUM_REGS) + "}";
-        case 2: {
+        case REQ_VANDI:
+            return head + "\"values\":" + namedValues(journal, pfValues, VANDI_FLOATS) + "}";
+        case REQ_PHASOR: {
             const std::vector<std::string> angles(journal.begin() + jrnl_VANGLE_A,
                                                   journal.begin() + jrnl_NIRMS);
             return head + "\"values\":" + namedValues(angles, pfValues, angles.size()) + "}";
         }
-        case 5:
+        case REQ_ENERGY:
             return head + "\"energy\":" + namedValues(energyNames(), pfValues, accum_ENERGY_MAX) +
                    ",\"total\":" + namedValues(energyNames(), pfValues + accum_ENERGY_MAX, accum_ENERGY_MAX) +
                    ",\"demandMax\":" +
                    namedValues(demandNames(), pfValues + 2 * accum_ENERGY_MAX, accum_POWER_MAX) + "}";
-        case 10:
+        case REQ_MODBUS:
             return head + "\"values\":" + namedValues(journal, pfValues, jrnl_MAX) +
                    ",\"energy\":" + namedValues(energyNames(), pfValues + jrnl_MAX, accum_ENERGY_MAX) +
                    ",\"total\":" +

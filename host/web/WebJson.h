@@ -9,13 +9,17 @@
 #include <vector>
 
 #include "AccumulatorTables.h"
+#include "Requests.h"
 #include "StoredEvent.h"
 
 // {"error":"<message>"}
 std::string jsonError(const std::string& message);
 
-// The floats a binary request answers with; 0 for a request that is not one
-// of the binary records (0, 2, 5 and 10).
+// The binary records the API serves, each at /api/records/<its request's code>.
+constexpr eRealtimeRequest RECORD_REQUESTS[] = {REQ_VANDI, REQ_PHASOR, REQ_ENERGY, REQ_MODBUS};
+
+// The floats a record request answers with; 0 for a request that is not one
+// of RECORD_REQUESTS.
 uint32_t recordRequestFloats(int nType);
 // {"request":N, ...}: the record's floats by the journal's and the
 // accumulator's names (see the API in the README).

@@ -3,7 +3,9 @@
 #include <httplib.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -16,6 +18,9 @@
 
 namespace {
 
+using Request = httplib::Request;
+using Response = httplib::Response;
+
 constexpr const char* JSON = "application/json";
 constexpr const char* STATION = "QM9000";
 // Debian's charting library (libjs-dygraphs), which the page draws with.
@@ -25,13 +30,27 @@ constexpr time_t KEEP_ALIVE_SECONDS = 2;   // an idle browser connection frees i
 constexpr size_t MAX_REQUEST_BODY = 4096;  // the API takes no uploads
 constexpr int DEFAULT_EVENTS = 100, DEFAULT_INTERVALS = 96, MAX_LIST = 1000;
 constexpr std::chrono::milliseconds SNAPSHOT_WAIT{1500};
-// Big enough for the values report (11), the scaled report (6) and the register list (8).
+// Big enough for the JSON reports: the values, the scaled values and the register list.
 constexpr uint32_t REPORT_BUFFER = 65536;
-constexpr int RESULT_OK = 0;
 
-void sendError(httplib::Response& response, int nStatus, const std::string& message) {
+// "qmhost: <what>: <why>" on standard error: the live view redraws standard
+// output and would hide it. A control character (a client's path may carry
+// one) is shown as '?', so the terminal takes no orders from it.
+void warn(std::string what, const std::string& why) {
+    what += ": " + why;
+    for (char& c : what)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    fprintf(stderr, "qmhost: %s\n", what.c_str());
+}
+
+void sendError(Response& response, int nStatus, const std::string& message) {
     response.status = nStatus;
     response.set_content(jsonError(message), JSON);
+}
+
+// "the module did not answer request N", and what it said instead.
+void sendNoAnswer(Response& response, int nType, const std::string& detail = "") {
+    sendError(response, 503, "the module did not answer request " + std::to_string(nType) + detail);
 }
 
 // A positive decimal id of at most 18 digits (an int64 holds it).
@@ -43,7 +62,7 @@ bool parseId(const std::string& text, int64_t& llId) {
 }
 
 // ?limit=N, 1 to MAX_LIST; `nDefault` without one. False with a 400 sent.
-bool listLimit(const httplib::Request& request, httplib::Response& response, int nDefault, int& nLimit) {
+bool listLimit(const Request& request, Response& response, int nDefault, int& nLimit) {
     nLimit = nDefault;
     if (!request.has_param("limit")) return true;
     int64_t llLimit = 0;
@@ -55,18 +74,58 @@ bool listLimit(const httplib::Request& request, httplib::Response& response, int
     return false;
 }
 
-// "12", "12.cfg", "12.dat", "12.csv": the id and the extension ("" for none).
-bool splitDownload(const std::string& text, int64_t& llId, std::string& extension) {
-    const size_t dot = text.find('.');
-    extension = dot == std::string::npos ? "" : text.substr(dot + 1);
-    return parseId(text.substr(0, dot), llId);
+// The record request "/api/records/<which>" names: <which> is its code.
+bool parseRecord(const std::string& which, int& nType) {
+    for (const eRealtimeRequest request : RECORD_REQUESTS)
+        if (which == std::to_string(request)) {
+            nType = request;
+            return true;
+        }
+    return false;
 }
 
-void sendDownload(httplib::Response& response, const std::string& fileName, const std::string& text,
-                  const char* pszType) {
-    response.set_header("Content-Disposition", "attachment; filename=\"" + fileName + "\"");
-    response.set_content(text, pszType);
+// The records' codes as a sentence, "A, B and C", for a refusal.
+std::string recordList() {
+    const size_t count = std::size(RECORD_REQUESTS);
+    std::string list;
+    for (size_t i = 0; i < count; i++)
+        list += (i == 0 ? "" : i + 1 < count ? ", " : " and ") + std::to_string(RECORD_REQUESTS[i]);
+    return list;
 }
+
+// What ".../ID[.EXT]" asks for: a stored event or snapshot, as JSON (no
+// extension) or as the file the extension names.
+struct Download {
+    explicit Download(const char* pszWhat) : pszKind(pszWhat) {}
+
+    const char* pszKind;  // "event", "snapshot"
+    int64_t llId = 0;
+    std::string extension;
+
+    // "12", "12.cfg", "12.dat", "12.csv" from the path; false with a 400 sent
+    // for a malformed id.
+    bool parse(const Request& request, Response& response) {
+        const std::string text = request.matches[1];
+        const size_t dot = text.find('.');
+        extension = dot == std::string::npos ? "" : text.substr(dot + 1);
+        if (parseId(text.substr(0, dot), llId)) return true;
+        sendError(response, 400, std::string("malformed ") + pszKind + " id \"" + text + "\"");
+        return false;
+    }
+    // As an attachment "<kind>-ID.EXT".
+    void send(Response& response, const std::string& text, const char* pszType) const {
+        response.set_header("Content-Disposition", std::string("attachment; filename=\"") + pszKind + "-" +
+                                                       std::to_string(llId) + "." + extension + "\"");
+        response.set_content(text, pszType);
+    }
+    // The .cfg or .dat of `files`; a 404 "<kind> ID <lacking>" when there are none.
+    void sendComtrade(Response& response, const ComtradeFiles& files, const char* pszLacking) const {
+        if (files.empty())
+            return sendError(response, 404,
+                             std::string(pszKind) + " " + std::to_string(llId) + " " + pszLacking);
+        send(response, extension == "cfg" ? files.cfg : files.dat, "text/plain");
+    }
+};
 
 }  // namespace
 
@@ -84,6 +143,8 @@ bool parseWebAddress(const std::string& text, std::string& host, int& port, std:
     return true;
 }
 
+// The server and what its handlers share. The constructor of WebServer sets
+// it up in steps, one group of routes each.
 struct WebServer::Routes {
     Routes(MeasSOM& module, std::string path) : module(module), databasePath(std::move(path)) {}
 
@@ -95,160 +156,183 @@ struct WebServer::Routes {
     EventDatabase database;
     std::mutex snapshotMutex;  // one capture at a time: each re-arms the chip's buffer
 
-    // The database, opened on first use (the recorder creates it).
-    bool withDatabase(httplib::Response& response) {
+    // A handler of ours, as the server calls it.
+    httplib::Server::Handler handler(void (Routes::*pHandler)(const Request&, Response&)) {
+        return [this, pHandler](const Request& request, Response& response) {
+            (this->*pHandler)(request, response);
+        };
+    }
+
+    // `use(error)` on the database under its lock, the database opened on
+    // first use (the recorder creates it). False with a refusal sent: 503
+    // without a database; `nStatus` with `prefix` and the error when `use` fails.
+    template <typename Use>
+    bool inDatabase(Response& response, int nStatus, const std::string& prefix, Use use) {
+        std::lock_guard<std::mutex> lock(databaseMutex);
         std::string error;
-        if (database.isOpen() || database.open(databasePath, error)) return true;
-        sendError(response, 503, "no event database: " + error);
+        if (!database.isOpen() && !database.open(databasePath, error)) {
+            sendError(response, 503, "no event database: " + error);
+            return false;
+        }
+        if (use(error)) return true;
+        sendError(response, nStatus, prefix + error);
         return false;
     }
 
-    void report(int nType, const char* pszBefore, const char* pszAfter, httplib::Response& response) {
+    // The newest `?limit=N` of a list the database keeps, as JSON.
+    template <typename Item>
+    void listing(const Request& request, Response& response, int nDefault,
+                 std::vector<Item> (EventDatabase::*load)(int, std::string&),
+                 std::string (*toJson)(const std::vector<Item>&)) {
+        int nLimit = 0;
+        if (!listLimit(request, response, nDefault, nLimit)) return;
+        std::vector<Item> list;
+        const auto loaded = [&](std::string& error) {
+            list = (database.*load)(nLimit, error);
+            return error.empty();
+        };
+        if (inDatabase(response, 503, "", loaded)) response.set_content(toJson(list), JSON);
+    }
+
+    // One of the module's JSON reports, made a document by `pszBefore` and `pszAfter`.
+    void report(int nType, const char* pszBefore, const char* pszAfter, Response& response) {
         std::vector<char> text(REPORT_BUFFER);
         const int nResult = module.realtimeGet(nType, text.data(), REPORT_BUFFER);
-        if (nResult != RESULT_OK) {
-            sendError(response, 503,
-                      "the module did not answer request " + std::to_string(nType) + " (result " +
-                          std::to_string(nResult) + ")");
-            return;
-        }
+        if (nResult != REQ_OK)
+            return sendNoAnswer(response, nType, " (result " + std::to_string(nResult) + ")");
         text.back() = '\0';
         response.set_content(std::string(pszBefore) + text.data() + pszAfter, JSON);
     }
 
-    void record(const httplib::Request& request, httplib::Response& response) {
+    void routeReports() {
+        server.Get("/api/values", [this](const Request&, Response& response) {
+            report(REQ_JSON_VALUES, "{", "}", response);
+        });
+        server.Get("/api/scaled", [this](const Request&, Response& response) {
+            report(REQ_SCALED_JSON, "{\"sections\":[", "]}", response);
+        });
+        server.Get("/api/registers",
+                   [this](const Request&, Response& response) { report(REQ_REGLIST, "{", "}", response); });
+    }
+
+    // A binary record by its journal's and accumulator's names.
+    void record(const Request& request, Response& response) {
         const std::string which = request.matches[1];
-        const int nType =
-            which == "0" || which == "2" || which == "5" || which == "10" ? std::stoi(which) : -1;
-        if (nType < 0)
-            return sendError(response, 404, "no record \"" + which + "\": records are 0, 2, 5 and 10");
+        int nType = 0;
+        if (!parseRecord(which, nType))
+            return sendError(response, 404, "no record \"" + which + "\": records are " + recordList());
         std::vector<float> values(recordRequestFloats(nType));
-        const int nResult =
-            module.realtimeGet(nType, values.data(), static_cast<uint32_t>(values.size() * sizeof(float)));
-        if (nResult != RESULT_OK)
-            return sendError(response, 503, "the module did not answer request " + which);
+        const uint32_t ulSize = static_cast<uint32_t>(values.size() * sizeof(float));
+        if (module.realtimeGet(nType, values.data(), ulSize) != REQ_OK) return sendNoAnswer(response, nType);
         response.set_content(jsonOfRecordRequest(nType, values.data()), JSON);
     }
 
-    void snapshot(bool bStore, httplib::Response& response) {
+    void routeRecords() { server.Get(R"(/api/records/([^/]*))", handler(&Routes::record)); }
+
+    // A waveform snapshot taken now; kept in the database when `bStore`.
+    void snapshot(bool bStore, Response& response) {
         StoredSnapshot taken;
         {
             std::lock_guard<std::mutex> lock(snapshotMutex);
             if (!takeSnapshot(module, taken, SNAPSHOT_WAIT))
                 return sendError(response, 503, "no waveform snapshot from the module; try again");
         }
-        if (bStore) {
-            std::lock_guard<std::mutex> lock(databaseMutex);
-            std::string error;
-            if (!withDatabase(response)) return;
-            if (!database.storeSnapshot(taken, error))
-                return sendError(response, 503, "not stored: " + error);
-        }
-        response.set_content(jsonOfSnapshot(taken), JSON);
+        const auto stored = [&](std::string& error) { return database.storeSnapshot(taken, error); };
+        if (!bStore || inDatabase(response, 503, "not stored: ", stored))
+            response.set_content(jsonOfSnapshot(taken), JSON);
     }
 
-    // The newest `?limit=N` of a list the database keeps, as JSON.
-    template <typename Load, typename ToJson>
-    void listing(const httplib::Request& request, httplib::Response& response, int nDefault, Load load,
-                 ToJson toJson) {
-        int nLimit = 0;
-        if (!listLimit(request, response, nDefault, nLimit)) return;
-        std::lock_guard<std::mutex> lock(databaseMutex);
-        std::string error;
-        if (!withDatabase(response)) return;
-        const auto list = load(nLimit, error);
-        if (!error.empty()) return sendError(response, 503, error);
-        response.set_content(toJson(list), JSON);
+    // A kept snapshot's COMTRADE files.
+    void storedSnapshot(const Request& request, Response& response) {
+        Download download("snapshot");
+        if (!download.parse(request, response)) return;
+        if (download.extension != "cfg" && download.extension != "dat")
+            return sendError(response, 404, "snapshots are served as .cfg or .dat");
+        StoredSnapshot stored;
+        const auto loaded = [&](std::string& error) {
+            return database.loadSnapshot(download.llId, stored, error);
+        };
+        if (!inDatabase(response, 404, "", loaded)) return;
+        download.sendComtrade(response, comtradeOfSnapshot(stored, STATION), "has no line frequency");
     }
 
-    void event(const httplib::Request& request, httplib::Response& response) {
-        int64_t llId = 0;
-        std::string extension;
-        if (!splitDownload(request.matches[1], llId, extension))
-            return sendError(response, 400, "malformed event id \"" + std::string(request.matches[1]) + "\"");
+    void routeSnapshots() {
+        server.Get("/api/snapshot",
+                   [this](const Request&, Response& response) { snapshot(false, response); });
+        server.Post("/api/snapshot",
+                    [this](const Request&, Response& response) { snapshot(true, response); });
+        server.Get(R"(/api/snapshots/([^/]*))", handler(&Routes::storedSnapshot));
+    }
+
+    // A recorded event as JSON with its records, or as COMTRADE or CSV files.
+    void event(const Request& request, Response& response) {
+        Download download("event");
+        if (!download.parse(request, response)) return;
+        const std::string& extension = download.extension;
         if (!extension.empty() && extension != "cfg" && extension != "dat" && extension != "csv")
             return sendError(response, 404, "events are served as .cfg, .dat or .csv, not ." + extension);
         StoredEvent stored;
-        {
-            std::lock_guard<std::mutex> lock(databaseMutex);
-            std::string error;
-            if (!withDatabase(response)) return;
-            if (!database.loadEvent(llId, stored, error)) return sendError(response, 404, error);
-        }
-        const std::string name = "event-" + std::to_string(llId) + "." + extension;
+        const auto loaded = [&](std::string& error) {
+            return database.loadEvent(download.llId, stored, error);
+        };
+        if (!inDatabase(response, 404, "", loaded)) return;
         if (extension.empty()) return response.set_content(jsonOfEvent(stored), JSON);
-        if (extension == "csv") return sendDownload(response, name, csvOfEvent(stored), "text/csv");
-        const ComtradeFiles files = comtradeOfEvent(stored, STATION);
-        if (files.empty())
-            return sendError(response, 404, "event " + std::to_string(llId) + " has no records");
-        sendDownload(response, name, extension == "cfg" ? files.cfg : files.dat, "text/plain");
+        if (extension == "csv") return download.send(response, csvOfEvent(stored), "text/csv");
+        download.sendComtrade(response, comtradeOfEvent(stored, STATION), "has no records");
     }
 
-    void storedSnapshot(const httplib::Request& request, httplib::Response& response) {
-        int64_t llId = 0;
-        std::string extension;
-        if (!splitDownload(request.matches[1], llId, extension))
-            return sendError(response, 400,
-                             "malformed snapshot id \"" + std::string(request.matches[1]) + "\"");
-        if (extension != "cfg" && extension != "dat")
-            return sendError(response, 404, "snapshots are served as .cfg or .dat");
-        StoredSnapshot stored;
-        {
-            std::lock_guard<std::mutex> lock(databaseMutex);
-            std::string error;
-            if (!withDatabase(response)) return;
-            if (!database.loadSnapshot(llId, stored, error)) return sendError(response, 404, error);
-        }
-        const ComtradeFiles files = comtradeOfSnapshot(stored, STATION);
-        if (files.empty())
-            return sendError(response, 404, "snapshot " + std::to_string(llId) + " has no line frequency");
-        sendDownload(response, "snapshot-" + std::to_string(llId) + "." + extension,
-                     extension == "cfg" ? files.cfg : files.dat, "text/plain");
+    void routeEvents() {
+        server.Get("/api/events", [this](const Request& request, Response& response) {
+            listing(request, response, DEFAULT_EVENTS, &EventDatabase::listEvents, jsonOfEvents);
+        });
+        server.Get(R"(/api/events/([^/]*))", handler(&Routes::event));
     }
 
-    void route(const std::string& webRoot) {
-        using Request = const httplib::Request&;
-        using Response = httplib::Response&;
-        server.Get("/api/values", [this](Request, Response res) { report(11, "{", "}", res); });
-        server.Get("/api/scaled", [this](Request, Response res) { report(6, "{\"sections\":[", "]}", res); });
-        server.Get("/api/registers", [this](Request, Response res) { report(8, "{", "}", res); });
-        server.Get(R"(/api/records/([^/]*))", [this](Request req, Response res) { record(req, res); });
-        server.Get("/api/snapshot", [this](Request, Response res) { snapshot(false, res); });
-        server.Post("/api/snapshot", [this](Request, Response res) { snapshot(true, res); });
-        server.Get(R"(/api/snapshots/([^/]*))",
-                   [this](Request req, Response res) { storedSnapshot(req, res); });
-        server.Get("/api/events", [this](Request req, Response res) {
-            listing(
-                req, res, DEFAULT_EVENTS, [this](int n, std::string& e) { return database.listEvents(n, e); },
-                jsonOfEvents);
+    void routeIntervals() {
+        server.Get("/api/intervals", [this](const Request& request, Response& response) {
+            listing(request, response, DEFAULT_INTERVALS, &EventDatabase::listIntervals, jsonOfIntervals);
         });
-        server.Get(R"(/api/events/([^/]*))", [this](Request req, Response res) { event(req, res); });
-        server.Get("/api/intervals", [this](Request req, Response res) {
-            listing(
-                req, res, DEFAULT_INTERVALS,
-                [this](int n, std::string& e) { return database.listIntervals(n, e); }, jsonOfIntervals);
-        });
+    }
+
+    // The page's files, and the charting library beside them.
+    void routeFiles(const std::string& webRoot) {
         if (!webRoot.empty()) server.set_mount_point("/", webRoot);
         server.set_mount_point("/lib/dygraphs", DYGRAPHS_DIR);
-        // Every refusal is JSON, also those httplib makes itself (unknown
-        // path, wrong method, too large).
-        server.set_error_handler([](Request req, Response res) {
-            if (!res.body.empty()) return;
-            const std::string what =
-                res.status == 404 ? "no such path " + req.path : "refused: " + req.method + " " + req.path;
-            res.set_content(jsonError(what), JSON);
+    }
+
+    // Every refusal is JSON, also those httplib makes itself (unknown path,
+    // wrong method, too large).
+    void routeErrors() {
+        server.set_error_handler([](const Request& request, Response& response) {
+            if (!response.body.empty()) return;
+            const std::string what = response.status == 404
+                                         ? "no such path " + request.path
+                                         : "refused: " + request.method + " " + request.path;
+            response.set_content(jsonError(what), JSON);
         });
         // Debian's httplib 0.11 stops listening after a request with a body
         // but no Content-Length; such requests are refused before it reads one.
-        server.set_pre_routing_handler([](Request req, Response res) {
-            if (req.method == "GET" || req.method == "HEAD" || req.has_header("Content-Length"))
+        server.set_pre_routing_handler([](const Request& request, Response& response) {
+            if (request.method == "GET" || request.method == "HEAD" || request.has_header("Content-Length"))
                 return httplib::Server::HandlerResponse::Unhandled;
-            sendError(res, 411, req.method + " needs a Content-Length");
+            sendError(response, 411, request.method + " needs a Content-Length");
             return httplib::Server::HandlerResponse::Handled;
         });
-        server.set_exception_handler([](Request, Response res, std::exception_ptr) {
-            sendError(res, 500, "the request failed inside the host");
-        });
+        server.set_exception_handler(
+            [](const Request& request, Response& response, std::exception_ptr pError) {
+                std::string why = "an unknown exception";
+                try {
+                    if (pError) std::rethrow_exception(pError);
+                } catch (const std::exception& e) {
+                    why = e.what();
+                } catch (...) {
+                }
+                warn("web request " + request.method + " " + request.path, why);
+                sendError(response, 500, "the request failed inside the host");
+            });
+    }
+
+    void setLimits() {
         server.new_task_queue = [] { return new httplib::ThreadPool(SERVER_THREADS); };
         server.set_keep_alive_timeout(KEEP_ALIVE_SECONDS);
         server.set_payload_max_length(MAX_REQUEST_BODY);
@@ -257,7 +341,14 @@ struct WebServer::Routes {
 
 WebServer::WebServer(MeasSOM& module, std::string databasePath, std::string webRoot)
     : m_pRoutes(std::make_unique<Routes>(module, std::move(databasePath))) {
-    m_pRoutes->route(webRoot);
+    m_pRoutes->routeReports();
+    m_pRoutes->routeRecords();
+    m_pRoutes->routeSnapshots();
+    m_pRoutes->routeEvents();
+    m_pRoutes->routeIntervals();
+    m_pRoutes->routeFiles(webRoot);
+    m_pRoutes->routeErrors();
+    m_pRoutes->setLimits();
 }
 
 WebServer::~WebServer() {
@@ -276,7 +367,10 @@ bool WebServer::start(const std::string& address, std::string& error) {
         return false;
     }
     m_nPort = nPort;
-    m_pRoutes->thread = std::thread([&server] { server.listen_after_bind(); });
+    m_pRoutes->thread = std::thread([&server] {
+        if (!server.listen_after_bind())
+            warn("web page stopped", errno ? strerror(errno) : "the listening socket failed");
+    });
     // Until it runs, a stop would not reach it.
     for (int i = 0; i < 2000 && !server.is_running(); i++)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
