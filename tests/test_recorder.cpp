@@ -81,14 +81,14 @@ TEST(Recorder, ClassifiesWindowsAsPowerQualityMetersReportThem) {
     }
 }
 
-// Records n..n+9 in the ring, one second apart, the window over them pending
+// Records n..n+9 in the ring, one second apart, limit bits from n+3 on, the window over them pending
 // and `unFilled` of them written; `volts(n)`: record n's one-cycle RMS voltage on A.
 void pendWindow(
     STATUS_AND_CONTROL& block, uint16_t unFirst, uint16_t unFilled,
     const std::function<float(int)>& volts = [](int n) { return 230.0f + n; }) {
     for (uint16_t n = unFirst; n != unFirst + 10; n++) {
         block.s_AcquisitionBuffer[n % ACQ_BUFFER_RECORDS] =
-            DATA_ACQ{1700000000u + n, 0, n == unFirst + 3, {}};
+            DATA_ACQ{1700000000u + n, 0, n >= unFirst + 3, {}};
         float* pfJournal = block.s_AcquisitionBuffer[n % ACQ_BUFFER_RECORDS].m_fJournal;
         pfJournal[jrnl_VRMS1_A] = volts(n);
         pfJournal[jrnl_VRMS1_B] = pfJournal[jrnl_VRMS1_C] = 230.0f;
