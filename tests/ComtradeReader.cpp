@@ -89,14 +89,14 @@ void expectSamples(const Comtrade& r, const std::vector<std::vector<float>>& val
 void expectRecords(const Comtrade& r, const std::vector<StoredRecord>& records) {
     Fields ids;
     std::vector<std::vector<float>> values;
+    std::vector<double> micros;
+    for (const StoredRecord& record : records)
+        micros.push_back(record.llTimeMicros - records[0].llTimeMicros);
     for (const int p : exportedPositions()) {
         ids.push_back(journal()[p]);
         values.emplace_back();
         for (const StoredRecord& record : records) values.back().push_back(record.values[p]);
     }
     EXPECT_EQ(r.ids, ids);
-    std::vector<double> micros;
-    for (const StoredRecord& record : records)
-        micros.push_back(record.llTimeMicros - records[0].llTimeMicros);
     expectSamples(r, values, micros);
 }

@@ -102,8 +102,7 @@ TEST(Export, TimesAcrossTheCalendar) {
         ASSERT_NE(pszMicros, nullptr);
         const int64_t llMicros = int64_t{timegm(&fields)} * 1000000 + atoi(pszMicros);
         EXPECT_EQ(isoOfMicros(llMicros), iso);
-        StoredEvent e;
-        e.llTriggerMicros = llMicros, e.records = {{llMicros, 0, {}}};
+        const StoredEvent e{0, llMicros, llMicros, llMicros, 0, "", "", 0, 0, {{llMicros, 0, {}}}, 0};
         const std::string stamp =
             iso.substr(8, 2) + "/" + iso.substr(5, 2) + "/" + iso.substr(0, 4) + "," + iso.substr(11, 15);
         const Fields lines = readComtrade(comtradeOfEvent(e, "x")).lines;

@@ -160,11 +160,10 @@ TEST(WebJson, RecordsEventsIntervalsAndSnapshotsPublishEachFieldAsGiven) {
         e.records.push_back({e.llStartMicros + r * 3005000, 1u << r, {}});
         for (int j = 0; j < jrnl_MAX; j++) e.records.back().values[j] = 100.0f * r + j;
     }
-    const json summary = json::parse(R"({"id": 42, "start": "2024-02-29T23:59:59.990000Z",
-        "startMicros": 1709251199990000, "end": "2024-03-01T00:00:02.995000Z", "endMicros": 1709251202995000,
-        "trigger": "2024-03-01T00:00:00.010000Z", "triggerMicros": 1709251200010000,
-        "triggerStatus": 2147483649, "classification": "swell", "phases": "AC", "extreme": 264.5,
-        "duration": 2.985, "records": 2})");
+    const json summary = json::parse(R"({"id": 42, "start": "2024-02-29T23:59:59.990000Z", "startMicros":
+        1709251199990000, "end": "2024-03-01T00:00:02.995000Z", "endMicros": 1709251202995000, "trigger":
+        "2024-03-01T00:00:00.010000Z", "triggerMicros": 1709251200010000, "triggerStatus": 2147483649,
+        "classification": "swell", "phases": "AC", "extreme": 264.5, "duration": 2.985, "records": 2})");
     json whole = json::parse(jsonOfEvent(e)), series = whole["series"];
     whole.erase("series");
     EXPECT_TRUE(json::parse(jsonOfEventSummary(e)) == summary && whole == summary) << whole;
@@ -181,8 +180,7 @@ TEST(WebJson, RecordsEventsIntervalsAndSnapshotsPublishEachFieldAsGiven) {
     const json ended = json::parse(jsonOfIntervals({interval})).at(0);
     EXPECT_TRUE(ended["end"] == "2024-01-01T00:00:00.000000Z" && ended["endMicros"] == 1704067200000000 &&
                 ended["demandMax"]["AWATT"] == 1 && ended["demandAvg"]["AWATT"] == 2 &&
-                ended["energy"]["AWATTHR"] == 3 && ended["total"]["AWATTHR"] == 4 && ended.size() == 6)
-        << ended;
+                ended["energy"]["AWATTHR"] == 3 && ended["total"]["AWATTHR"] == 4 && ended.size() == 6);
     const json shot = json::parse(jsonOfSnapshot(StoredSnapshot{0, 1709210096789012, 59.98, {}}));
     EXPECT_TRUE(!shot.contains("id") && shot["time"] == "2024-02-29T12:34:56.789012Z" &&
                 shot["timeMicros"] == 1709210096789012 && shot["samplesPerCycle"] == 128 &&
