@@ -22,6 +22,28 @@ std::vector<Fields> rows(const std::string& text) {
     return out;
 }
 
+Fields journal() {
+    return split(
+        "FREQ_A,A,Hz FREQ_B,B,Hz FREQ_C,C,Hz VRMS_A,A,V VRMS_B,B,V VRMS_C,C,V IRMS_A,A,A IRMS_B,B,A "
+        "IRMS_C,C,A WATT_A,A,W WATT_B,B,W WATT_C,C,W VA_A,A,VA VA_B,B,VA VA_C,C,VA VAR_A,A,var VAR_B,B,var "
+        "VAR_C,C,var PF_A,A, PF_B,B, PF_C,C, VTHD_A,A,% VTHD_B,B,% VTHD_C,C,% ITHD_A,A,% ITHD_B,B,% "
+        "ITHD_C,C,% FVRMS_A,A,V FVRMS_B,B,V FVRMS_C,C,V FIRMS_A,A,A FIRMS_B,B,A FIRMS_C,C,A FWATT_A,A,W "
+        "FWATT_B,B,W FWATT_C,C,W FVA_A,A,VA FVA_B,B,VA FVA_C,C,VA FVAR_A,A,var FVAR_B,B,var FVAR_C,C,var "
+        "VRMS1_A,A,V VRMS1_B,B,V VRMS1_C,C,V IRMS1_A,A,A IRMS1_B,B,A IRMS1_C,C,A VRMS1012_A,A,V "
+        "VRMS1012_B,B,V VRMS1012_C,C,V IRMS1012_A,A,A IRMS1012_B,B,A IRMS1012_C,C,A VANGLE_A,A,deg "
+        "VANGLE_B,B,deg VANGLE_C,C,deg IANGLE_A,A,deg IANGLE_B,B,deg IANGLE_C,C,deg NIRMS,N,A NIRMSONE,N,A "
+        "NIRMS1012,N,A TOT_WATT,,W TOT_VA,,VA TOT_VAR,,var TOT_PF,, TOT_FWATT,,W TOT_FVA,,VA TOT_FVAR,,var",
+        " ");
+}
+
+std::vector<int> exportedPositions() {
+    std::vector<int> positions;
+    for (int p = 0; p < 70; p++)
+        if (const std::string unit = split(journal()[p], ",")[2]; unit != "" && unit != "%" && unit != "deg")
+            positions.push_back(p);
+    return positions;
+}
+
 Comtrade readComtrade(const ComtradeFiles& files) {
     const std::vector<Fields> cfg = rows(files.cfg);
     Comtrade r{{}, {}, {}, rows(files.dat)};
@@ -62,4 +84,19 @@ void expectSamples(const Comtrade& r, const std::vector<std::vector<float>>& val
     }
     for (size_t c = 0; c < peaks.size(); c++)
         EXPECT_TRUE(peaks[c] == 0 || peaks[c] > 16384) << r.ids[c] << " peaks at " << peaks[c];
+}
+
+void expectRecords(const Comtrade& r, const std::vector<StoredRecord>& records) {
+    Fields ids;
+    std::vector<std::vector<float>> values;
+    std::vector<double> micros;
+    for (const StoredRecord& record : records)
+        micros.push_back(record.llTimeMicros - records[0].llTimeMicros);
+    for (const int p : exportedPositions()) {
+        ids.push_back(journal()[p]);
+        values.emplace_back();
+        for (const StoredRecord& record : records) values.back().push_back(record.values[p]);
+    }
+    EXPECT_EQ(r.ids, ids);
+    expectSamples(r, values, micros);
 }

@@ -1,23 +1,26 @@
 // The exports read back by a minimal COMTRADE and CSV reader of the test's own.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <utility>
 
 #include "ComtradeReader.h"
 #include "CsvExport.h"
-#include "ExportChannels.h"
+#include "UtcTime.h"
 
 namespace {
 
 constexpr int64_t T0 = 951868799995000;  // 29 Feb 2000, 23:59:59.995 UTC
+// Three records, a value 1000 x (record + 1) + its journal position but for some of their own.
 StoredEvent event() {
     StoredEvent e;
     e.llTriggerMicros = T0 + 10000;
     for (int r = 0; r < 3; r++) {
         StoredRecord rec{T0 + (r == 2 ? 19990 : 10000 * r), 4u << r, {}};
-        for (int j = 0; j < jrnl_MAX; j++) rec.values[j] = (j + 1) * 10.5f * (1 + 0.1f * r);
-        rec.values[jrnl_FREQ_A] = rec.values[jrnl_FREQ_B] = rec.values[jrnl_FREQ_C] = 50.02f;
+        for (int j = 0; j < jrnl_MAX; j++) rec.values[j] = 1000.0f * (r + 1) + j + 0.25f * r;
+        rec.values[jrnl_FREQ_A] = 50.02f, rec.values[jrnl_FREQ_B] = 50.01f, rec.values[jrnl_FREQ_C] = 49.99f;
         rec.values[jrnl_WATT_B] = r == 1 ? -1234.5f : 800.25f;
         rec.values[jrnl_VRMS_C] = 0;
         rec.values[jrnl_TOT_WATT] = r == 0 ? 400000 : 17.125f;
@@ -36,17 +39,7 @@ TEST(Export, EventAsComtrade) {
     EXPECT_EQ(r.lines, (Fields{"North  bay 3 ,QM9000,2013", "54,54A,0D", "50", "0", "0,3",
                                "29/02/2000,23:59:59.995000", "01/03/2000,00:00:00.005000", "ASCII", "1",
                                "+0h00,+0h00", "0,0"}));
-    for (const char* id : {"FREQ_C,C,Hz", "VRMS_A,A,V", "IRMS1012_B,B,A", "WATT_B,B,W", "FVAR_A,A,var",
-                           "NIRMS,N,A", "TOT_VA,,VA", "TOT_FWATT,,W"})
-        EXPECT_EQ(std::count(r.ids.begin(), r.ids.end(), id), 1) << id;
-    ASSERT_EQ(r.ids.size(), 54u);  // 15 quantities x 3 phases, 3 neutral, 6 totals
-    std::vector<std::vector<float>> values(54);
-    for (size_t c = 0; c < 54; c++) {
-        const ExportChannel& ch = exportChannels()[c];
-        EXPECT_EQ(r.ids[c], ch.name + "," + ch.phase + "," + ch.unit);
-        for (const StoredRecord& rec : e.records) values[c].push_back(rec.values[ch.index]);
-    }
-    expectSamples(r, values, {0, 10000, 19990});
+    expectRecords(r, e.records);  // samples at 0, 10000 and 19990 µs
 }
 
 TEST(Export, SnapshotAsComtrade) {
@@ -72,7 +65,8 @@ TEST(Export, EventAsCsv) {
     const std::vector<Fields> csv = rows(csvOfEvent(e));
     ASSERT_EQ(csv.size(), 4u);
     Fields header{"time", "limit status"};
-    for (const ExportChannel& ch : exportChannels()) header.push_back(ch.name + " [" + ch.unit + "]");
+    for (const int p : exportedPositions())
+        header.push_back(split(journal()[p], ",")[0] + " [" + split(journal()[p], ",")[2] + "]");
     EXPECT_EQ(csv[0], header);
     const Fields LEADS{"2000-02-29T23:59:59.995000Z,0x00000004", "2000-03-01T00:00:00.005000Z,0x00000008",
                        "2000-03-01T00:00:00.014990Z,0x00000010"};
@@ -80,12 +74,39 @@ TEST(Export, EventAsCsv) {
         const Fields& row = csv[r + 1];
         ASSERT_EQ(row.size(), header.size());
         EXPECT_EQ(row[0] + "," + row[1], LEADS[r]);
-        for (size_t c = 0; c < exportChannels().size(); c++) {
-            const float x = e.records[r].values[exportChannels()[c].index];
-            EXPECT_TRUE(std::isfinite(x) ? row[2 + c] != "" && std::strtof(row[2 + c].c_str(), nullptr) == x
-                                         : row[2 + c] == "")
-                << header[2 + c] << " row " << r << ": " << row[2 + c];
+        for (size_t c = 2; c < header.size(); c++) {
+            const float x = e.records[r].values[exportedPositions()[c - 2]];
+            EXPECT_TRUE(std::isfinite(x) ? row[c] != "" && std::strtof(row[c].c_str(), nullptr) == x
+                                         : row[c] == "")
+                << header[c] << " row " << r << ": " << row[c];
         }
+    }
+}
+
+// Month ends and starts, leap days (none in 2100), a year's end, a 32-bit time_t's end and the epoch,
+// counted by the C library's timegm: as ISO 8601 (CSV, API) and as COMTRADE first sample and trigger.
+TEST(Export, TimesAcrossTheCalendar) {
+    const char* const instants[] = {
+        "1969-12-31T23:59:59.999999Z", "1970-01-01T00:00:00.000000Z", "2000-02-29T23:59:59.999999Z",
+        "2000-03-01T00:00:00.000000Z", "2023-01-31T23:59:59.999999Z", "2023-02-28T23:59:59.999999Z",
+        "2023-03-01T00:00:00.000001Z", "2023-04-30T23:59:59.999999Z", "2023-05-01T00:00:00.000000Z",
+        "2023-06-30T23:59:59.999999Z", "2023-07-31T23:59:59.999999Z", "2023-08-01T00:00:00.000000Z",
+        "2023-09-30T23:59:59.999999Z", "2023-10-31T23:59:59.999999Z", "2023-11-30T23:59:59.999999Z",
+        "2023-12-31T23:59:59.999999Z", "2024-01-01T00:00:00.000000Z", "2024-02-29T12:34:56.789012Z",
+        "2024-03-01T00:00:00.000000Z", "2038-01-19T03:14:08.000000Z", "2100-02-28T23:59:59.999999Z",
+        "2100-03-01T00:00:00.000000Z", "2400-02-29T06:00:00.500000Z"};
+    for (const std::string iso : instants) {
+        SCOPED_TRACE(iso);
+        tm fields{};
+        const char* pszMicros = strptime(iso.c_str(), "%Y-%m-%dT%H:%M:%S.", &fields);
+        ASSERT_NE(pszMicros, nullptr);
+        const int64_t llMicros = int64_t{timegm(&fields)} * 1000000 + atoi(pszMicros);
+        EXPECT_EQ(isoOfMicros(llMicros), iso);
+        const StoredEvent e{0, llMicros, llMicros, llMicros, 0, "", "", 0, 0, {{llMicros, 0, {}}}, 0};
+        const std::string stamp =
+            iso.substr(8, 2) + "/" + iso.substr(5, 2) + "/" + iso.substr(0, 4) + "," + iso.substr(11, 15);
+        const Fields lines = readComtrade(comtradeOfEvent(e, "x")).lines;
+        EXPECT_EQ(Fields(lines.begin() + 5, lines.begin() + 7), (Fields{stamp, stamp}));
     }
 }
 
