@@ -181,32 +181,71 @@ TEST_F(CalCommands, SaveCleanAndCancelReplaceTheFileWholeOrFailKeepingWhatIsPend
     EXPECT_TRUE(has("processCalCancel: Calibration file not read, pending values kept\r\n"));
 }
 
-// Gain errors on a voltage and a current channel, phase errors and a power offset.
+// Percent error of the power read at a lag of 60 (or 0) degrees when the current lags
+// `dDegrees` more and the reading is `dGain` times the truth.
+double powerError(double dGain, double dDegrees, double dLag) {
+    const double dRadiansPerDegree = 3.14159265358979323846 / 180;
+    return (dGain * std::cos((dLag + dDegrees) * dRadiansPerDegree) / std::cos(dLag * dRadiansPerDegree) -
+            1) *
+           100;
+}
+
+// Gain errors on a voltage, a current and the neutral channel, phase errors and a
+// power offset: before, each channel reads its own error only (3 W of 1150 W and 575 W
+// on B); after, about none, but B's at PF 0.5: the phase command read B's angle as
+// atan(995.9 VAR / 578 W) = 59.871 degrees, and its correction stays when the offset
+// command, at PF 1, removes the 3 W: 1150 - 1150 / 1153 x 1150 (cos 0.129 - cos 60.129).
 TEST_F(CalCommands, FullCalibrationBringsEveryChannelToTheAppliedValuesAndSavesThem) {
     sim::setGainError(sim::Channel::VA, 1.3);
     sim::setGainError(sim::Channel::IC, 0.4);
+    sim::setGainError(sim::Channel::IN, -0.7);
     sim::setPhaseError(sim::Phase::A, 0.5);
     sim::setPhaseError(sim::Phase::C, -0.3);
     sim::setPowerOffset(sim::Phase::B, 3.0);
     startModule();
+    const PhaseErrors expected[2][3] = {{{1.3, 0, powerError(1.013, 0.5, 0), powerError(1.013, 0.5, 60)},
+                                         {0, 0, 300.0 / 1150, 300.0 / 575},
+                                         {0, 0.4, powerError(1.004, -0.3, 0), powerError(1.004, -0.3, 60)}},
+                                        {{0, 0, 0, 0}, {0, 0, 0, -0.128}, {0, 0, 0, 0}}};
 
+    MeterErrors measured[2]{};
     std::vector<CalOutcome> outcomes;
-    m_output = captureStdout([&] { outcomes = m_bench->runSequence(APPLIED); });
+    m_output = captureStdout([&] {
+        measured[0] = m_bench->measure(APPLIED);
+        outcomes = m_bench->runSequence(APPLIED);
+        measured[1] = m_bench->measure(APPLIED);
+    });
+    // Start, gains, offsets, phase, power gain and offsets, waveform offset, save.
+    EXPECT_EQ(calSequence(), (std::vector<uint32_t>{2, 5, 6, 7, 8, 9, 10, 11, 12, 17, 3}));
     ASSERT_EQ(outcomes.size(), calSequence().size());
     for (const CalOutcome& outcome : outcomes) expectOutcome(outcome, 0, 0, outcome.ulCode == 3 ? 0 : 1);
-    MeterErrors after{};
-    captureStdout([&] { after = m_bench->measure(APPLIED); });
-    for (const auto& phase : after.phase)
-        EXPECT_LT(std::max({std::fabs(phase.dVolts), std::fabs(phase.dAmps), std::fabs(phase.dWatts)}), 0.1)
-            << &phase - after.phase;
-    EXPECT_LT(std::fabs(after.dNeutralAmps), 0.1);
-    EXPECT_LT(std::fabs(after.phase[0].dWattsLagging) + std::fabs(after.phase[2].dWattsLagging), 0.01);
+    for (int n = 0; n < 2; n++) {
+        for (int p = 0; p < 3; p++) {
+            SCOPED_TRACE(std::string(n ? "after, phase " : "before, phase ") + char('A' + p));
+            const PhaseErrors &e = expected[n][p], &m = measured[n].phase[p];
+            EXPECT_NEAR(m.dVolts, e.dVolts, 0.005);
+            EXPECT_NEAR(m.dAmps, e.dAmps, 0.005);
+            EXPECT_NEAR(m.dWatts, e.dWatts, 0.005);
+            EXPECT_NEAR(m.dWattsLagging, e.dWattsLagging, 0.005);
+        }
+        EXPECT_NEAR(measured[n].dNeutralAmps, n ? 0 : -0.7, 0.005);
+    }
 
     const std::string saved = readFile(m_calPath);
     const auto constants = savedConstants(saved);
-    EXPECT_EQ(constants.size(), savedConstants(calibrationListFile()).size()) << "every line well-formed";
     EXPECT_NEAR(constants.at("AVGAIN").dFValue, 1 / 1.013, 1.5e-6);
     expectChipHolds(saved);
+    // Each constant once, at the chip's address; the waveform offset is no chip register.
+    const std::pair<const char*, int> known[] = {
+        {"AIGAIN", 0x000},  {"AVGAIN", 0x00B},      {"BIGAIN", 0x020},   {"BPHCAL0", 0x026},
+        {"CIGAIN4", 0x045}, {"CFVAROS", 0x052},     {"MTTHR_H4", 0x06A}, {"NIGAIN", 0x06D},
+        {"NIRMSOS", 0x06B}, {"NIRMS1012OS", 0x070}, {"WFBOS", 0xFFFF}};
+    for (const auto& [pszName, nAddress] : known)
+        EXPECT_EQ(constants.count(pszName) ? constants.at(pszName).unAddress : -1, nAddress) << pszName;
+    size_t nChip = 0;  // every line well-formed (three above and below them), no name twice
+    for (const auto& entry : constants) nChip += entry.second.unAddress < 0x1000;
+    EXPECT_EQ(std::make_pair(constants.size() + 6, nChip + 1),
+              std::make_pair(size_t(std::count(saved.begin(), saved.end(), '\n')), constants.size()));
 }
 
 // The host's command line: exit code, and a text on standard output or error.
@@ -215,7 +254,7 @@ TEST(HostCommandLine, RunsWhatItIsGivenAndRefusesBadValuesNamingTheOption) {
         {{"calibrate", "--board", "sim", "--plugin", QM_PLUGIN_PATH, "--sequence", "--error", "VA:+1.3",
           "--phase-error", "A:0.5", "--power-offset", "B:3:1"},
          0,
-         "calibrate: 230.000 V and 5.000 A applied"},
+         "  A        +1.300   +0.000   +1.296   -0.235"},  // before: 101.3 cos 0.5, 101.3 cos 60.5 / cos 60
         {{"calibrate", "--command", "5", "--error", "VX:1"}, 2, "qmhost: --error: Value VX:1 not CH:PERCENT"},
         {{"calibrate", "--volts", "0", "--sequence"}, 2, "qmhost: --volts: Value 0 is not above 0\n"},
         {{"calibrate", "--amps", "5"}, 2, "qmhost: --sequence or --command is required\n"},
