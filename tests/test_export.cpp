@@ -114,7 +114,8 @@ TEST(Export, UnusableInputGivesNothing) {
     StoredEvent backwards = event(), none = event();
     std::swap(backwards.records[0], backwards.records[2]);
     none.records.clear();
-    EXPECT_TRUE(comtradeOfEvent(backwards, "x").empty() && comtradeOfEvent(none, "x").empty());
+    EXPECT_EQ(comtradeOfEvent(backwards, "x").refusal, "its record times go backwards");
+    EXPECT_EQ(comtradeOfEvent(none, "x").refusal, "it has no records");
     EXPECT_EQ(rows(csvOfEvent(none)).size(), 1u);
     for (double f : {0.0, -50.0, double(NAN), 1e9})
         EXPECT_TRUE(comtradeOfSnapshot(StoredSnapshot{0, 0, f, {}}, "x").empty()) << f;

@@ -146,6 +146,13 @@ TEST(Recorder, TakesAFilledWindowWholeAndALockedDatabaseRetriesThenDrops) {
     EXPECT_EQ(stored.records[9].llTimeMicros, int64_t{1700000209} * 1000000);
     EXPECT_EQ(stored.records[9].values[jrnl_VRMS1_A], 439.0f);
     EXPECT_EQ(stored.records[3].ulLimitStatus, 1u);
+    // Not there (the API's 404), against there but unreadable (its 503).
+    EXPECT_FALSE(database.loadEvent(424242, stored, error) || !database.lastLoadMissed());
+    ASSERT_EQ(sqlite3_open(dir.path("events.db").c_str(), &pOther), SQLITE_OK);
+    sqlite3_exec(pOther, "UPDATE records SET journal = x'00'", nullptr, nullptr, nullptr);
+    sqlite3_close(pOther);
+    EXPECT_FALSE(database.loadEvent(events[0].llId, stored, error) || database.lastLoadMissed());
+    EXPECT_EQ(error, "event 2: a record of the wrong size");
     const std::vector<ACCUMULATOR_DATA> listed = database.listIntervals(10, error);  // the newest first
     EXPECT_TRUE(listed.size() == 2 && listed[0].m_fDemandMax[0] == 2.5f && listed[1].m_fDemandMax[0] == 1.5f);
 }

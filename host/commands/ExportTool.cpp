@@ -52,8 +52,7 @@ int runExport(const ExportOptions& options) {
     const std::string base = options.directory + "/event-" + std::to_string(options.llEventId);
     if (options.format == "csv") return writeText(base + ".csv", csvOfEvent(event)) ? TOOL_OK : TOOL_FAILED;
     const ComtradeFiles files = comtradeOfEvent(event, STATION);
-    if (files.empty())
-        return toolFailed("event " + std::to_string(options.llEventId), "no records to export");
+    if (files.empty()) return toolFailed("event " + std::to_string(options.llEventId), files.refusal);
     return writeText(base + ".cfg", files.cfg) && writeText(base + ".dat", files.dat) ? TOOL_OK : TOOL_FAILED;
 }
 

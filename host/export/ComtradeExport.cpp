@@ -36,6 +36,12 @@
 
 namespace {
 
+ComtradeFiles refused(const char* pszWhy) {
+    ComtradeFiles files;
+    files.refusal = pszWhy;
+    return files;
+}
+
 constexpr int SAMPLE_LIMIT = 32767;
 constexpr size_t TEXT_FIELD_MAX = 64;
 constexpr uint64_t MAX_TIME_STAMP = 9999999999;
@@ -155,15 +161,17 @@ int lineFrequencyOf(const std::vector<StoredRecord>& records) {
 
 ComtradeFiles comtradeOfEvent(const StoredEvent& event, const std::string& station) {
     const std::vector<StoredRecord>& records = event.records;
-    if (records.empty()) return {};
+    if (records.empty()) return refused("it has no records");
     Recording r{station, lineFrequencyOf(records), 0, records.front().llTimeMicros, event.llTriggerMicros, {},
                 {}};
     for (size_t i = 0; i < records.size(); i++) {
-        if (i > 0 && records[i].llTimeMicros < records[i - 1].llTimeMicros) return {};
+        if (i > 0 && records[i].llTimeMicros < records[i - 1].llTimeMicros)
+            return refused("its record times go backwards");
         // Unsigned, so no span overflows; then it must fit the ten digits of the .dat's time stamp.
         const uint64_t span =
             static_cast<uint64_t>(records[i].llTimeMicros) - static_cast<uint64_t>(r.llFirstMicros);
-        if (span > MAX_TIME_STAMP) return {};
+        if (span > MAX_TIME_STAMP)
+            return refused("its records span more than COMTRADE's 9999999999 microseconds (2.8 hours)");
         r.sampleMicros.push_back(static_cast<int64_t>(span));
     }
     for (const ExportChannel& ch : exportChannels()) {
@@ -175,7 +183,7 @@ ComtradeFiles comtradeOfEvent(const StoredEvent& event, const std::string& stati
 
 ComtradeFiles comtradeOfSnapshot(const StoredSnapshot& snapshot, const std::string& station) {
     const double f = snapshot.dFrequency;
-    if (!(f >= 1 && f <= 1000)) return {};
+    if (!(f >= 1 && f <= 1000)) return refused("its frequency is no line frequency (1 to 1000 Hz)");
     const double rate = SNAPSHOT_SAMPLES * f;
     // Nothing triggers a snapshot: its time stands for both.
     Recording r{station, nearestLineFrequency(f), rate, snapshot.llTimeMicros, snapshot.llTimeMicros, {}, {}};

@@ -195,15 +195,22 @@ bool EventDatabase::storeInterval(const ACCUMULATOR_DATA& interval, std::string&
     return false;
 }
 
+bool EventDatabase::found(int nStep, const std::string& missing, std::string& error) {
+    m_bMissed = nStep == SQLITE_DONE;
+    if (nStep == SQLITE_ROW) return true;
+    error = m_bMissed ? missing : lastError();
+    return false;
+}
+
 bool EventDatabase::loadEvent(int64_t llId, StoredEvent& event, std::string& error) {
+    m_bMissed = false;
     if (!m_pDb) return error = lastError(), false;
     Statement selectEvent = prepare(m_pDb, (std::string(EVENT_COLUMNS) + "WHERE id = ?").c_str());
     Statement selectRecords =
         prepare(m_pDb, "SELECT time_us, limit_status, journal FROM records WHERE event_id = ? ORDER BY seq");
     if (!selectEvent || !selectRecords) return error = lastError(), false;
     sqlite3_bind_int64(selectEvent.get(), 1, llId);
-    if (sqlite3_step(selectEvent.get()) != SQLITE_ROW)
-        return error = "no event " + std::to_string(llId), false;
+    if (!found(sqlite3_step(selectEvent.get()), "no event " + std::to_string(llId), error)) return false;
     event = StoredEvent{};
     readEventRow(selectEvent.get(), event);
     sqlite3_bind_int64(selectRecords.get(), 1, llId);
@@ -261,11 +268,12 @@ bool EventDatabase::storeSnapshot(StoredSnapshot& snapshot, std::string& error) 
 }
 
 bool EventDatabase::loadSnapshot(int64_t llId, StoredSnapshot& snapshot, std::string& error) {
+    m_bMissed = false;
     if (!m_pDb) return error = lastError(), false;
     Statement select = prepare(m_pDb, "SELECT time_us, frequency, samples FROM snapshots WHERE id = ?");
     if (!select) return error = lastError(), false;
     sqlite3_bind_int64(select.get(), 1, llId);
-    if (sqlite3_step(select.get()) != SQLITE_ROW) return error = "no snapshot " + std::to_string(llId), false;
+    if (!found(sqlite3_step(select.get()), "no snapshot " + std::to_string(llId), error)) return false;
     if (sqlite3_column_bytes(select.get(), 2) != static_cast<int>(sizeof(snapshot.samples)))
         return error = "snapshot " + std::to_string(llId) + ": samples of the wrong size", false;
     snapshot.llId = llId;

@@ -46,6 +46,9 @@ public:
     // Stores the snapshot and sets its id; false with `error` set.
     bool storeSnapshot(StoredSnapshot& snapshot, std::string& error);
     bool loadSnapshot(int64_t llId, StoredSnapshot& snapshot, std::string& error);
+    // After a load that failed: true when the event or snapshot is not there,
+    // false when the database failed (locked, unreadable).
+    bool lastLoadMissed() const { return m_bMissed; }
 
 private:
     bool execute(const char* pszSql, std::string& error);
@@ -54,6 +57,10 @@ private:
     // Commits, or rolls back with `error` set when bDone is false or the commit fails.
     bool finish(bool bDone, std::string& error);
     std::string lastError() const;
+    // A lookup's step: true on a row; else false with `error` set to `missing`
+    // when there was none, or to the database's error.
+    bool found(int nStep, const std::string& missing, std::string& error);
 
     sqlite3* m_pDb = nullptr;
+    bool m_bMissed = false;
 };

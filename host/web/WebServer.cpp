@@ -32,6 +32,8 @@ constexpr int DEFAULT_EVENTS = 100, DEFAULT_INTERVALS = 96, MAX_LIST = 1000;
 constexpr std::chrono::milliseconds SNAPSHOT_WAIT{1500};
 // Big enough for the JSON reports: the values, the scaled values and the register list.
 constexpr uint32_t REPORT_BUFFER = 65536;
+// inDatabase's status for a lookup: 404 or 503 by what went wrong.
+constexpr int LOOKUP_STATUS = 0;
 
 // "qmhost: <what>: <why>" on standard error: the live view redraws standard
 // output and would hide it. A control character (a client's path may carry
@@ -118,11 +120,12 @@ struct Download {
                                                        std::to_string(llId) + "." + extension + "\"");
         response.set_content(text, pszType);
     }
-    // The .cfg or .dat of `files`; a 404 "<kind> ID <lacking>" when there are none.
-    void sendComtrade(Response& response, const ComtradeFiles& files, const char* pszLacking) const {
+    // The .cfg or .dat of `files`; a 404 "<kind> ID: <why not>" when the
+    // stored data makes no COMTRADE record.
+    void sendComtrade(Response& response, const ComtradeFiles& files) const {
         if (files.empty())
             return sendError(response, 404,
-                             std::string(pszKind) + " " + std::to_string(llId) + " " + pszLacking);
+                             std::string(pszKind) + " " + std::to_string(llId) + ": " + files.refusal);
         send(response, extension == "cfg" ? files.cfg : files.dat, "text/plain");
     }
 };
@@ -165,7 +168,9 @@ struct WebServer::Routes {
 
     // `use(error)` on the database under its lock, the database opened on
     // first use (the recorder creates it). False with a refusal sent: 503
-    // without a database; `nStatus` with `prefix` and the error when `use` fails.
+    // without a database; `nStatus` with `prefix` and the error when `use` fails
+    // (LOOKUP_STATUS: 404 for an event or snapshot not there, 503 when the
+    // database failed).
     template <typename Use>
     bool inDatabase(Response& response, int nStatus, const std::string& prefix, Use use) {
         std::lock_guard<std::mutex> lock(databaseMutex);
@@ -175,6 +180,7 @@ struct WebServer::Routes {
             return false;
         }
         if (use(error)) return true;
+        if (nStatus == LOOKUP_STATUS) nStatus = database.lastLoadMissed() ? 404 : 503;
         sendError(response, nStatus, prefix + error);
         return false;
     }
@@ -252,8 +258,8 @@ struct WebServer::Routes {
         const auto loaded = [&](std::string& error) {
             return database.loadSnapshot(download.llId, stored, error);
         };
-        if (!inDatabase(response, 404, "", loaded)) return;
-        download.sendComtrade(response, comtradeOfSnapshot(stored, STATION), "has no line frequency");
+        if (!inDatabase(response, LOOKUP_STATUS, "", loaded)) return;
+        download.sendComtrade(response, comtradeOfSnapshot(stored, STATION));
     }
 
     void routeSnapshots() {
@@ -275,10 +281,10 @@ struct WebServer::Routes {
         const auto loaded = [&](std::string& error) {
             return database.loadEvent(download.llId, stored, error);
         };
-        if (!inDatabase(response, 404, "", loaded)) return;
+        if (!inDatabase(response, LOOKUP_STATUS, "", loaded)) return;
         if (extension.empty()) return response.set_content(jsonOfEvent(stored), JSON);
         if (extension == "csv") return download.send(response, csvOfEvent(stored), "text/csv");
-        download.sendComtrade(response, comtradeOfEvent(stored, STATION), "has no records");
+        download.sendComtrade(response, comtradeOfEvent(stored, STATION));
     }
 
     void routeEvents() {
