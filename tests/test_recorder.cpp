@@ -79,6 +79,14 @@ TEST(Recorder, ClassifiesWindowsAsPowerQualityMetersReportThem) {
         EXPECT_FLOAT_EQ(event.dExtreme, c.dExtreme);
         EXPECT_EQ(event.llDurationMicros, c.dDurationMillis * 1000);
     }
+    // A 120 V line with its own thresholds: a dip below 97.2 V (81 %), a swell above 138 V (115 %).
+    const VoltageThresholds us{120, 1, 81, 115};
+    for (const auto& [fVolts, pszClass] :
+         {std::pair{97.3f, "limit/"}, {97.1f, "dip/B"}, {138.1f, "swell/B"}, {137.9f, "limit/"}}) {
+        StoredEvent event = window([&](int r, int p) { return p == 1 && r == 4 ? fVolts : 120.0f; });
+        classifyEvent(event, us);
+        EXPECT_EQ(event.classification + "/" + event.phases, pszClass) << fVolts;
+    }
 }
 
 // Records n..n+9 in the ring, one second apart, limit bits from n+3 on, the window over them pending
