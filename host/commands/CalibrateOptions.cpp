@@ -81,9 +81,10 @@ LineChannelError& channelError(CalibrateOptions& options, LineChannel channel) {
 }
 
 // An option taken each time the line gives it, in order with the others.
-CLI::Option* addInOrder(CLI::App& command, const char* pszName, const char* pszTypeName, const char* pszHelp,
-                        CLI::Validator check, std::function<void(const std::string&)> take) {
-    return command.add_option(pszName, CLI::callback_t(), pszHelp)
+CLI::Option* addInOrder(CLI::App& command, const char* pszName, const char* pszTypeName,
+                        const std::string& help, CLI::Validator check,
+                        std::function<void(const std::string&)> take) {
+    return command.add_option(pszName, CLI::callback_t(), help)
         ->type_name(pszTypeName)
         ->check(std::move(check))
         ->trigger_on_parse()
@@ -108,8 +109,9 @@ void addQuantityOptions(CLI::App& command, CalibrateOptions& options) {
     addInOrder(command, "--option", "N", "Multipoint option", code,
                [&q](const std::string& text) { q.ulOption = *parseCode(text); });
     addInOrder(command, "--command", "N",
-               "One command (0..17; 4294967295 acknowledges a failure); repeatable, run in order with the "
-               "quantities given before it",
+               "One command (0.." + std::to_string(CAL_COMMAND_COUNT - 1) + "; " +
+                   std::to_string(CAL_ACKNOWLEDGE) +
+                   " acknowledges a failure); repeatable, run in order with the quantities given before it",
                code, [&options](const std::string& text) {
                    options.commands.push_back({*parseCode(text), options.quantities});
                });
