@@ -32,8 +32,11 @@ PKG_PACKAGES    = lintian curl
 all: build
 
 # Install Debian packages that are missing (needs root; otherwise only checks).
+# A package installed for the board's armhf too is named with the machine's
+# own architecture, as dpkg finds the plain name ambiguous then.
 define install_missing
-	@missing=""; for p in $(1); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	@native=$$(dpkg --print-architecture); missing=""; for p in $(1); do \
+	  dpkg -s $$p >/dev/null 2>&1 || dpkg -s $$p:$$native >/dev/null 2>&1 || missing="$$missing $$p"; done; \
 	if [ -n "$$missing" ]; then \
 	  if [ "$$(id -u)" = 0 ]; then \
 	    echo "Installing:$$missing"; apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
