@@ -3,7 +3,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <ctime>
 #include <utility>
 
 #include "ComtradeReader.h"
@@ -84,23 +83,26 @@ TEST(Export, EventAsCsv) {
 }
 
 // Month ends and starts, leap days (none in 2100), a year's end, a 32-bit time_t's end and the epoch,
-// counted by the C library's timegm: as ISO 8601 (CSV, API) and as COMTRADE first sample and trigger.
+// with their seconds as a 64-bit C library's timegm counts them: as ISO 8601 (CSV, API) and as
+// COMTRADE first sample and trigger.
 TEST(Export, TimesAcrossTheCalendar) {
-    const char* const instants[] = {
-        "1969-12-31T23:59:59.999999Z", "1970-01-01T00:00:00.000000Z", "2000-02-29T23:59:59.999999Z",
-        "2000-03-01T00:00:00.000000Z", "2023-01-31T23:59:59.999999Z", "2023-02-28T23:59:59.999999Z",
-        "2023-03-01T00:00:00.000001Z", "2023-04-30T23:59:59.999999Z", "2023-05-01T00:00:00.000000Z",
-        "2023-06-30T23:59:59.999999Z", "2023-07-31T23:59:59.999999Z", "2023-08-01T00:00:00.000000Z",
-        "2023-09-30T23:59:59.999999Z", "2023-10-31T23:59:59.999999Z", "2023-11-30T23:59:59.999999Z",
-        "2023-12-31T23:59:59.999999Z", "2024-01-01T00:00:00.000000Z", "2024-02-29T12:34:56.789012Z",
-        "2024-03-01T00:00:00.000000Z", "2038-01-19T03:14:08.000000Z", "2100-02-28T23:59:59.999999Z",
-        "2100-03-01T00:00:00.000000Z", "2400-02-29T06:00:00.500000Z"};
-    for (const std::string iso : instants) {
+    const std::pair<const char*, int64_t> instants[] = {
+        {"1969-12-31T23:59:59.999999Z", -1},         {"1970-01-01T00:00:00.000000Z", 0},
+        {"2000-02-29T23:59:59.999999Z", 951868799},  {"2000-03-01T00:00:00.000000Z", 951868800},
+        {"2023-01-31T23:59:59.999999Z", 1675209599}, {"2023-02-28T23:59:59.999999Z", 1677628799},
+        {"2023-03-01T00:00:00.000001Z", 1677628800}, {"2023-04-30T23:59:59.999999Z", 1682899199},
+        {"2023-05-01T00:00:00.000000Z", 1682899200}, {"2023-06-30T23:59:59.999999Z", 1688169599},
+        {"2023-07-31T23:59:59.999999Z", 1690847999}, {"2023-08-01T00:00:00.000000Z", 1690848000},
+        {"2023-09-30T23:59:59.999999Z", 1696118399}, {"2023-10-31T23:59:59.999999Z", 1698796799},
+        {"2023-11-30T23:59:59.999999Z", 1701388799}, {"2023-12-31T23:59:59.999999Z", 1704067199},
+        {"2024-01-01T00:00:00.000000Z", 1704067200}, {"2024-02-29T12:34:56.789012Z", 1709210096},
+        {"2024-03-01T00:00:00.000000Z", 1709251200}, {"2038-01-19T03:14:08.000000Z", 2147483648},
+        {"2100-02-28T23:59:59.999999Z", 4107542399}, {"2100-03-01T00:00:00.000000Z", 4107542400},
+        {"2400-02-29T06:00:00.500000Z", 13574584800}};
+    for (const auto& [pszIso, llSeconds] : instants) {
+        const std::string iso = pszIso;
         SCOPED_TRACE(iso);
-        tm fields{};
-        const char* pszMicros = strptime(iso.c_str(), "%Y-%m-%dT%H:%M:%S.", &fields);
-        ASSERT_NE(pszMicros, nullptr);
-        const int64_t llMicros = int64_t{timegm(&fields)} * 1000000 + atoi(pszMicros);
+        const int64_t llMicros = llSeconds * 1000000 + std::stoll(iso.substr(20, 6));
         EXPECT_EQ(isoOfMicros(llMicros), iso);
         const StoredEvent e{0, llMicros, llMicros, llMicros, 0, "", "", 0, 0, {{llMicros, 0, {}}}, 0};
         const std::string stamp =
