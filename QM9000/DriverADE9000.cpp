@@ -26,11 +26,17 @@ void putCommand(uint8_t* frame, uint16_t unAddress, bool bRead) {
     frame[1] = static_cast<uint8_t>(unCommand);
 }
 
-int transfer(uint8_t* frame, int nLength) {
-    return wiringPiSPIDataRW(SPI_CHANNEL, frame, nLength);
-}
-
 }  // namespace
+
+// A transfer the board reports failed brought nothing back: the frame is made
+// to read all ones, as a bus without the chip does, so a failed read counts as
+// a chip not answering and never as a register value of 0.
+int ADE_9000::transfer(uint8_t* frame, int nLength) {
+    const int nResult = wiringPiSPIDataRW(SPI_CHANNEL, frame, nLength);
+    m_bTransferFailed.store(nResult < 0, std::memory_order_relaxed);
+    if (nResult < 0) memset(frame, 0xFF, static_cast<size_t>(nLength));
+    return nResult;
+}
 
 const uint16_t g_readTable[BURST_WORDS] = {
     // Phase A

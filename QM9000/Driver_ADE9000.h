@@ -2,6 +2,7 @@
 // burst and the waveform-buffer burst. It knows no engineering units.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "Driver_ADEDevice.h"
@@ -77,6 +78,9 @@ public:
     uint8_t setPowerSaveMode(uint8_t uPowerSaveMode);
     static uint16_t swapBytes(uint16_t unValue);
     static uint32_t swapWords(uint32_t ulValue);
+    // The latest transfer failed on the board's side (the SPI device gave an
+    // error): nothing reached the chip, and what was read is all ones.
+    bool lastTransferFailed() const { return m_bTransferFailed.load(std::memory_order_relaxed); }
 
     ADE9000_VALUES_RECV_BUFFER m_avrbValues;
     ADE9000_WAVEFORM_RECV_BUFFER m_awrbWaveforms;
@@ -89,4 +93,8 @@ public:
     uint8_t m_uPM0;
     uint8_t m_uPM1;
     uint8_t m_uPSM;
+
+private:
+    int transfer(uint8_t* frame, int nLength);
+    std::atomic<bool> m_bTransferFailed{false};
 };

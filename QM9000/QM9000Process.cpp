@@ -18,8 +18,12 @@ pthread_mutex_t g_mutexStatus0 = PTHREAD_MUTEX_INITIALIZER;
 pthread_mutex_t g_mutexStatus1 = PTHREAD_MUTEX_INITIALIZER;
 
 namespace {
-constexpr uint32_t IRQ_GATE_MICROS = 10000;  // at most one record per 10 ms
-constexpr uint32_t WARM_UP_MILLIS = 2001;    // monitoring starts after this
+// An interrupt starts a record when it comes more than three quarters of the
+// nominal half-cycle after the last one that did: one record per half-cycle,
+// whatever the grid's drift and the interrupt thread's latency.
+constexpr uint32_t HALF_CYCLE_GATE_50HZ_MICROS = 7500;
+constexpr uint32_t HALF_CYCLE_GATE_60HZ_MICROS = 6250;
+constexpr uint32_t WARM_UP_MILLIS = 2001;  // monitoring starts after this
 constexpr uint32_t WAVEFORM_WATCHDOG_MILLIS = 10000;
 constexpr uint32_t IRQ1_WATCHDOG_MILLIS = 250;  // no IRQ1 for this long: clear STATUS1
 constexpr int32_t MICROS_PER_SECOND = 1000000;
@@ -36,7 +40,10 @@ void QM9000::processIRQ() {
     if (g_bIRQ1.load(std::memory_order_acquire)) {
         m_ADE9000.readReg(reg9000::STATUS1, m_ADE9000.m_ulStatus1);
         const uint32_t ulLastIRQ = g_ulLastIRQ.load(std::memory_order_relaxed);
-        if (ulLastIRQ - g_ulPrevIRQ > IRQ_GATE_MICROS) {
+        const uint32_t ulGate = (m_fNominalFreq > 55.0f && m_fNominalFreq < 65.0f)
+                                    ? HALF_CYCLE_GATE_60HZ_MICROS
+                                    : HALF_CYCLE_GATE_50HZ_MICROS;
+        if (ulLastIRQ - g_ulPrevIRQ > ulGate) {
             g_ulPrevIRQ = ulLastIRQ;
             m_bHalfCycleReady = true;
         }
@@ -50,9 +57,16 @@ void QM9000::processIRQ() {
     const uint32_t ulStatus0 = m_ADE9000.m_ulStatus0;
     // All ones is no status: no report of this call is believed, and nothing
     // is written back that could clear a real one.
+    const bool bSpiFailing = m_ADE9000.lastTransferFailed();
+    uint16_t unHealth = 0;
+    if (ulStatus0 == CHIP_NOT_ANSWERING)
+        unHealth = SIGNAL_CHIP_NOT_ANSWERING | (bSpiFailing ? SIGNAL_SPI_FAILING : 0);
+    m_pStat->s_unSignalValidFlags =
+        (m_pStat->s_unSignalValidFlags & ~(SIGNAL_CHIP_NOT_ANSWERING | SIGNAL_SPI_FAILING)) | unHealth;
     if (ulStatus0 == CHIP_NOT_ANSWERING) {
         if (!m_bToldNotAnswering || millis() - m_ulToldNotAnsweringMillis >= NOT_ANSWERING_MESSAGE_MILLIS) {
-            puts("ADE9000 not answering: STATUS0 reads 0xFFFFFFFF\r");
+            puts(bSpiFailing ? "ADE9000 not answering: SPI transfers fail\r"
+                             : "ADE9000 not answering: STATUS0 reads 0xFFFFFFFF\r");
             m_bToldNotAnswering = true;
             m_ulToldNotAnsweringMillis = millis();
         }

@@ -1,6 +1,7 @@
 // What the host commands through its STATUS_AND_CONTROL block: the operating
 // mode (s_ulOpMode), the calibration command (s_ulCalMode) and the outcome the
-// module writes back there. The module and every host use these names.
+// module writes back there; and the chip's health the module reports in
+// s_unSignalValidFlags. The module and every host use these names.
 #pragma once
 
 #include <cstdint>
@@ -42,3 +43,9 @@ constexpr uint32_t CAL_OUTCOME_FAILED = 0xFFFFFFFF;
 constexpr int CAL_DONE = 0;
 constexpr int CAL_UNRECOGNIZED = 2;  // no such command, or the acknowledgement
 constexpr int CAL_BAD_INPUT = 4;     // input missing or out of range, capture timed out, file not written
+
+// s_unSignalValidFlags: the chip's health, beside the module's signal flags.
+// Both are set while the chip's status register reads all ones, and cleared
+// once it reads a status again.
+constexpr uint16_t SIGNAL_CHIP_NOT_ANSWERING = 0x0400;
+constexpr uint16_t SIGNAL_SPI_FAILING = 0x0800;  // the board's SPI transfers fail

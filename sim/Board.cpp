@@ -33,6 +33,8 @@ void Board::powerOn(uint64_t startMicros) {
     eeprom.reset();
     i2c.reset();
     noInterrupts = false;
+    irqLatencyMaxNanos = 0;
+    irqLatencyRandom.seed();
     chipWasRunning = false;
 }
 
@@ -82,6 +84,14 @@ void Board::raiseFallingEdge(int pin) {
     deliverFallingEdge(pin);
 }
 
+int Board::delayEdgesLocked(int edges) {
+    if (irqLatencyMaxNanos == 0) return edges;
+    std::uniform_int_distribution<uint64_t> latency(0, irqLatencyMaxNanos);
+    for (int i = 0; i < edges; ++i)
+        clock.schedule(clock.nowNanos() + latency(irqLatencyRandom), [this] { deliverFallingEdge(kIrq1Pin); });
+    return 0;
+}
+
 void Board::deliverFallingEdge(int pin) {
     IsrRoutine routine;
     {
@@ -99,7 +109,7 @@ void Board::onEvent(Work&& work) {
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (!std::forward<Work>(work)()) return;
-        edges = chip.takeIrq1Edges();
+        edges = delayEdgesLocked(chip.takeIrq1Edges());
     }
     for (int i = 0; i < edges; ++i) deliverFallingEdge(kIrq1Pin);
 }

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <random>
 #include <utility>
 
 #include "ChipModel.h"
@@ -45,6 +46,8 @@ public:
     Eeprom eeprom;
     I2cBus i2c;
     bool noInterrupts = false;
+    uint64_t irqLatencyMaxNanos = 0;  // each IRQ1 edge reaches the ISR up to this late
+    std::minstd_rand irqLatencyRandom;
     // Sees each logged frame on the thread that sent it, outside the mutex.
     std::function<void(const SpiFrame&)> frameObserver;
     bool chipWasRunning = false;
@@ -69,12 +72,15 @@ public:
         // Energy counts the readings as they stood up to this moment.
         energy.integrateTo(clock.nowNanos());
         std::forward<Change>(change)();
-        const int edges = settleLocked();
+        const int edges = delayEdgesLocked(settleLocked());
         lock.unlock();
         for (int i = 0; i < edges; ++i) raiseFallingEdge(kIrq1Pin);
     }
 
     // ---- Called with the mutex held ----
+    // With an interrupt latency set, schedules each of `edges` IRQ1 edges at
+    // its own late time and returns 0; else returns `edges`, to deliver now.
+    int delayEdgesLocked(int edges);
     uint64_t nowMicros() const { return clock.nowNanos() / 1000; }
     // IRQ1 reaches the pin only from a present chip with its line intact.
     void applyIrq1Wiring() { chip.setIrq1Connected(!noInterrupts && spi.fault() == BusFault::None); }

@@ -191,6 +191,10 @@ void setNoInterrupts(bool noInterrupts) {
     });
 }
 
+void setInterruptLatency(uint64_t maxMicros) {
+    board().update([&] { board().irqLatencyMaxNanos = maxMicros * 1000; });
+}
+
 void setStuckStatus(uint16_t address, uint32_t bits) {
     board().update([&] { board().chip.setStuckStatus(address, bits); });
 }

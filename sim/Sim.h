@@ -147,6 +147,10 @@ enum class BusFault { None, AbsentReadsOnes, AbsentReadsZeros };
 void setBusFault(BusFault fault);                     // absent chip: reads a constant, writes vanish
 void setIgnoreWrites(uint16_t address, bool ignore);  // register keeps its value
 void setNoInterrupts(bool noInterrupts);              // IRQ1 never asserts
+// Each IRQ1 edge reaches the ISR after a latency drawn evenly from 0 to
+// `maxMicros` (the same draws after every reset), as an interrupt thread's
+// scheduling delays it; 0 (the default) delivers it at once.
+void setInterruptLatency(uint64_t maxMicros);
 // STATUS0/STATUS1 bits that never clear (0: none); other addresses throw
 // std::invalid_argument.
 void setStuckStatus(uint16_t address, uint32_t bits);

@@ -4,7 +4,7 @@
 qm_add_test(test_calibrate_math SOURCES test_calibrate_math.cpp ${PROJECT_SOURCE_DIR}/QM9000/DriverADE9000.cpp
             LIBS qmsim)
 qm_add_test(test_calibrate_procedures SOURCES test_calibrate_procedures.cpp ScratchFiles.cpp WallClock.cpp
-            $<TARGET_OBJECTS:qm9000_objects> LIBS qmcalbench qmsim qmhostcore)
+            ${QM_MODULE_OBJECTS} LIBS qmcalbench qmsim qmhostcore)
 qm_add_test(test_calibrate_commands SOURCES test_calibrate_commands.cpp ScratchFiles.cpp WallClock.cpp
             LIBS qmhosttools qmsim qmsimline)
 add_dependencies(test_calibrate_commands QM9000)

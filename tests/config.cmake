@@ -12,7 +12,7 @@ qm_add_test(test_cfg_probe SOURCES test_cfg_probe.cpp ScratchFiles.cpp LIBS qmap
 # The module's configuration classes reached directly, against the simulated chip.
 foreach(config_test test_cfg9000 test_init9000 test_cal9000)
   qm_add_test(${config_test} SOURCES ${config_test}.cpp ScratchFiles.cpp WallClock.cpp
-              $<TARGET_OBJECTS:qm9000_objects> LIBS qmsim qmhostcore)
+              ${QM_MODULE_OBJECTS} LIBS qmsim qmhostcore)
 endforeach()
 
 # The files as the host's module sees them: loaded plug-in, published catalogue.

@@ -3,7 +3,7 @@
 # host's table and tools.
 qm_add_test(test_mdt_page SOURCES test_mdt_page.cpp ScratchFiles.cpp LIBS qmappfiles qmsim)
 qm_add_test(test_mdt_storage SOURCES test_mdt_storage.cpp ScratchFiles.cpp LIBS qmappfiles qmsim)
-qm_add_test(test_mdt_reports SOURCES test_mdt_reports.cpp WallClock.cpp $<TARGET_OBJECTS:qm9000_objects>
+qm_add_test(test_mdt_reports SOURCES test_mdt_reports.cpp WallClock.cpp ${QM_MODULE_OBJECTS}
             LIBS qmsim qmhostcore)
 target_include_directories(test_mdt_reports SYSTEM PRIVATE ${QM_TEST_JSON_INCLUDE})
 

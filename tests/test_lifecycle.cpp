@@ -2,6 +2,7 @@
 // at initialize, updateConfig and monitorStart, and how it meets failures.
 #include <map>
 
+#include "HostCommands.h"
 #include "PluginFixture.h"
 #include "ScratchFiles.h"
 
@@ -110,8 +111,11 @@ TEST_F(Lifecycle, MonitorStartRoutesRestartsAndClearsTheWindow) {
 
 // A failed interrupt registration or SPI open is printed and the set-up goes
 // on; without SPI nothing reaches the chip. Neither that nor an absent chip
-// (reading all ones or all zeros) makes a record.
+// (reading all ones or all zeros) makes a record. The host sees in the block
+// which of them it is, as far as the bus can tell: failing transfers are a
+// chip not answering too, and a chip that answers clears both.
 TEST_F(Lifecycle, SetUpFailuresArePrintedAndTheModuleCarriesOn) {
+    const uint16_t unHealth = SIGNAL_CHIP_NOT_ANSWERING | SIGNAL_SPI_FAILING;
     for (bool bSpiFails : {false, true}) {
         SCOPED_TRACE(bSpiFails);
         sim::reset();
@@ -121,8 +125,9 @@ TEST_F(Lifecycle, SetUpFailuresArePrintedAndTheModuleCarriesOn) {
                   std::string::npos);
         EXPECT_EQ(sim::chipRunning(), !bSpiFails);
         EXPECT_EQ(sim::spiLog().empty(), bSpiFails);
+        runFor(100);
+        EXPECT_EQ(block().s_unSignalValidFlags & unHealth, bSpiFails ? unHealth : 0);
     }
-    runFor(100);
     EXPECT_EQ(nextIn(), 0);
     for (sim::BusFault fault : {sim::BusFault::AbsentReadsOnes, sim::BusFault::AbsentReadsZeros}) {
         sim::reset();
@@ -130,6 +135,11 @@ TEST_F(Lifecycle, SetUpFailuresArePrintedAndTheModuleCarriesOn) {
         start();
         runFor(200);
         EXPECT_EQ(nextIn(), 0) << static_cast<int>(fault);
+        const bool bOnes = fault == sim::BusFault::AbsentReadsOnes;
+        EXPECT_EQ(block().s_unSignalValidFlags & unHealth, bOnes ? SIGNAL_CHIP_NOT_ANSWERING : 0);
+        sim::setBusFault(sim::BusFault::None);
+        runFor(20);
+        EXPECT_EQ(block().s_unSignalValidFlags & unHealth, 0);
     }
 }
 

@@ -1,5 +1,6 @@
 // The process cycle through the loaded plug-in: the interrupt gate, record
 // time stamps, the IRQ1 watchdog and the operating modes.
+#include "ConfigFile.h"
 #include "PluginFixture.h"
 #include "ScratchFiles.h"
 
@@ -9,25 +10,37 @@ constexpr int IRQ1_PIN = 12;
 
 class ProcessCycle : public PluginTest {
 protected:
-    // A running module whose interrupts come only from the test.
-    void startQuiet() {
+    // A running module of the given nominal frequency whose interrupts come
+    // only from the test.
+    void startQuiet(const char* pszNominalHertz = "60") {
         sim::setLineFrequency(0);
-        start();
+        startAt(pszNominalHertz);
         runFor(5);
+    }
+    void startAt(const char* pszNominalHertz) {
+        const std::string config = m_dir.path("QM9000.json");
+        writeConfig(config, with(wyeMeter(), "FNominal", pszNominalHertz));
+        ASSERT_EQ(m_pModule->initialize(config.c_str(), nullptr, m_block.get()), 0);
+        ASSERT_EQ(m_pModule->updateConfig(config.c_str()), 0);
     }
     static std::pair<size_t, size_t> status1ReadsAndWrites() {
         return {countFrames(sim::FrameKind::Read32, 0x403), countFrames(sim::FrameKind::Write32, 0x403)};
     }
+    ScratchDirectory m_dir;
 };
 
-TEST_F(ProcessCycle, InterruptGateAcceptsOneRecordPerTenMilliseconds) {
+// An interrupt starts a record only more than three quarters of a nominal
+// half-cycle after the one that last did.
+TEST_F(ProcessCycle, InterruptGateAcceptsOneRecordPerHalfCycle) {
     const struct {
+        const char* pszNominalHertz;
         uint64_t ullApartMicros;
         uint16_t unRecords;
-    } cases[] = {{9000, 1}, {10000, 1}, {10001, 2}, {11000, 2}};
+    } cases[] = {{"50", 7000, 1}, {"50", 7500, 1}, {"50", 7501, 2}, {"50", 10000, 2},
+                 {"60", 6000, 1}, {"60", 6250, 1}, {"60", 6251, 2}, {"60", 8333, 2}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.ullApartMicros);
-        startQuiet();
+        SCOPED_TRACE(testing::Message() << c.pszNominalHertz << " Hz, " << c.ullApartMicros << " us");
+        startQuiet(c.pszNominalHertz);
         sim::advanceMillis(100);  // well clear of any earlier interrupt
         const uint16_t unBefore = nextIn();
         const uint64_t ullFirst = sim::nowMicros();
@@ -38,6 +51,43 @@ TEST_F(ProcessCycle, InterruptGateAcceptsOneRecordPerTenMilliseconds) {
         m_pModule->process();
         m_pModule->process();
         EXPECT_EQ(static_cast<uint16_t>(nextIn() - unBefore), c.unRecords);
+    }
+}
+
+// On a line at its exact nominal frequency, with the interrupt thread late by
+// anything up to 0.8 ms (0.4 ms +- 0.4 ms), every half-cycle makes its record;
+// so does the module built for the board's system timer where it cannot map
+// that timer (here), on the monotonic clock it then says it uses.
+TEST_F(ProcessCycle, EveryHalfCycleMakesOneRecordThroughInterruptLatency) {
+    const struct {
+        const char* pszPlugin;
+        const char* pszNominalHertz;
+        double dLineHertz;
+        int nRecordsPerSecond;
+    } cases[] = {{QM_PLUGIN_PATH, "50", 50.0, 100},
+                 {QM_PLUGIN_PATH, "60", 60.0, 120},
+                 {QM_BOARD_TIMER_PLUGIN_PATH, "50", 50.0, 100}};
+    m_loader.destroy(m_pModule);
+    m_pModule = nullptr;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.pszPlugin << ", " << c.pszNominalHertz << " Hz");
+        sim::reset();
+        PluginLoader loader;
+        ASSERT_TRUE(loader.open(c.pszPlugin)) << loader.error();
+        const std::string created = captureStdout([&] { m_pModule = loader.create(); });
+        if (c.pszPlugin != std::string(QM_PLUGIN_PATH)) {
+            EXPECT_NE(created.find("Microsecond counter: the board's monotonic clock"), std::string::npos)
+                << created;
+        }
+        sim::setLineFrequency(c.dLineHertz);
+        sim::setInterruptLatency(800);
+        startAt(c.pszNominalHertz);
+        runFor(3000);  // past the warm-up
+        const uint16_t unBefore = nextIn();
+        runFor(10000);
+        EXPECT_NEAR((nextIn() + ACQ_BUFFER_RECORDS - unBefore) % ACQ_BUFFER_RECORDS, 10 * c.nRecordsPerSecond, 1);
+        loader.destroy(m_pModule);
+        m_pModule = nullptr;
     }
 }
 
