@@ -21,12 +21,14 @@
 #include "HostCommandLine.h"
 #include "HostLibraries.h"
 #include "LiveView.h"
+#include "MeasuringWatch.h"
 #include "ModuleSession.h"
 #include "ModuleTable.h"
 #include "PluginLoader.h"
 #include "Recorder.h"
 #include "Requests.h"
 #include "Scenarios.h"
+#include "ServiceNotifier.h"
 #include "SimulatedEeprom.h"
 #include "WebServer.h"
 
@@ -48,7 +50,9 @@ struct RunOptions {
     std::string blankPage = "module";
     std::string database;  // empty: the block's s_pszActiveDB, else <appDir>/qm9000.db
     VoltageThresholds thresholds;
-    std::string webAddress;  // empty: no web page
+    std::string webAddress;     // empty: no web page
+    double dGraceSeconds = 30;  // not measuring this long: exit, so a service manager restarts the meter
+    double dLogSeconds = 1;     // --log's line every this many seconds
 };
 
 uint64_t steadyMicros() {
@@ -154,11 +158,11 @@ void startWeb(Meter& meter, const RunOptions& options) {
     if (!meter.webLine.empty()) printf("qmhost: %s\n", meter.webLine.c_str());
 }
 
-// One second's line: the live view, or with --log a line of ring progress.
-class SecondReport {
+// The periodic line: the live view each second, or with --log a line of
+// progress every --log-interval.
+class ProgressReport {
 public:
-    explicit SecondReport(const STATUS_AND_CONTROL& block) : m_unLastNextIn(block.s_unAcqBufferNextIn) {}
-    void print(Meter& meter, const RunOptions& options, double dSeconds) {
+    void print(Meter& meter, const RunOptions& options, double dSeconds, uint64_t ullRecords) {
         MeasSOM& module = meter.session.module();
         if (!options.bLog) {
             fputs(renderLiveView(module, *meter.block, meter.recorder->counts(), dSeconds, meter.boardLine)
@@ -169,32 +173,75 @@ public:
             return;
         }
         const PublishedRecord published = readPublished(*meter.block);
-        printf("t=%6.1f s  records: %4u/s  ring: next %4u  V A %.2f  windows %u\n", dSeconds,
-               static_cast<unsigned>((published.unNextIn + ACQ_BUFFER_RECORDS - m_unLastNextIn) %
-                                     ACQ_BUFFER_RECORDS),
+        printf("t=%6.1f s  records: %4.0f/s  ring: next %4u  V A %.2f  windows %u\n", dSeconds,
+               static_cast<double>(ullRecords - m_ullLastRecords) / (dSeconds - m_dLastSeconds),
                published.unNextIn, published.record.m_fJournal[jrnl_VRMS_A],
                meter.recorder->counts().unWindows);
-        m_unLastNextIn = published.unNextIn;
+        m_ullLastRecords = ullRecords;
+        m_dLastSeconds = dSeconds;
     }
 
 private:
-    uint16_t m_unLastNextIn;
+    uint64_t m_ullLastRecords = 0;
+    double m_dLastSeconds = 0;
 };
 
-// The host's loop: process, the recorder's note, a report a second and the
-// console's keys, until a signal, "q" or --seconds.
-void runUntilStopped(Meter& meter, const RunOptions& options) {
+// The devices the real board lacks, as a clause for the line that says the
+// meter is not measuring; empty on the simulated board or when all are there.
+std::string missingDevicesClause() {
+    if (!boardFunctions().missingDevices) return "";
+    char szList[512] = {};
+    if (boardFunctions().missingDevices(szList, sizeof(szList)) <= 0) return "";
+    return std::string("; missing: ") + szList;
+}
+
+// Says what the watch found when it changes: on standard error, which the
+// service's journal keeps, and to the service manager.
+void tellMeasuring(const MeasuringState& state, const RunOptions& options, ServiceNotifier& service) {
+    if (state.fault == MeasuringFault::None) {
+        fprintf(stderr, "qmhost: measuring again\n");
+        service.status("measuring");
+        return;
+    }
+    const std::string what = std::string(describeFault(state.fault)) + missingDevicesClause();
+    fprintf(stderr, "qmhost: not measuring: %s; exiting in %.0f s unless it recovers\n", what.c_str(),
+            options.dGraceSeconds);
+    service.status("not measuring: " + what);
+}
+
+// The host's loop: process, the recorder's note, the watch on the
+// measurement, a report each second (or --log-interval) and the console's
+// keys, until a signal, "q" or --seconds. False when it gave up because the
+// meter did not measure for the grace period.
+bool runUntilStopped(Meter& meter, const RunOptions& options) {
     MeasSOM& module = meter.session.module();
-    SecondReport report(*meter.block);
+    ProgressReport report;
+    ServiceNotifier service;
     const uint64_t ullStart = steadyMicros();
-    uint64_t ullNextReport = ullStart + REPORT_MICROS;
+    const uint64_t ullReportMicros =
+        options.bLog ? static_cast<uint64_t>(options.dLogSeconds * 1e6) : REPORT_MICROS;
+    uint64_t ullNextReport = ullStart + ullReportMicros;
+    MeasuringWatch watch({5000000, static_cast<uint64_t>(options.dGraceSeconds * 1e6)}, ullStart,
+                         meter.block->s_unAcqBufferNextIn);
     while (!g_bStop) {
         module.process();
         meter.recorder->afterProcess();
         const uint64_t ullNow = steadyMicros();
+        const MeasuringState state =
+            watch.look(ullNow, meter.block->s_unAcqBufferNextIn, meter.block->s_unSignalValidFlags);
+        if (state.bFaultChanged) tellMeasuring(state, options, service);
+        if (state.bReady) service.ready("measuring");
+        if (state.bRecording) service.watchdog(ullNow);
+        if (state.bGiveUp) {
+            fprintf(
+                stderr,
+                "qmhost: not measuring for %.0f s (%s): stopping, for the service manager to restart it\n",
+                options.dGraceSeconds, describeFault(state.fault));
+            return false;
+        }
         if (ullNow >= ullNextReport) {
-            report.print(meter, options, static_cast<double>(ullNow - ullStart) / 1e6);
-            ullNextReport += REPORT_MICROS;
+            report.print(meter, options, static_cast<double>(ullNow - ullStart) / 1e6, watch.records());
+            ullNextReport += ullReportMicros;
         }
         const std::string command = pendingCommand();
         if (command == "q") break;
@@ -204,18 +251,20 @@ void runUntilStopped(Meter& meter, const RunOptions& options) {
         if (options.dSeconds > 0 && static_cast<double>(ullNow - ullStart) >= options.dSeconds * 1e6) break;
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
+    service.stopping();
+    return true;
 }
 
 // No request reaches the module once it stops; the recorder writes what the
 // module left it.
-int stopMeter(Meter& meter) {
+int stopMeter(Meter& meter, bool bMeasured) {
     if (meter.web) meter.web->stop();
     meter.session.end();
     meter.recorder->stop();
     const RecorderCounts counts = meter.recorder->counts();
     printf("qmhost: stopped; %u recording windows, %lu records and %u intervals stored, %u dropped\n",
            counts.unWindows, counts.ulRecords, counts.unIntervals, counts.unDropped);
-    return TOOL_OK;
+    return bMeasured ? TOOL_OK : TOOL_FAILED;
 }
 
 int runMeter(const HostOptions& host, const RunOptions& options) {
@@ -249,8 +298,8 @@ int runMeter(const HostOptions& host, const RunOptions& options) {
 
     startRecorder(meter, options);
     startWeb(meter, options);
-    runUntilStopped(meter, options);
-    return stopMeter(meter);
+    const bool bMeasured = runUntilStopped(meter, options);
+    return stopMeter(meter, bMeasured);
 }
 
 }  // namespace
@@ -259,8 +308,12 @@ ToolAction addRunCommand(CLI::App& command, HostOptions& host) {
     auto options = std::make_shared<RunOptions>();
     command.footer(
         "Runs the measurement module until Ctrl-C (or for --seconds) and shows a live view,\n"
-        "refreshed once a second; --log prints one line a second instead. Keys + Enter while\n"
-        "it runs: j, s = the module's JSON values, r = its register list, q = quit.\n"
+        "refreshed once a second; --log prints one line a second (or --log-interval) instead.\n"
+        "Keys + Enter while it runs: j, s = the module's JSON values, r = its register list,\n"
+        "q = quit. When the meter is not measuring (no half-cycle records for 5 s, SPI\n"
+        "failing, the chip not answering) it says which on standard error and, still so after\n"
+        "--grace seconds, exits with status 1; under systemd it reports ready once it\n"
+        "measures and feeds the service's watchdog while records are made.\n"
         "On the simulated board the line follows a scenario, and the module's EEPROM is the\n"
         "image file <appdir>/eeprom.bin when there is one (--eeprom names another); a blank\n"
         "one gets the simulated module's page, the module's default page or nothing\n"
@@ -269,6 +322,15 @@ ToolAction addRunCommand(CLI::App& command, HostOptions& host) {
         ->type_name("N")
         ->check(nonNegativeNumber());
     command.add_flag("--log", options->bLog, "One line a second instead of the live view");
+    command.add_option("--log-interval", options->dLogSeconds, "Seconds between --log's lines (1)")
+        ->type_name("SECONDS")
+        ->check(CLI::PositiveNumber);
+    command
+        .add_option(
+            "--grace", options->dGraceSeconds,
+            "Exit (status 1) when not measuring for this many seconds (30), so a service manager restarts it")
+        ->type_name("SECONDS")
+        ->check(nonNegativeNumber());
     command.add_option("--db", options->database, "The event database (default: <appdir>/qm9000.db)")
         ->type_name("PATH");
     const struct {

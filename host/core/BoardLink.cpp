@@ -56,6 +56,7 @@ bool loadBoardLibrary(Board board, std::string& error) {
         error = "cannot use " + path + ": it does not define " + pszMissing;
         return false;
     }
+    lookUp(pLibrary, "boardMissingDevices", functions.missingDevices);  // optional
     g_functions = functions;
     return true;
 }

@@ -25,6 +25,9 @@ struct BoardFunctions {
     // No interrupt routine is called after it returns: before the module
     // that registered one is unloaded.
     void (*stopInterrupts)(void) = nullptr;
+    // The real board's devices that are missing, listed into the buffer;
+    // their number. Null on a board library that cannot tell (the simulated).
+    int (*missingDevices)(char* pszList, int nSize) = nullptr;
 };
 
 // Loads the board's library for the rest of the process (loading it again is
