@@ -93,25 +93,29 @@ TEST_F(BoardOverFakeDevices, MeasuresRecordsCalibratesAndReadsItsTableAsOnTheBoa
         for (const auto& t : truths) EXPECT_NEAR(v[t.nValue + p], t.dTruth, t.dTruth * 0.001) << t.nValue + p;
     EXPECT_NEAR(v[jrnl_VRMS_A], 230 * 1.013, 0.01);
 
-    // Every process call that makes a half-cycle record sends its 14 frames,
-    // each frame one ioctl, and a recording window reaches the recorder.
+    // A process call that makes a half-cycle record sends its 14 frames, each
+    // frame one ioctl, but for the few where a 1 s energy interval's reads
+    // fall in the same call; a recording window reaches the recorder.
     Recorder recorder(block(), VoltageThresholds{});
     std::string error;
     ASSERT_TRUE(recorder.open(m_app.path("qm9000.db"), error)) << error;
     // A trigger opens a window; the one its end would open falls while the
     // first is still being filled, and the module leaves a pending window be.
     m_pModule->realtimeGet(13, nullptr, 0);
+    int nRecordsWithMore = 0;
     for (int i = 0; i < 3000; i++) {
         sim::advance(1000);
         const uint64_t ullMessages = sim::fakeDeviceCounts().spiMessages;
         const uint16_t unRecords = nextIn();
         m_pModule->process();
         if (nextIn() != unRecords) {
-            ASSERT_EQ(sim::fakeDeviceCounts().spiMessages - ullMessages, 14u);
+            ASSERT_GE(sim::fakeDeviceCounts().spiMessages - ullMessages, 14u);
+            nRecordsWithMore += sim::fakeDeviceCounts().spiMessages - ullMessages > 14u;
         }
         recorder.afterProcess();
         recorder.step();
     }
+    EXPECT_LE(nRecordsWithMore, 3);
     EXPECT_EQ(recorder.counts().unWindows, 1u);
     EXPECT_EQ(recorder.counts().ulRecords, 101u);  // TotalTrigCycles and the trigger record
 
