@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
@@ -21,8 +22,9 @@
 namespace {
 
 constexpr const char* CONSUMER = "qm9000";
-constexpr long EVENT_WAIT_NANOS = 100000000;  // how soon the thread sees a stop
-constexpr int INTERRUPT_PRIORITY = 50;        // SCHED_FIFO, when the process may have it
+constexpr long EVENT_WAIT_NANOS = 100000000;    // how soon the thread sees a stop
+constexpr int INTERRUPT_PRIORITY = 50;          // SCHED_FIFO, when the process may have it
+constexpr long READ_BACKOFF_NANOS = 100000000;  // between reads of a line that keeps failing them
 
 std::mutex g_mutex;  // the chip and the output lines
 gpiod_chip* g_pChip = nullptr;
@@ -72,22 +74,47 @@ gpiod_line* requestOutputLocked(int pin, int value) {
     return pLine;
 }
 
-void runInterrupts(gpiod_line* pLine, void (*routine)(void)) {
+// Without the right to it (the service's LimitRTPRIO, or CAP_SYS_NICE) the
+// thread runs on at normal priority; said once per process.
+void raisePriority() {
+    static std::atomic<bool> s_bRefusalSaid{false};
     sched_param param{};
     param.sched_priority = INTERRUPT_PRIORITY;
-    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);  // refused without the right: runs as it is
+    const int error = board::sys().threadSetSchedParam(pthread_self(), SCHED_FIFO, &param);
+    if (error != 0 && !s_bRefusalSaid.exchange(true)) {
+        printf(
+            "board: the interrupt thread runs at normal priority: SCHED_FIFO %d refused (%s); the "
+            "service's LimitRTPRIO=%d or CAP_SYS_NICE grants it\n",
+            INTERRUPT_PRIORITY, strerror(error), INTERRUPT_PRIORITY);
+        fflush(stdout);
+    }
+}
+
+// A signal only restarts the wait. A line whose events cannot be read stays
+// ready, so the thread backs off between reads instead of spinning, and says
+// so once until a read succeeds again. Any other wait failure ends it.
+void runInterrupts(gpiod_line* pLine, std::string line, void (*routine)(void)) {
+    raisePriority();
     const timespec timeout{0, EVENT_WAIT_NANOS};
+    const timespec backOff{0, READ_BACKOFF_NANOS};
+    bool bReadsFailing = false;
     while (!g_interrupt.bStop.load()) {
         const int result = board::sys().lineEventWait(pLine, &timeout);
+        if (result < 0 && errno == EINTR) continue;
         if (result < 0) {
-            board::detail::reportDeviceError("interrupts stopped: cannot wait on", board::settings().gpioChip,
-                                             errno);
+            board::detail::reportDeviceError("interrupts stopped: cannot wait on GPIO", line, errno);
             return;
         }
+        if (result == 0) continue;
         gpiod_line_event event{};
-        if (result > 0 && board::sys().lineEventRead(pLine, &event) == 0 &&
-            event.event_type == GPIOD_LINE_EVENT_FALLING_EDGE)
-            routine();
+        if (board::sys().lineEventRead(pLine, &event) < 0) {
+            if (!bReadsFailing) board::detail::reportDeviceError("cannot read events of GPIO", line, errno);
+            bReadsFailing = true;
+            board::sys().clockNanosleep(CLOCK_MONOTONIC, 0, &backOff, nullptr);
+            continue;
+        }
+        bReadsFailing = false;
+        if (event.event_type == GPIOD_LINE_EVENT_FALLING_EDGE) routine();
     }
 }
 
@@ -136,7 +163,7 @@ int wiringPiISR(int pin, int edgeType, void (*function)(void)) {
         return -1;
     }
     g_interrupt.pLine = pLine;
-    g_interrupt.thread = std::thread(runInterrupts, pLine, function);
+    g_interrupt.thread = std::thread(runInterrupts, pLine, lineName(pin), function);
     return 0;
 }
 

@@ -82,6 +82,7 @@ const System g_system{
     ::flock,
     ::clock_nanosleep,
     ::clock_gettime,
+    ::pthread_setschedparam,
     systemChipOpen,
     [](gpiod_chip* chip) { gpiod().chipClose(chip); },
     [](gpiod_chip* chip, unsigned offset) { return gpiod().chipGetLine(chip, offset); },

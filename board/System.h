@@ -4,6 +4,7 @@
 #pragma once
 
 #include <gpiod.h>
+#include <pthread.h>
 #include <sys/types.h>
 #include <time.h>
 
@@ -20,6 +21,8 @@ struct System {
     // Returns 0 or an error number, as clock_nanosleep does.
     int (*clockNanosleep)(clockid_t clock, int flags, const timespec* request, timespec* remain);
     int (*clockGettime)(clockid_t clock, timespec* now);
+    // Returns 0 or an error number, as pthread_setschedparam does.
+    int (*threadSetSchedParam)(pthread_t thread, int policy, const sched_param* param);
 
     // libgpiod (v1 API): null or -1 with errno set on failure.
     gpiod_chip* (*chipOpen)(const char* path);

@@ -44,7 +44,9 @@ struct Fake {
     std::map<unsigned, int> wiring;
     int i2cFailAfter = -1, i2cError = 0;
     bool i2cLockHeld = false;
-    int sleepsToInterrupt = 0;
+    int sleepsToInterrupt = 0, waitsToInterrupt = 0;
+    int readsToFail = 0, readError = 0;
+    bool priorityRefused = false;
     FakeDeviceCounts counts;
     std::set<int> spiFds, i2cFds;
     bool chipOpen = false;
@@ -288,7 +290,9 @@ int fakeLineRequestFallingEdgeEvents(gpiod_line* line, const char*) {
 int fakeLineEventWait(gpiod_line* line, const timespec* timeout) {
     std::unique_lock<std::mutex> lock(g_fake.mutex);
     if (line != g_fake.eventsLine) return fail(EPERM);
-    g_fake.settled = g_fake.read;  // the routines of every edge read so far have returned
+    if (g_fake.waitsToInterrupt > 0) return g_fake.waitsToInterrupt--, fail(EINTR);
+    if (g_fake.readsToFail > 0) return 1;  // a line whose reads fail stays ready
+    g_fake.settled = g_fake.read;          // the routines of every edge read so far have returned
     g_fake.changed.notify_all();
     const auto limit = std::chrono::seconds(timeout->tv_sec) + std::chrono::nanoseconds(timeout->tv_nsec);
     return g_fake.changed.wait_for(lock, limit, [] { return g_fake.raised > g_fake.read; }) ? 1 : 0;
@@ -296,7 +300,12 @@ int fakeLineEventWait(gpiod_line* line, const timespec* timeout) {
 
 int fakeLineEventRead(gpiod_line* line, gpiod_line_event* event) {
     std::lock_guard<std::mutex> lock(g_fake.mutex);
-    if (line != g_fake.eventsLine || g_fake.raised == g_fake.read) return fail(EAGAIN);
+    if (line != g_fake.eventsLine) return fail(EPERM);
+    if (g_fake.readsToFail > 0) {
+        g_fake.readsToFail--;
+        return fail(g_fake.readError);
+    }
+    if (g_fake.raised == g_fake.read) return fail(EAGAIN);
     g_fake.read++;
     g_fake.counts.lineEvents++;
     event->event_type = GPIOD_LINE_EVENT_FALLING_EDGE;
@@ -315,6 +324,12 @@ void fakeLineRelease(gpiod_line* line) {
     g_fake.changed.notify_all();
 }
 
+// Grants or refuses; the thread's scheduling stays as it is either way.
+int fakeThreadSetSchedParam(pthread_t, int, const sched_param*) {
+    std::lock_guard<std::mutex> lock(g_fake.mutex);
+    return g_fake.priorityRefused ? EPERM : 0;
+}
+
 const board::System g_system{
     fakeOpen,
     fakeClose,
@@ -324,6 +339,7 @@ const board::System g_system{
     fakeFlock,
     fakeClockNanosleep,
     fakeClockGettime,
+    fakeThreadSetSchedParam,
     fakeChipOpen,
     fakeChipClose,
     fakeChipGetLine,
@@ -348,7 +364,8 @@ void resetFakeDevices() {
     g_fake.wiring.clear();
     g_fake.i2cFailAfter = -1;
     g_fake.i2cLockHeld = false;
-    g_fake.sleepsToInterrupt = 0;
+    g_fake.sleepsToInterrupt = g_fake.waitsToInterrupt = g_fake.readsToFail = 0;
+    g_fake.priorityRefused = false;
     g_fake.counts = FakeDeviceCounts{};
     g_fake.spiFds.clear();
     g_fake.i2cFds.clear();
@@ -383,6 +400,22 @@ void holdI2cLock(bool held) {
 void interruptSleeps(int count) {
     std::lock_guard<std::mutex> lock(g_fake.mutex);
     g_fake.sleepsToInterrupt = count;
+}
+
+void interruptEventWaits(int count) {
+    std::lock_guard<std::mutex> lock(g_fake.mutex);
+    g_fake.waitsToInterrupt = count;
+}
+
+void failEventReads(int count, int error) {
+    std::lock_guard<std::mutex> lock(g_fake.mutex);
+    g_fake.readsToFail = count;
+    g_fake.readError = error;
+}
+
+void refuseRealtimePriority() {
+    std::lock_guard<std::mutex> lock(g_fake.mutex);
+    g_fake.priorityRefused = true;
 }
 
 void wireLine(unsigned offset, int pin) {

@@ -34,6 +34,13 @@ void failI2cTransferAfter(int goodTransfers, int error);
 void holdI2cLock(bool held);
 // The next `count` sleeps are cut short halfway by a signal (EINTR).
 void interruptSleeps(int count);
+// The next `count` event waits are cut short by a signal (EINTR).
+void interruptEventWaits(int count);
+// The next `count` event reads fail with `error`; the line reads as ready
+// meanwhile, as a line whose events cannot be read does.
+void failEventReads(int count, int error);
+// Real-time priority is refused (EPERM), as to a service without the right.
+void refuseRealtimePriority();
 // GPIO line `offset` is wired to the board's pin `pin` (default: the same number).
 void wireLine(unsigned offset, int pin);
 

@@ -3,6 +3,7 @@
 // and every device failure gives its message and result.
 #include <fcntl.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <functional>
@@ -179,6 +180,42 @@ TEST_F(BoardOverFakeDevices, DeviceFailuresGiveTheirMessageAndResult) {
     m_mdt.initialize(sim::kEepromAddress);
     captureStdout([&] { EXPECT_FALSE(m_mdt.loadFromChip()); });
     EXPECT_EQ(sim::fakeDeviceCounts().openDescriptors, 0);
+}
+
+// IRQ1's watching thread rides out signals, failing reads (read again every
+// 100 ms) and a refused priority, saying each at most once, and the next
+// edge comes in.
+TEST_F(BoardOverFakeDevices, WatchesIrqThroughSignalsFailedReadsAndNoPriority) {
+    static std::atomic<int> s_nRoutineCalls{0};
+    const std::string file = m_app.path("board.json");
+    const struct {
+        std::function<void()> setUp;
+        uint64_t ullMicrosTaken;
+        std::string message;
+    } cases[] = {
+        {[] { sim::interruptEventWaits(3); }, 0, ""},
+        {[] { sim::failEventReads(10, EIO); }, 1000000,
+         "board: cannot read events of GPIO /dev/gpiochip0 line 12 (pin 12) (board file " + file +
+             "): Input/output error\n"},
+        {sim::refuseRealtimePriority, 0,
+         "board: the interrupt thread runs at normal priority: SCHED_FIFO 50 refused (Operation not "
+         "permitted); the service's LimitRTPRIO=50 or CAP_SYS_NICE grants it\n"},
+        {sim::refuseRealtimePriority, 0, ""},  // said once per process
+    };
+    for (const auto& c : cases) {
+        board::bindSystem(&sim::fakeDeviceSystem());
+        sim::resetFakeDevices();
+        c.setUp();
+        s_nRoutineCalls = 0;
+        const uint64_t ullStart = sim::nowMicros();
+        EXPECT_EQ(captureStdout([&] {
+                      EXPECT_EQ(wiringPiISR(12, 1, [] { s_nRoutineCalls++; }), 0);
+                      sim::fallingEdge(12);
+                  }),
+                  c.message);
+        EXPECT_EQ(s_nRoutineCalls, 1) << c.message;
+        EXPECT_EQ(sim::nowMicros() - ullStart, c.ullMicrosTaken) << c.message;
+    }
 }
 
 // Delays sleep to their deadline however often a signal cuts them short, and
