@@ -6,6 +6,7 @@
 
 #include "BoardControl.h"
 #include "BoardIO.h"
+#include "GpioChip.h"
 #include "Settings.h"
 
 namespace board::detail {
@@ -20,6 +21,7 @@ void releaseAll() {
     releaseGpio();
     releaseSpi();
     releaseI2c();
+    forgetGpioChip();
     forgetSettings();
 }
 

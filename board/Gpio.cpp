@@ -16,6 +16,7 @@
 
 #include "BoardIO.h"
 #include "Devices.h"
+#include "GpioChip.h"
 #include "Settings.h"
 #include "System.h"
 
@@ -37,28 +38,40 @@ struct Interrupt {
     gpiod_line* pLine = nullptr;
 } g_interrupt;
 
-std::string lineName(int pin) {
-    const board::Settings& settings = board::settings();
-    return settings.gpioChip + " line " + std::to_string(settings.lineOf(pin)) + " (pin " +
+std::string describeLine(int pin) {
+    return board::gpioChipName() + " line " + std::to_string(board::settings().lineOf(pin)) + " (pin " +
            std::to_string(pin) + ")";
 }
 
 // The pin's line of the chip, opening the chip at first use; null after a
-// reported failure. Holds g_mutex.
+// reported failure (a label no chip has is reported where it is looked up).
+// Holds g_mutex.
 gpiod_line* lineLocked(int pin) {
-    const board::Settings& settings = board::settings();
     if (!g_pChip) {
-        g_pChip = board::sys().chipOpen(settings.gpioChip.c_str());
+        const std::string path = board::gpioChipPath();
+        g_pChip = path.empty() ? nullptr : board::sys().chipOpen(path.c_str());
         if (!g_pChip) {
-            if (!g_bChipReported)
-                board::detail::reportDeviceError("cannot open GPIO chip", settings.gpioChip, errno);
+            if (!g_bChipReported && !path.empty())
+                board::detail::reportDeviceError("cannot open GPIO chip", path, errno);
             g_bChipReported = true;
             return nullptr;
         }
     }
-    gpiod_line* pLine = board::sys().chipGetLine(g_pChip, settings.lineOf(pin));
-    if (!pLine) board::detail::reportDeviceError("no GPIO line", lineName(pin), errno);
+    gpiod_line* pLine = board::sys().chipGetLine(g_pChip, board::settings().lineOf(pin));
+    if (!pLine) board::detail::reportDeviceError("no GPIO line", describeLine(pin), errno);
     return pLine;
+}
+
+int biasFlags(board::LineBias bias) {
+    switch (bias) {
+        case board::LineBias::PullUp:
+            return GPIOD_LINE_REQUEST_FLAG_BIAS_PULL_UP;
+        case board::LineBias::PullDown:
+            return GPIOD_LINE_REQUEST_FLAG_BIAS_PULL_DOWN;
+        case board::LineBias::AsIs:
+            break;
+    }
+    return 0;  // no bias flag: the line keeps the bias it has
 }
 
 gpiod_line* requestOutputLocked(int pin, int value) {
@@ -67,7 +80,7 @@ gpiod_line* requestOutputLocked(int pin, int value) {
     gpiod_line* pLine = lineLocked(pin);
     if (!pLine) return nullptr;
     if (board::sys().lineRequestOutput(pLine, CONSUMER, value) < 0) {
-        board::detail::reportDeviceError("cannot drive GPIO", lineName(pin), errno);
+        board::detail::reportDeviceError("cannot drive GPIO", describeLine(pin), errno);
         return nullptr;
     }
     g_outputs[pin] = pLine;
@@ -146,7 +159,7 @@ void digitalWrite(int pin, int value) {
     const bool bRequested = g_outputs.count(pin) != 0;
     gpiod_line* pLine = requestOutputLocked(pin, level);
     if (pLine && bRequested && board::sys().lineSetValue(pLine, level) < 0)
-        board::detail::reportDeviceError("cannot set GPIO", lineName(pin), errno);
+        board::detail::reportDeviceError("cannot set GPIO", describeLine(pin), errno);
 }
 
 int wiringPiISR(int pin, int edgeType, void (*function)(void)) {
@@ -158,12 +171,13 @@ int wiringPiISR(int pin, int edgeType, void (*function)(void)) {
     stopInterrupts();
     gpiod_line* pLine = lineLocked(pin);
     if (!pLine) return -1;
-    if (board::sys().lineRequestFallingEdgeEvents(pLine, CONSUMER) < 0) {
-        board::detail::reportDeviceError("cannot watch GPIO", lineName(pin), errno);
+    if (board::sys().lineRequestFallingEdgeEventsFlags(pLine, CONSUMER,
+                                                       biasFlags(board::settings().irqBias)) < 0) {
+        board::detail::reportDeviceError("cannot watch GPIO", describeLine(pin), errno);
         return -1;
     }
     g_interrupt.pLine = pLine;
-    g_interrupt.thread = std::thread(runInterrupts, pLine, lineName(pin), function);
+    g_interrupt.thread = std::thread(runInterrupts, pLine, describeLine(pin), function);
     return 0;
 }
 

@@ -44,14 +44,21 @@ bool parseCount(const std::string& text, long lMax, long& lValue) {
 // Applies one setting; the reason when it cannot.
 std::string apply(Settings& settings, const std::string& name, const std::string& value, bool bQuoted) {
     long lNumber = 0;
-    if (name == "SpiDevice0" || name == "SpiDevice1" || name == "GpioChip" || name == "I2CBus") {
+    if (name == "SpiDevice0" || name == "SpiDevice1" || name == "I2CBus") {
         if (!bQuoted || value.empty() || value[0] != '/') return "wants a device path";
-        if (name == "GpioChip")
-            settings.gpioChip = value;
-        else if (name == "I2CBus")
+        if (name == "I2CBus")
             settings.i2cBus = value;
         else
             settings.spiDevice[name.back() - '0'] = value;
+    } else if (name == "GpioChip") {
+        if (!bQuoted || value.empty()) return "wants a device path or a chip label";
+        settings.gpioChip = value;
+    } else if (name == "Bias") {
+        static const std::map<std::string, LineBias> biases{
+            {"pull-up", LineBias::PullUp}, {"pull-down", LineBias::PullDown}, {"as-is", LineBias::AsIs}};
+        const auto it = biases.find(value);
+        if (!bQuoted || it == biases.end()) return "wants \"pull-up\", \"pull-down\" or \"as-is\"";
+        settings.irqBias = it->second;
     } else if (name == "SpiMode") {
         if (bQuoted || !parseCount(value, 3, lNumber)) return "wants 0, 1, 2 or 3";
         settings.spiMode = static_cast<int>(lNumber);

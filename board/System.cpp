@@ -27,9 +27,11 @@ constexpr const char* GPIOD_LIBRARY = "libgpiod.so.2";
 struct Gpiod {
     decltype(&gpiod_chip_open) chipOpen = nullptr;
     decltype(&gpiod_chip_close) chipClose = nullptr;
+    decltype(&gpiod_chip_label) chipLabel = nullptr;
     decltype(&gpiod_chip_get_line) chipGetLine = nullptr;
     decltype(&gpiod_line_request_output) lineRequestOutput = nullptr;
-    decltype(&gpiod_line_request_falling_edge_events) lineRequestFallingEdgeEvents = nullptr;
+    decltype(&gpiod_line_name) lineName = nullptr;
+    decltype(&gpiod_line_request_falling_edge_events_flags) lineRequestFallingEdgeEventsFlags = nullptr;
     decltype(&gpiod_line_set_value) lineSetValue = nullptr;
     decltype(&gpiod_line_event_wait) lineEventWait = nullptr;
     decltype(&gpiod_line_event_read) lineEventRead = nullptr;
@@ -50,9 +52,12 @@ const Gpiod& gpiod() {
         Gpiod found;
         if (pLibrary && lookUp(pLibrary, "gpiod_chip_open", found.chipOpen) &&
             lookUp(pLibrary, "gpiod_chip_close", found.chipClose) &&
+            lookUp(pLibrary, "gpiod_chip_label", found.chipLabel) &&
             lookUp(pLibrary, "gpiod_chip_get_line", found.chipGetLine) &&
             lookUp(pLibrary, "gpiod_line_request_output", found.lineRequestOutput) &&
-            lookUp(pLibrary, "gpiod_line_request_falling_edge_events", found.lineRequestFallingEdgeEvents) &&
+            lookUp(pLibrary, "gpiod_line_name", found.lineName) &&
+            lookUp(pLibrary, "gpiod_line_request_falling_edge_events_flags",
+                   found.lineRequestFallingEdgeEventsFlags) &&
             lookUp(pLibrary, "gpiod_line_set_value", found.lineSetValue) &&
             lookUp(pLibrary, "gpiod_line_event_wait", found.lineEventWait) &&
             lookUp(pLibrary, "gpiod_line_event_read", found.lineEventRead) &&
@@ -85,12 +90,14 @@ const System g_system{
     ::pthread_setschedparam,
     systemChipOpen,
     [](gpiod_chip* chip) { gpiod().chipClose(chip); },
+    [](gpiod_chip* chip) { return gpiod().chipLabel(chip); },
     [](gpiod_chip* chip, unsigned offset) { return gpiod().chipGetLine(chip, offset); },
+    [](gpiod_line* line) { return gpiod().lineName(line); },
     [](gpiod_line* line, const char* consumer, int value) {
         return gpiod().lineRequestOutput(line, consumer, value);
     },
-    [](gpiod_line* line, const char* consumer) {
-        return gpiod().lineRequestFallingEdgeEvents(line, consumer);
+    [](gpiod_line* line, const char* consumer, int flags) {
+        return gpiod().lineRequestFallingEdgeEventsFlags(line, consumer, flags);
     },
     [](gpiod_line* line, int value) { return gpiod().lineSetValue(line, value); },
     [](gpiod_line* line, const timespec* timeout) { return gpiod().lineEventWait(line, timeout); },

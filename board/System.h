@@ -27,9 +27,12 @@ struct System {
     // libgpiod (v1 API): null or -1 with errno set on failure.
     gpiod_chip* (*chipOpen)(const char* path);
     void (*chipClose)(gpiod_chip* chip);
+    const char* (*chipLabel)(gpiod_chip* chip);
     gpiod_line* (*chipGetLine)(gpiod_chip* chip, unsigned int offset);
+    const char* (*lineName)(gpiod_line* line);  // null for an unnamed line
     int (*lineRequestOutput)(gpiod_line* line, const char* consumer, int value);
-    int (*lineRequestFallingEdgeEvents)(gpiod_line* line, const char* consumer);
+    // `flags`: GPIOD_LINE_REQUEST_FLAG_BIAS_* (0 leaves the line's bias as it is).
+    int (*lineRequestFallingEdgeEventsFlags)(gpiod_line* line, const char* consumer, int flags);
     int (*lineSetValue)(gpiod_line* line, int value);
     int (*lineEventWait)(gpiod_line* line, const timespec* timeout);
     int (*lineEventRead)(gpiod_line* line, gpiod_line_event* event);

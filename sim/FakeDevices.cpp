@@ -8,8 +8,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "Board.h"
@@ -18,12 +20,16 @@
 #include "System.h"
 
 // libgpiod's handles are opaque to its users; the fake gives them a body.
-struct gpiod_chip {
-    int unused;
-};
 struct gpiod_line {
     unsigned offset;
     enum class Use { Free, Output, Events } use;
+    bool reachesBoard;  // a header line, wired to the board's pins
+    std::string name;   // "" for an unnamed line
+};
+struct gpiod_chip {
+    std::string label;
+    int opens;
+    gpiod_line lines[64];
 };
 
 namespace sim {
@@ -33,8 +39,30 @@ namespace {
 using detail::Board;
 
 constexpr int SPI_FD_BASE = 1000;
-constexpr unsigned LINES = 64;
+constexpr unsigned LINES = sizeof(gpiod_chip::lines) / sizeof(gpiod_line);
+constexpr unsigned HEADER_LINES = 28;  // GPIO0..GPIO27 of the 40-pin header
 constexpr std::chrono::seconds EDGE_HANDSHAKE_LIMIT{5};
+
+// A chip's header lines are named as a Pi's kernel names them and reach the
+// board's pins; the other lines, and every line of another chip, are unnamed.
+std::unique_ptr<gpiod_chip> makeChip(const std::string& label, bool header) {
+    auto chip = std::make_unique<gpiod_chip>();
+    chip->label = label;
+    for (unsigned offset = 0; offset < LINES; offset++) {
+        const bool headerLine = header && offset < HEADER_LINES;
+        chip->lines[offset] = {offset, gpiod_line::Use::Free, headerLine,
+                               headerLine ? "GPIO" + std::to_string(offset) : ""};
+    }
+    if (header) chip->lines[0].name = "ID_SDA", chip->lines[1].name = "ID_SCL";
+    return chip;
+}
+
+// /dev/gpiochip0 as on a Pi 4.
+std::map<unsigned, std::unique_ptr<gpiod_chip>> defaultChips() {
+    std::map<unsigned, std::unique_ptr<gpiod_chip>> chips;
+    chips[0] = makeChip("pinctrl-bcm2711", true);
+    return chips;
+}
 
 struct Fake {
     std::mutex mutex;
@@ -49,9 +77,7 @@ struct Fake {
     bool priorityRefused = false;
     FakeDeviceCounts counts;
     std::set<int> spiFds, i2cFds;
-    bool chipOpen = false;
-    gpiod_chip chip{};
-    gpiod_line lines[LINES];
+    std::map<unsigned, std::unique_ptr<gpiod_chip>> chips = defaultChips();  // by N of /dev/gpiochipN
     // Edges of the events line: raised by the board, read by the library's
     // thread, settled once the routine of every read edge has returned.
     gpiod_line* eventsLine = nullptr;
@@ -214,23 +240,33 @@ gpiod_chip* fakeChipOpen(const char* path) {
     unsigned number = 0;
     char tail = 0;
     if (const int error = deviceError(path)) return errno = error, nullptr;
-    if (sscanf(path, "/dev/gpiochip%u%c", &number, &tail) != 1) return errno = ENOENT, nullptr;
-    if (g_fake.chipOpen) return errno = EBUSY, nullptr;
-    g_fake.chipOpen = true;
+    if (sscanf(path, "/dev/gpiochip%u%c", &number, &tail) != 1 || g_fake.chips.count(number) == 0)
+        return errno = ENOENT, nullptr;
+    gpiod_chip* chip = g_fake.chips[number].get();
+    chip->opens++;
     g_fake.counts.openDescriptors++;
-    return &g_fake.chip;
+    return chip;
 }
 
-void fakeChipClose(gpiod_chip*) {
+void fakeChipClose(gpiod_chip* chip) {
     std::lock_guard<std::mutex> lock(g_fake.mutex);
-    if (g_fake.chipOpen) g_fake.counts.openDescriptors--;
-    g_fake.chipOpen = false;
+    if (chip->opens == 0) return;
+    chip->opens--;
+    g_fake.counts.openDescriptors--;
 }
 
-gpiod_line* fakeChipGetLine(gpiod_chip*, unsigned offset) {
+const char* fakeChipLabel(gpiod_chip* chip) {
+    return chip->label.c_str();
+}
+
+gpiod_line* fakeChipGetLine(gpiod_chip* chip, unsigned offset) {
     if (offset >= LINES) return errno = EINVAL, nullptr;
     std::lock_guard<std::mutex> lock(g_fake.mutex);
-    return &g_fake.lines[offset];
+    return &chip->lines[offset];
+}
+
+const char* fakeLineName(gpiod_line* line) {
+    return line->name.empty() ? nullptr : line->name.c_str();
 }
 
 // The request's fault, or 0; a line in use is busy.
@@ -245,7 +281,7 @@ int fakeLineSetValue(gpiod_line* line, int value) {
     {
         std::lock_guard<std::mutex> lock(g_fake.mutex);
         if (line->use != gpiod_line::Use::Output) return fail(EPERM);
-        pin = pinOf(line->offset);
+        pin = line->reachesBoard ? pinOf(line->offset) : -1;
     }
     if (pin >= 0) Board::instance().pinWrite(pin, value);
     return 0;
@@ -258,7 +294,7 @@ int fakeLineRequestOutput(gpiod_line* line, const char*, int value) {
         line->use = gpiod_line::Use::Output;
         Board& board = Board::instance();
         std::lock_guard<std::mutex> boardLock(board.mutex);
-        board.gpio.setMode(board.nowMicros(), pinOf(line->offset), 1);
+        if (line->reachesBoard) board.gpio.setMode(board.nowMicros(), pinOf(line->offset), 1);
     }
     return fakeLineSetValue(line, value);
 }
@@ -275,12 +311,14 @@ void onFallingEdge() {
                             [edge] { return !g_fake.eventsLine || g_fake.settled >= edge; });
 }
 
-int fakeLineRequestFallingEdgeEvents(gpiod_line* line, const char*) {
+int fakeLineRequestFallingEdgeEventsFlags(gpiod_line* line, const char*, int flags) {
     std::lock_guard<std::mutex> lock(g_fake.mutex);
     if (const int error = requestError(line)) return fail(error);
     line->use = gpiod_line::Use::Events;
     g_fake.eventsLine = line;
     g_fake.raised = g_fake.read = g_fake.settled = 0;
+    g_fake.counts.eventRequestFlags = flags;
+    if (!line->reachesBoard) return 0;
     Board& board = Board::instance();
     std::lock_guard<std::mutex> boardLock(board.mutex);
     board.gpio.registerIsr(pinOf(line->offset), detail::kEdgeFalling, onFallingEdge);
@@ -318,7 +356,7 @@ void fakeLineRelease(gpiod_line* line) {
         g_fake.eventsLine = nullptr;
         Board& board = Board::instance();
         std::lock_guard<std::mutex> boardLock(board.mutex);
-        board.gpio.registerIsr(pinOf(line->offset), detail::kEdgeFalling, nullptr);
+        if (line->reachesBoard) board.gpio.registerIsr(pinOf(line->offset), detail::kEdgeFalling, nullptr);
     }
     line->use = gpiod_line::Use::Free;
     g_fake.changed.notify_all();
@@ -342,9 +380,11 @@ const board::System g_system{
     fakeThreadSetSchedParam,
     fakeChipOpen,
     fakeChipClose,
+    fakeChipLabel,
     fakeChipGetLine,
+    fakeLineName,
     fakeLineRequestOutput,
-    fakeLineRequestFallingEdgeEvents,
+    fakeLineRequestFallingEdgeEventsFlags,
     fakeLineSetValue,
     fakeLineEventWait,
     fakeLineEventRead,
@@ -369,9 +409,7 @@ void resetFakeDevices() {
     g_fake.counts = FakeDeviceCounts{};
     g_fake.spiFds.clear();
     g_fake.i2cFds.clear();
-    g_fake.chipOpen = false;
-    for (unsigned offset = 0; offset < LINES; offset++)
-        g_fake.lines[offset] = {offset, gpiod_line::Use::Free};
+    g_fake.chips = defaultChips();
     g_fake.eventsLine = nullptr;
     g_fake.raised = g_fake.read = g_fake.settled = 0;
 }
@@ -416,6 +454,11 @@ void failEventReads(int count, int error) {
 void refuseRealtimePriority() {
     std::lock_guard<std::mutex> lock(g_fake.mutex);
     g_fake.priorityRefused = true;
+}
+
+void setGpioChip(unsigned number, const std::string& label, bool header) {
+    std::lock_guard<std::mutex> lock(g_fake.mutex);
+    g_fake.chips[number] = makeChip(label, header);
 }
 
 void wireLine(unsigned offset, int pin) {

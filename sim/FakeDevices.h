@@ -16,8 +16,8 @@ struct System;
 namespace sim {
 
 // The seam table to bind with board::bindSystem. Knows /dev/spidev0.C
-// (channel C), /dev/i2c-N (the EEPROM's bus) and /dev/gpiochipN; other paths
-// do not exist.
+// (channel C), /dev/i2c-N (the EEPROM's bus) and the GPIO chips set up (by
+// default /dev/gpiochip0 as on a Pi 4); other paths do not exist.
 const board::System& fakeDeviceSystem();
 
 // Forgets faults, wiring and counts. Call with no board function in use.
@@ -41,14 +41,19 @@ void interruptEventWaits(int count);
 void failEventReads(int count, int error);
 // Real-time priority is refused (EPERM), as to a service without the right.
 void refuseRealtimePriority();
+// /dev/gpiochip`number` with `label`. A `header` chip names lines 0..27 as a
+// Pi's kernel names the 40-pin header's ("ID_SDA", "ID_SCL", "GPIO2".."GPIO27")
+// and only its lines reach the board's pins; another chip's are unnamed.
+void setGpioChip(unsigned number, const std::string& label, bool header);
 // GPIO line `offset` is wired to the board's pin `pin` (default: the same number).
 void wireLine(unsigned offset, int pin);
 
 struct FakeDeviceCounts {
     std::map<uint32_t, uint64_t> spiMessagesByLength;  // SPI_IOC_MESSAGE(1) calls, by transfer length
     uint64_t spiMessages = 0;
-    int openDescriptors = 0;  // device files and chips open now
-    uint64_t lineEvents = 0;  // falling edges read by the board library
+    int openDescriptors = 0;     // device files and chips open now
+    uint64_t lineEvents = 0;     // falling edges read by the board library
+    int eventRequestFlags = -1;  // of the last falling-edge request
 };
 FakeDeviceCounts fakeDeviceCounts();
 

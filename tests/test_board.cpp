@@ -156,7 +156,11 @@ TEST_F(BoardOverFakeDevices, DeviceFailuresGiveTheirMessageAndResult) {
          "board: cannot watch GPIO /dev/gpiochip0 line 12 (pin 12)" + file + "Device or resource busy\n"},
         {[] { sim::failDevice("/dev/gpiochip0", ENOENT); },
          [] { return pinMode(5, 1), digitalWrite(5, 0), 0; }, 0,
-         "board: cannot open GPIO chip /dev/gpiochip0" + file + "No such file or directory\n"},
+         "board: no GPIO chip names line 17 \"GPIO17\" as the 40-pin header's chip does: using "
+         "/dev/gpiochip0 "
+         "(set GpioChip in board file " +
+             m_app.path("board.json") + ")\nboard: cannot open GPIO chip /dev/gpiochip0" + file +
+             "No such file or directory\n"},
         {[this] {
              m_app.write("board.json", "{\"name\": \"SpiMode\", \"value\": 4}\n{\"name\": \"Pin5\"}\n");
          },
@@ -182,25 +186,51 @@ TEST_F(BoardOverFakeDevices, DeviceFailuresGiveTheirMessageAndResult) {
     EXPECT_EQ(sim::fakeDeviceCounts().openDescriptors, 0);
 }
 
-// IRQ1's watching thread rides out signals, failing reads (read again every
-// 100 ms) and a refused priority, saying each at most once, and the next
-// edge comes in.
-TEST_F(BoardOverFakeDevices, WatchesIrqThroughSignalsFailedReadsAndNoPriority) {
+// IRQ1's line: watched on the chip the board file names by path or label,
+// else on the one that carries the header's lines wherever the kernel
+// numbered it (only its lines reach the pins), with the bias the file names;
+// the thread rides out signals, failing reads (read again every 100 ms) and
+// a refused priority, saying each at most once, and the next edge comes in.
+TEST_F(BoardOverFakeDevices, WatchesIrqOnItsChipWithItsBiasThroughSignalsFailedReadsAndNoPriority) {
     static std::atomic<int> s_nRoutineCalls{0};
     const std::string file = m_app.path("board.json");
+    const auto board = [this](bool bPi5, const std::string& settings) {
+        if (bPi5)
+            sim::setGpioChip(0, "gpio-brcmstb@107d508500", false), sim::setGpioChip(4, "pinctrl-rp1", true);
+        m_app.write("board.json", settings);
+    };
+    const auto setting = [](const char* pszName, const char* pszValue) {
+        return std::string("{\"name\": \"") + pszName + "\", \"value\": \"" + pszValue + "\"}\n";
+    };
     const struct {
         std::function<void()> setUp;
+        int nResult, nRoutineCalls, nFlags;
         uint64_t ullMicrosTaken;
         std::string message;
     } cases[] = {
-        {[] { sim::interruptEventWaits(3); }, 0, ""},
-        {[] { sim::failEventReads(10, EIO); }, 1000000,
+        {[] { sim::interruptEventWaits(3); }, 0, 1, 0, 0, ""},
+        {[] { sim::failEventReads(10, EIO); }, 0, 1, 0, 1000000,
          "board: cannot read events of GPIO /dev/gpiochip0 line 12 (pin 12) (board file " + file +
              "): Input/output error\n"},
-        {sim::refuseRealtimePriority, 0,
+        {sim::refuseRealtimePriority, 0, 1, 0, 0,
          "board: the interrupt thread runs at normal priority: SCHED_FIFO 50 refused (Operation not "
          "permitted); the service's LimitRTPRIO=50 or CAP_SYS_NICE grants it\n"},
-        {sim::refuseRealtimePriority, 0, ""},  // said once per process
+        {sim::refuseRealtimePriority, 0, 1, 0, 0, ""},  // said once per process
+        {[&] { board(true, setting("Bias", "pull-up")); }, 0, 1, GPIOD_LINE_REQUEST_FLAG_BIAS_PULL_UP, 0,
+         "board: the 40-pin header's lines are on /dev/gpiochip4: using it\n"},
+        {[&] { board(true, setting("GpioChip", "pinctrl-rp1") + setting("Bias", "pull-down")); }, 0, 1,
+         GPIOD_LINE_REQUEST_FLAG_BIAS_PULL_DOWN, 0, ""},
+        {[&] { board(true, setting("GpioChip", "/dev/gpiochip0") + setting("Bias", "as-is")); }, 0, 0, 0, 0,
+         ""},
+        {[&] { sim::setGpioChip(0, "gpio-mockup-A", false), board(false, setting("Bias", "up")); }, 0, 0, 0,
+         0,
+         "board: " + file + " line 1: \"Bias\" wants \"pull-up\", \"pull-down\" or \"as-is\"; ignored\n" +
+             "board: no GPIO chip names line 17 \"GPIO17\" as the 40-pin header's chip does: using "
+             "/dev/gpiochip0 (set GpioChip in board file " +
+             file + ")\n"},
+        {[&] { board(true, setting("GpioChip", "pinctrl-bcm2711")); }, -1, 0, -1, 0,
+         "board: no GPIO chip of /dev/gpiochip0..15 is labelled \"pinctrl-bcm2711\" (board file " + file +
+             ")\n"},
     };
     for (const auto& c : cases) {
         board::bindSystem(&sim::fakeDeviceSystem());
@@ -209,11 +239,12 @@ TEST_F(BoardOverFakeDevices, WatchesIrqThroughSignalsFailedReadsAndNoPriority) {
         s_nRoutineCalls = 0;
         const uint64_t ullStart = sim::nowMicros();
         EXPECT_EQ(captureStdout([&] {
-                      EXPECT_EQ(wiringPiISR(12, 1, [] { s_nRoutineCalls++; }), 0);
+                      EXPECT_EQ(wiringPiISR(12, 1, [] { s_nRoutineCalls++; }), c.nResult);
                       sim::fallingEdge(12);
                   }),
                   c.message);
-        EXPECT_EQ(s_nRoutineCalls, 1) << c.message;
+        EXPECT_EQ(s_nRoutineCalls, c.nRoutineCalls) << c.message;
+        EXPECT_EQ(sim::fakeDeviceCounts().eventRequestFlags, c.nFlags) << c.message;
         EXPECT_EQ(sim::nowMicros() - ullStart, c.ullMicrosTaken) << c.message;
     }
 }
