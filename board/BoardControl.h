@@ -19,3 +19,9 @@ QM_BOARD_EXPORT void bindSystem(const System* system);
 QM_BOARD_EXPORT void release();
 
 }  // namespace board
+
+// Writes into pszList (NUL-terminated, cut to nSize bytes) the devices the
+// board file names that do not exist or cannot be opened, each with its role:
+// "/dev/spidev0.0 (SPI), /dev/gpiochip0 (GPIO), /dev/i2c-1 (I2C)". Returns how
+// many; 0 and "" when all are there. For a host to say what to enable.
+extern "C" QM_BOARD_EXPORT int boardMissingDevices(char* pszList, int nSize);

@@ -249,6 +249,35 @@ TEST_F(BoardOverFakeDevices, WatchesIrqOnItsChipWithItsBiasThroughSignalsFailedR
     }
 }
 
+// The devices the board needs that cannot be opened, named with their role
+// for the host, in as much of the list as there is room for.
+TEST_F(BoardOverFakeDevices, MissingDevicesAreNamedWithTheirRole) {
+    const struct {
+        std::function<void()> fault;
+        int nMissing;
+        std::string list;
+    } cases[] = {
+        {[] {}, 0, ""},
+        {[] {
+             for (const char* path : {"/dev/spidev0.0", "/dev/gpiochip0", "/dev/i2c-1"})
+                 sim::failDevice(path, EACCES);
+         },
+         3, "/dev/spidev0.0 (SPI), /dev/gpiochip0 (GPIO), /dev/i2c-1 (I2C)"},
+    };
+    for (const auto& c : cases) {
+        board::bindSystem(&sim::fakeDeviceSystem());
+        sim::resetFakeDevices();
+        c.fault();
+        char szList[80], szShort[8];
+        captureStdout([&] {
+            EXPECT_EQ(boardMissingDevices(szList, sizeof(szList)), c.nMissing);
+            EXPECT_EQ(boardMissingDevices(szShort, sizeof(szShort)), c.nMissing);
+        });
+        EXPECT_EQ(szList, c.list);
+        EXPECT_EQ(szShort, c.list.substr(0, sizeof(szShort) - 1));
+    }
+}
+
 // Delays sleep to their deadline however often a signal cuts them short, and
 // the counters are the monotonic clock's low 32 bits.
 TEST_F(BoardOverFakeDevices, DelaysNeverReturnEarlyAndCountersWrap) {
