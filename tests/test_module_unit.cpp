@@ -1,11 +1,9 @@
 // The module's classes reached directly, for behaviour the host interface
 // does not show: chip set-up words, the status service's flags, the warm-up.
 #include <cmath>
-#include <vector>
 
 #include "ModuleFixture.h"
 #include "ScratchFiles.h"
-#include "qm_timer.h"
 
 namespace {
 
@@ -177,26 +175,3 @@ TEST_F(ModuleUnit, WaveformBufferConfigChangesUnderTheWaveformLock) {
 
 }  // namespace
 
-// The SoC's peripheral base from the device tree's /soc/ranges, as the
-// boards have it: one parent cell (Pi 2 and 3), two (Pi 4: 0 0xFE000000;
-// Pi 5: 0x10 0x7C000000), or a property too short for its cells.
-TEST(SystemTimer, PeripheralBaseComesFromTheDeviceTreeRanges) {
-    const struct {
-        std::vector<uint8_t> ranges;
-        unsigned nParentCells;
-        bool bFound;
-        uint64_t ullBase;
-    } cases[] = {
-        {{0x7E, 0, 0, 0, 0x3F, 0, 0, 0, 0x01, 0, 0, 0}, 1, true, 0x3F000000},
-        {{0x7E, 0, 0, 0, 0, 0, 0, 0, 0xFE, 0, 0, 0, 0x01, 0x80, 0, 0}, 2, true, 0xFE000000},
-        {{0x7C, 0, 0, 0, 0, 0, 0, 0x10, 0x7C, 0, 0, 0, 0x04, 0, 0, 0}, 2, true, 0x107C000000},
-        {{0x7E, 0, 0, 0, 0, 0, 0, 0}, 2, false, 0},
-    };
-    for (const auto& c : cases) {
-        uint64_t ullBase = 0;
-        EXPECT_EQ(socPeripheralBase(c.ranges.data(), c.ranges.size(), 1, c.nParentCells, ullBase), c.bFound);
-        if (c.bFound) {
-            EXPECT_EQ(ullBase, c.ullBase);
-        }
-    }
-}
