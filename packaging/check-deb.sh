@@ -155,8 +155,8 @@ setting 'RestrictAddressFamilies=.*AF_UNIX.*'
 setting 'WantedBy=multi-user.target'
 # What would stop the meter: real-time priority refused, no devices, the
 # groups and the capability lost in a user namespace, root.
-! grep -Ex '(RestrictRealtime|PrivateDevices|PrivateUsers|DynamicUser)=(yes|true|on|1)|User=(root|0)' "$tmp/root/$unit" ||
-  fail "the unit denies the meter what it needs"
+! grep -Ex '(RestrictRealtime|PrivateDevices|PrivateUsers|DynamicUser)=(yes|true|on|1)|User=(root|0)' "$tmp/root/$unit" \
+    > "$tmp/denies" || fail "the unit denies the meter what it needs: $(cat "$tmp/denies")"
 # The watchdog and the start timeout outlast qmhost's own 5 s without records
 # plus its grace period (as /etc/default/qm9000 sets it, else 30 s), so that
 # its message says why before systemd kills it.
