@@ -20,13 +20,22 @@ ARM_DEB     = $(PKG_ARM_BUILD)/qm9000_$(VERSION)_armhf.deb
 BOARD_OPTIONS = -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/arm-linux-gnueabihf.cmake -DCMAKE_BUILD_TYPE=Release \
                 -DQM_BOARD_TIMER=ON -DQM_DEFAULT_BOARD=hw -DQM_BUILD_TESTS=OFF
 
-NATIVE_PACKAGES = cmake g++ make googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev libgpiod-dev libcli11-dev \
-                  libsqlite3-dev libcpp-httplib-dev libjs-dygraphs chromium
-ARM_PACKAGES    = g++-arm-linux-gnueabihf qemu-user libsqlite3-dev:armhf libcpp-httplib-dev:armhf
+# What a build needs (the packages too), and what only the tests need besides.
+BUILD_PACKAGES  = cmake g++ make libgpiod-dev libcli11-dev libsqlite3-dev libcpp-httplib-dev libjs-dygraphs \
+                  libsystemd-dev dpkg-dev file
+TEST_PACKAGES   = googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev chromium
+# The board's: the cross compiler and Debian's armhf libraries (dpkg-shlibdeps
+# reads the versions of the board package's dependencies from the armhf
+# libc6, libstdc++6 and libgcc-s1); qemu only to run the tests.
+ARM_BUILD_PACKAGES = g++-arm-linux-gnueabihf libsqlite3-dev:armhf libcpp-httplib-dev:armhf libsystemd-dev:armhf \
+                     libc6:armhf libstdc++6:armhf libgcc-s1:armhf
+ARM_TEST_PACKAGES  = qemu-user
 FUZZ_PACKAGES   = clang libclang-rt-14-dev
-PKG_PACKAGES    = lintian curl
+# Checking a package: lintian, curl for its web page, systemd-analyze (systemd)
+# and man (man-db) for its unit.
+PKG_PACKAGES    = lintian curl systemd man-db
 
-.PHONY: all deps deps-arm deps-fuzz deps-pkg build run test test-native test-arm test-tsan test-deb test-deb-arm \
+.PHONY: all deps deps-build deps-arm deps-arm-build deps-fuzz deps-pkg build run test test-native test-arm test-tsan test-deb test-deb-arm \
         arm deb deb-arm asan tsan bench fuzz format clean
 
 all: build
@@ -44,15 +53,21 @@ define install_missing
 	fi
 endef
 
-deps:
-	$(call install_missing,$(NATIVE_PACKAGES))
+deps-build:
+	$(call install_missing,$(BUILD_PACKAGES))
+
+deps: deps-build
+	$(call install_missing,$(TEST_PACKAGES))
 
 # The board's libraries come from Debian's armhf packages beside the native ones.
-deps-arm:
+deps-arm-build:
 	@dpkg --print-foreign-architectures | grep -qx armhf || \
 	  if [ "$$(id -u)" = 0 ]; then dpkg --add-architecture armhf; \
 	  else echo "The armhf architecture is missing (run as root: dpkg --add-architecture armhf)"; exit 1; fi
-	$(call install_missing,$(ARM_PACKAGES))
+	$(call install_missing,$(ARM_BUILD_PACKAGES))
+
+deps-arm: deps-arm-build
+	$(call install_missing,$(ARM_TEST_PACKAGES))
 
 deps-fuzz:
 	$(call install_missing,$(FUZZ_PACKAGES))
@@ -94,23 +109,24 @@ test-deb: build deps-pkg
 	cd $(BUILD) && cpack -G DEB
 	sh packaging/check-deb.sh $(BUILD)/$(notdir $(DEB))
 
-# The same for the board's package, but for the run: its plug-in needs the board.
-test-deb-arm: deb-arm deps-pkg
+# The same for the board's package, its qmhost run under qemu-arm.
+test-deb-arm: deb-arm deps-pkg deps-arm
 	sh packaging/check-deb.sh $(ARM_DEB)
 
 # The board build: the plug-in, the board libraries and qmhost.
-arm: deps deps-arm
+arm: deps-build deps-arm-build
 	cmake -S . -B $(BOARD_BUILD) $(BOARD_OPTIONS)
 	cmake --build $(BOARD_BUILD) -j$(JOBS)
 	@echo "Board build in $(BOARD_BUILD): QM9000.so libqmboard.so libqmsim.so libqmsimcore.so libqmsimline.so qmhost"
 
-deb: deps
+# The packages need the build's Debian packages only, not the tests'.
+deb: deps-build
 	cmake -S . -B $(PKG_BUILD) -DCMAKE_BUILD_TYPE=Release -DQM_BUILD_TESTS=OFF
 	cmake --build $(PKG_BUILD) -j$(JOBS)
 	cd $(PKG_BUILD) && cpack -G DEB
 	@echo "Package: $(DEB)"
 
-deb-arm: deps deps-arm
+deb-arm: deps-build deps-arm-build
 	cmake -S . -B $(PKG_ARM_BUILD) $(BOARD_OPTIONS)
 	cmake --build $(PKG_ARM_BUILD) -j$(JOBS)
 	cd $(PKG_ARM_BUILD) && cpack -G DEB

@@ -5,9 +5,20 @@
 #                         and so out of the dynamic linker's search path
 #   /usr/share/qm9000/examples/   the example application files
 #   /usr/share/man/man1/qmhost.1.gz, /usr/share/doc/qm9000/{copyright,changelog.gz}
+#   /usr/lib/systemd/system/qm9000.service   the meter as a service
+#   /usr/lib/udev/rules.d/60-qm9000.rules    the devices to the groups spi, gpio, i2c
+#   /etc/default/qm9000                      the service's options (a conffile)
 # The examples are not under /usr/share/doc: they are copied to set up an
 # application directory, and a system may leave /usr/share/doc out.
-# Nothing goes to the application directory: it is the meter's own.
+# Nothing goes to the application directory: it is the meter's own. The
+# maintainer scripts make the service's user and seed its application
+# directory, /var/lib/qm9000, on the first installation.
+#
+# The unit and the rules go under /usr/lib: lintian accepts /lib and /usr/lib
+# alike, its own word is that /usr/lib/systemd/system is Debian's place, every
+# bookworm system has a merged /usr (init-system-helpers depends on it), and a
+# file that starts under /usr never has to move there later, the move the
+# merged /usr makes hazardous for dpkg.
 
 set(QM_PKG_LIBDIR lib/qm9000)
 
@@ -44,6 +55,11 @@ add_custom_target(qm_package_docs ALL DEPENDS ${QM_PKG_DOCS})
 install(FILES ${CMAKE_BINARY_DIR}/packaging/qmhost.1.gz DESTINATION share/man/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${CMAKE_BINARY_DIR}/packaging/changelog.gz
         DESTINATION share/doc/qm9000)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/qm9000.service DESTINATION lib/systemd/system)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/60-qm9000.rules DESTINATION lib/udev/rules.d)
+# The one absolute destination: the service's options belong in /etc whatever
+# the prefix (the package marks the file a conffile).
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/qm9000.default DESTINATION /etc/default RENAME qm9000)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME qm9000)
@@ -62,15 +78,32 @@ application.
 This package holds the module, the real board's library (SPI, GPIO and
 I2C), a simulated board, and qmhost, the reference host that runs the module
 on either board and calibrates it. Example application files are in
-/usr/share/qm9000/examples.]])
-# Stated, not computed by dpkg-shlibdeps, so that the armhf cross build needs
-# no armhf libraries; the versions are what it finds on either architecture.
-# libgpiod is opened at run time, invisible to it: the functions the board
-# uses are all in libgpiod2 1.1.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1 (>= 4.0), libgpiod2 (>= 1.1), libsqlite3-0 (>= 3.7.0), libcpp-httplib0.11, libjs-dygraphs")
+/usr/share/qm9000/examples.
+
+On the board it runs the meter as the service qm9000: the system user
+qm9000 (a member of the groups spi, gpio and i2c), the application directory
+/var/lib/qm9000, its options in /etc/default/qm9000.]])
+# The libraries the binaries link, with their versions, from dpkg-shlibdeps
+# (the armhf ones from Debian's armhf packages, see below); by hand what it
+# cannot see: libgpiod is opened at run time (the functions the board uses are
+# all in libgpiod2 1.1), the page's charts are dygraphs, and the maintainer
+# scripts use adduser.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, libgpiod2 (>= 1.1), libjs-dygraphs")
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${PROJECT_SOURCE_DIR}/packaging/conffiles ${PROJECT_SOURCE_DIR}/packaging/postinst
+    ${PROJECT_SOURCE_DIR}/packaging/prerm ${PROJECT_SOURCE_DIR}/packaging/postrm)
 if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_PROCESSOR MATCHES "^arm")
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE armhf)  # else dpkg's own architecture
+  # cpack runs dpkg-shlibdeps for armhf: the cross objdump reads the binaries,
+  # and their libraries are looked up in armhf's multiarch directories first,
+  # those of Debian's armhf packages (libc6:armhf, libstdc++6:armhf, ..., which
+  # the Makefile installs), not the cross toolchain's copies under
+  # /usr/arm-linux-gnueabihf, which belong to packages of no architecture.
+  set(QM_PKG_HOST_ARCH armhf)
 endif()
+configure_file(${PROJECT_SOURCE_DIR}/packaging/CPackConfig.cmake.in ${CMAKE_BINARY_DIR}/CPackProjectConfig.cmake @ONLY)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackProjectConfig.cmake)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
