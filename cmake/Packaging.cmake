@@ -85,10 +85,10 @@ qm9000 (a member of the groups spi, gpio and i2c), the application directory
 /var/lib/qm9000, its options in /etc/default/qm9000.]])
 # The libraries the binaries link, with their versions, from dpkg-shlibdeps
 # (the armhf ones from Debian's armhf packages, see below); by hand what it
-# cannot see: libgpiod is opened at run time (the functions the board uses are
-# all in libgpiod2 1.1), the page's charts are dygraphs, and the maintainer
+# cannot see: libgpiod is opened at run time (the IRQ line's bias flags came
+# with libgpiod2 1.5), the page's charts are dygraphs, and the maintainer
 # scripts use adduser.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, libgpiod2 (>= 1.1), libjs-dygraphs")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, libgpiod2 (>= 1.5), libjs-dygraphs")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/packaging/conffiles ${PROJECT_SOURCE_DIR}/packaging/postinst
