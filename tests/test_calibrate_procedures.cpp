@@ -28,7 +28,6 @@ protected:
             pmu.m_fFullScaleAmps = FSA;
             pmu.m_fNominalFreq = 50.0f;
             pmu.updateLSBs();
-            pmu.m_Cal9000.initialize(&pmu);
             const std::string path = m_dir.write("Cal9000.json", calibrationListFile());
             snprintf(m_block->s_pszActiveCal, sizeof(m_block->s_pszActiveCal), "%s", path.c_str());
             pmu.m_Cal9000.load(path.c_str());

@@ -1,13 +1,9 @@
 // The measurement configuration: settings, derived values, probe lookup, reloads.
-#include <gtest/gtest.h>
-
 #include <string>
 
 #include "CfgProbe.h"
-#include "HostBlock.h"
-#include "QM9000.h"
+#include "ModuleFixture.h"
 #include "ScratchFiles.h"
-#include "Sim.h"
 
 namespace {
 
@@ -15,20 +11,15 @@ std::string setting(const char* pszName, const std::string& value) {
     return std::string("    { \"name\": \"") + pszName + "\", \"value\": " + value + " },\r\n";
 }
 
-class Cfg9000Test : public ::testing::Test {
+class Cfg9000Test : public ModuleUnit {
 protected:
     void SetUp() override {
-        sim::reset();
-        m_block = makeHostBlock();
-        m_module.m_pStat = m_block.get();
-        m_module.m_Cfg9000.initialize(&m_module);
+        ModuleUnit::SetUp();
         m_probes.addProbe(0, "Custom", 5.0f, 5.0f, false);
         m_probes.addProbe(6, "Coil", 668.0f, 700.0f, true);
         m_probes.addProbe(2, "Clamp", 20.0f, 21.0f, false);
         m_block->s_pCfgProbe = &m_probes;
     }
-    void TearDown() override { sim::reset(); }
-
     void load(const std::string& lines) {
         const std::string path =
             m_dir.write("QM9000.json", "{\r\n  \"config\": [\r\n" + lines + "  ]\r\n}\r\n");
@@ -36,9 +27,7 @@ protected:
     }
 
     ScratchDirectory m_dir;
-    HostBlockPtr m_block;
     CfgProbe m_probes;
-    QM9000 m_module;
 };
 
 TEST_F(Cfg9000Test, LimitMaskAndFullScaleFollowTheWiring) {
