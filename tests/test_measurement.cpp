@@ -1,12 +1,10 @@
 // The meter end to end through the loaded plug-in: known signals on the simulated chip.
-#include <unistd.h>
-
 #include <cmath>
-#include <filesystem>
 #include <vector>
 
 #include "ConfigFile.h"
 #include "PluginFixture.h"
+#include "ScratchFiles.h"
 
 namespace {
 
@@ -20,25 +18,10 @@ constexpr double FSV_WYE = 500.0 * double(0.90045f);  // the scale the module de
 
 class Measurement : public PluginTest {
 protected:
-    void SetUp() override {
-        PluginTest::SetUp();
-        char szDir[] = "/tmp/qm-measure-XXXXXX";
-        ASSERT_NE(mkdtemp(szDir), nullptr);
-        m_dir = szDir;
-        m_config = m_dir + "/QM9000.json";
-    }
-    void TearDown() override {
-        std::filesystem::remove_all(m_dir);  // whatever the module wrote there too
-        PluginTest::TearDown();
-    }
     void startWith(const Settings& settings) {
         writeConfig(m_config, settings);
         sim::setFullScale(FSV_WYE, 10.0);
         ASSERT_EQ(m_pModule->initialize(m_config.c_str(), nullptr, m_block.get()), 0);
-        ASSERT_EQ(m_pModule->updateConfig(m_config.c_str()), 0);
-    }
-    void reconfigure(const Settings& settings) {
-        writeConfig(m_config, settings);
         ASSERT_EQ(m_pModule->updateConfig(m_config.c_str()), 0);
     }
     std::vector<float> registerMap() {
@@ -46,7 +29,8 @@ protected:
         EXPECT_EQ(m_pModule->realtimeGet(10, values.data(), 472), 0);
         return values;
     }
-    std::string m_dir, m_config;
+    ScratchDirectory m_dir;  // removed with whatever the module wrote there too
+    const std::string m_config = m_dir.path("QM9000.json");
 };
 
 TEST_F(Measurement, RecordHoldsTheAppliedTruth) {
@@ -107,7 +91,8 @@ TEST_F(Measurement, RatiosScaleValuesAndEnergy) {
         Settings settings = with(with(wyeMeter(), "EnergyEnable", "1"), "EnergyInterval", "5");
         settings = with(with(settings, "PTRatioPrimary", c.pszPT), "CTRatioPrimary", c.pszCT);
         sim::setNoInterrupts(false);
-        reconfigure(settings);
+        writeConfig(m_config, settings);
+        ASSERT_EQ(m_pModule->updateConfig(m_config.c_str()), 0);
         ASSERT_EQ(m_pModule->monitorStart(), 0);
         runFor(300);
         const std::vector<float> v = registerMap();
