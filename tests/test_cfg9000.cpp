@@ -79,18 +79,6 @@ TEST_F(Cfg9000Test, ProbeRatingIsDerivedOnceFrequencyProbeAndFullScaleAreRead) {
     EXPECT_FALSE(m_module.m_bRogowskiEnable);
 }
 
-TEST_F(Cfg9000Test, TransformerRatiosAreComputedInEitherOrder) {
-    load(setting("PTRatioPrimary", "480") + setting("PTRatioSecondary", "120") +
-         setting("CTRatioSecondary", "5") + setting("CTRatioPrimary", "200"));
-    EXPECT_EQ(m_module.m_fPTRatio, 4.0f);
-    EXPECT_EQ(m_module.m_fCTRatio, 40.0f);
-    // A secondary of zero, or unreadable, counts as 1.
-    load(setting("PTRatioPrimary", "480") + setting("PTRatioSecondary", "0") +
-         setting("CTRatioPrimary", "50") + setting("CTRatioSecondary", "\"x\""));
-    EXPECT_EQ(m_module.m_fPTRatio, 480.0f);
-    EXPECT_EQ(m_module.m_fCTRatio, 50.0f);
-}
-
 // A window of 4095 records or more would end where it starts in the 4096-record ring.
 TEST_F(Cfg9000Test, TriggerCyclesAreLimitedToWhatTheRingHolds) {
     const std::pair<const char*, uint16_t> cases[] = {
@@ -111,11 +99,20 @@ TEST_F(Cfg9000Test, TriggerCyclesAreLimitedToWhatTheRingHolds) {
 
 TEST_F(Cfg9000Test, DerivedValuesFollowTheSettings) {
     load(setting("VNominal", "230") + setting("INominal", "5") + setting("VHighPercent", "110") +
-         setting("ILowPercent", "10"));
+         setting("ILowPercent", "10") + setting("PTRatioPrimary", "480") +
+         setting("PTRatioSecondary", "120") + setting("CTRatioSecondary", "5") +
+         setting("CTRatioPrimary", "200"));  // ratios in either order
     EXPECT_EQ(m_module.m_fVHigh, static_cast<float>(230.0 * (110.0 / 100.0)));
     EXPECT_EQ(m_module.m_fVLow, static_cast<float>(230.0 * (90.0 / 100.0)));
     EXPECT_EQ(m_module.m_fIHigh, static_cast<float>(5.0 * (400.0 / 100.0)));
     EXPECT_EQ(m_module.m_fILow, static_cast<float>(5.0 * (10.0 / 100.0)));
+    EXPECT_EQ(m_module.m_fPTRatio, 4.0f);
+    EXPECT_EQ(m_module.m_fCTRatio, 40.0f);
+    // A secondary of zero, or unreadable, counts as 1.
+    load(setting("PTRatioPrimary", "480") + setting("PTRatioSecondary", "0") +
+         setting("CTRatioPrimary", "50") + setting("CTRatioSecondary", "\"x\""));
+    EXPECT_EQ(m_module.m_fPTRatio, 480.0f);
+    EXPECT_EQ(m_module.m_fCTRatio, 50.0f);
     // The energy interval has a floor of five minutes.
     for (const auto& [pszValue, ulMinutes] : {std::pair{"1", 5u}, {"5", 5u}, {"\"60\"", 60u}}) {
         load(setting("EnergyInterval", pszValue));
