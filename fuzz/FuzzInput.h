@@ -47,8 +47,16 @@ inline const std::string& scratchDirectory() {
     return directory.path;
 }
 
-// Writes the scratch file `pszName` and returns its path.
+// Once per process: drops the loaders' reports (at fuzzing speed only noise) and makes the
+// scratch directory the application one, where description-table pages create files.
+inline void setUp() {
+    [[maybe_unused]] static const bool bSilenced = freopen("/dev/null", "w", stdout) != nullptr;
+    [[maybe_unused]] static const bool bAppDir = setenv("QM_APP_DIR", scratchDirectory().c_str(), 1) == 0;
+}
+
+// Writes the scratch file `pszName` and returns its path, the process set up first.
 inline std::string scratchFile(const char* pszName, const std::string& content) {
+    setUp();
     const std::string path = scratchDirectory() + "/" + pszName;
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     if (!file.write(content.data(), static_cast<std::streamsize>(content.size()))) abort();
@@ -63,13 +71,6 @@ inline std::string readFile(const std::string& path) {
 inline void emptyScratchDirectory() {
     for (const auto& entry : std::filesystem::directory_iterator(scratchDirectory()))
         std::filesystem::remove_all(entry.path());
-}
-
-// Once per process: drops the loaders' reports (at fuzzing speed only noise) and makes the
-// scratch directory the application one, where description-table pages create files.
-inline void setUp() {
-    [[maybe_unused]] static const bool bSilenced = freopen("/dev/null", "w", stdout) != nullptr;
-    [[maybe_unused]] static const bool bAppDir = setenv("QM_APP_DIR", scratchDirectory().c_str(), 1) == 0;
 }
 
 // A failed property: abort so both libFuzzer and the corpus replay report it.

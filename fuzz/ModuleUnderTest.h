@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "BoardIO.h"
+#include "FuzzInput.h"
 #include "QM9000.h"
 #include "Sim.h"
 
@@ -24,6 +25,7 @@ struct ModuleUnderTest {
 
 // The module on a fresh chip for each input, so the board's logs do not grow without end.
 inline ModuleUnderTest& moduleUnderTest() {
+    setUp();
     sim::reset();
     static ModuleUnderTest* pUnit = new ModuleUnderTest;
     wiringPiSPISetup(0, 2500000);

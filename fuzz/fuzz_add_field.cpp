@@ -4,7 +4,6 @@
 #include "JSONFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzz::setUp();
     const auto [fields, before] = fuzz::split(data, size, 3);
     const std::string path = fuzz::scratchFile("fields.json", before);
     JSONFile().addFieldIfMissing(path.c_str(), fields[0].c_str(), fields[1].c_str(), fields[2].c_str());

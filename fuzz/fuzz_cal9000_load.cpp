@@ -17,7 +17,6 @@ static bool allLinesFitTheReader(const std::string& text) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzz::setUp();
     fuzz::ModuleUnderTest& unit = fuzz::moduleUnderTest();
     const std::string source = fuzz::scratchFile("source.json", fuzz::text(data, size));
     const std::string saved = fuzz::scratchFile("Cal9000.json", "");  // empty until saved

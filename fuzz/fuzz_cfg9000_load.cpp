@@ -5,7 +5,6 @@
 #include "ModuleUnderTest.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzz::setUp();
     // Destroyed at exit: its list links sit unaligned in packed elements, where
     // the leak checker cannot see them.
     static CfgProbe probes;

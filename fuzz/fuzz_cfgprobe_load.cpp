@@ -6,7 +6,6 @@
 #include "FuzzInput.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzz::setUp();
     fuzz::scratchFile("CfgProbe.json", fuzz::text(data, size));
 
     CfgProbe probes;

@@ -4,7 +4,6 @@
 #include "ModuleUnderTest.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzz::setUp();
     fuzz::ModuleUnderTest& unit = fuzz::moduleUnderTest();
     const std::string path = fuzz::scratchFile("Init9000.json", fuzz::text(data, size));
 

@@ -9,7 +9,6 @@
 #include "JSONFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzz::setUp();
     const uint32_t uLen = size > 0 ? data[0] : JSONFile::LINE_BUFFER_SIZE;
     const std::string content = size > 0 ? fuzz::text(data + 1, size - 1) : std::string();
     const std::string path = fuzz::scratchFile("lines.json", content);

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "BoardIO.h"
 #include "HostBlock.h"
@@ -19,7 +21,9 @@ protected:
         m_block = makeHostBlock();
         m_module.m_pStat = m_block.get();
         m_module.m_pAcqBuffer = g_pAcqBuffer = &m_block->s_AcquisitionBuffer[0];
-        m_module.m_Cfg9000.initialize(&m_module);
+        m_module.m_Cfg9000.initialize(&m_module);  // the file stores bound to the module
+        m_module.m_Cal9000.initialize(&m_module);
+        m_module.m_jsonInit.initialize(&m_module);
         m_module.m_Cfg9000.load("/nonexistent/QM9000.json");  // defaults
         m_module.m_bFound = true;
     }
@@ -37,6 +41,18 @@ protected:
         return value;
     }
 
+    float* journal() { return m_block->s_AcquisitionBuffer[0].m_fJournal; }
+    // Runs a realtime request into a buffer with a guard area behind it: the
+    // text when it succeeds, and whether the buffer's first byte was left as it was.
+    int request(int nType, uint32_t ulMaxResult, std::string& text) {
+        std::vector<char> buffer(ulMaxResult + 65536, '\x7f');
+        const int nResult = m_module.realtimeGet(nType, buffer.data(), ulMaxResult);
+        m_bUntouched = buffer[0] == '\x7f';
+        text = nResult == 0 ? std::string(buffer.data()) : std::string();
+        return nResult;
+    }
+
     HostBlockPtr m_block;
     QM9000 m_module;
+    bool m_bUntouched = false;
 };

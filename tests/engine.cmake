@@ -6,7 +6,7 @@ qm_add_test(test_reports SOURCES test_reports.cpp WallClock.cpp ${QM_MODULE_OBJE
 target_include_directories(test_reports SYSTEM PRIVATE ${QM_TEST_JSON_INCLUDE})
 
 # End to end through the loaded plug-in against the measuring chip.
-qm_add_test(test_measurement SOURCES test_measurement.cpp WallClock.cpp LIBS qmsim qmhostcore)
+qm_add_test(test_measurement SOURCES test_measurement.cpp WallClock.cpp ScratchFiles.cpp LIBS qmsim qmhostcore)
 add_dependencies(test_measurement QM9000)
 
 # The threads of a real host around the loaded plug-in.

@@ -38,7 +38,6 @@ class Cal9000Test : public ModuleUnit {
 protected:
     void SetUp() override {
         ModuleUnit::SetUp();
-        m_module.m_Cal9000.initialize(&m_module);
         setActive(m_dir.path("Cal9000.json"));
     }
     Cal9000& cal() { return m_module.m_Cal9000; }

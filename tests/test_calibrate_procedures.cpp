@@ -28,7 +28,6 @@ protected:
             pmu.m_fFullScaleAmps = FSA;
             pmu.m_fNominalFreq = 50.0f;
             pmu.updateLSBs();
-            pmu.m_Cal9000.initialize(&pmu);
             const std::string path = m_dir.write("Cal9000.json", calibrationListFile());
             snprintf(m_block->s_pszActiveCal, sizeof(m_block->s_pszActiveCal), "%s", path.c_str());
             pmu.m_Cal9000.load(path.c_str());
@@ -141,6 +140,7 @@ TEST_F(CalProcedure, MissingOrImpossibleInputsAndResultsSetAndPushNothing) {
         {&Q::processCalIOS, 230, 0, 0, 0, 0, "No calibration current specified \r\n", 1},
         {&Q::processCalPGain, 0, 0, 0, 0, 0, "No calibration voltage specified \r\n", 1},
         {&Q::processCalVOS, NaN, 5, 0, 0, 0, "Calibration voltage out of range (nan) \r\n", 1},
+        {&Q::processCalPGain, 230, INF, 0, 0, 0, "Calibration current out of range (inf) \r\n", 1},
         {&Q::processCalPWOS, 230, -INF, 0, 0, 0, "Calibration current out of range (-inf) \r\n", 1},
         {&Q::processCalPVAROS, -230, 5, 0, 0, 0, "Calibration voltage out of range (-230.000000) \r\n", 1},
         {&Q::processCalMultipointDefine, -10, 100, 1, 0, 0, "Begin \r\n", 1},  // a negative threshold
@@ -148,6 +148,8 @@ TEST_F(CalProcedure, MissingOrImpossibleInputsAndResultsSetAndPushNothing) {
         {&Q::processCalMultipointGain, 230, NaN, 1, 0, 0, "Begin \r\n", 1},
         {&Q::processCalMultipointPhase, 230, 5, 5, 0, 0, "Begin \r\n", 1},
         {&Q::processCalVGain, 230, 5, 0, 0x24D, 0, "CVGAIN out of range (inf) \r\n", 0},
+        {&Q::processCalVGain, 1e-20f, 5, 0, 0, 0, "AVGAIN out of range (0.00", 0},  // no meter reads that low
+        {&Q::processCalIGain, 230, 1e-20f, 0, 0, 0, "AIGAIN out of range (0.00", 0},
         {&Q::processCalIGain, 230, 5, 0, 0x20C, 130000000, "AIGAIN out of range (0.09", 0},
         {&Q::processCalVOS, 230, 5, 0, 0x20D, 0, "AVRMSOS out of range (35871", 0},
         {&Q::processCalPGain, 230, 60, 0, 0, 0, "APGAIN out of range (14.99", 0},

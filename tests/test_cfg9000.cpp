@@ -1,13 +1,9 @@
 // The measurement configuration: settings, derived values, probe lookup, reloads.
-#include <gtest/gtest.h>
-
 #include <string>
 
 #include "CfgProbe.h"
-#include "HostBlock.h"
-#include "QM9000.h"
+#include "ModuleFixture.h"
 #include "ScratchFiles.h"
-#include "Sim.h"
 
 namespace {
 
@@ -15,20 +11,15 @@ std::string setting(const char* pszName, const std::string& value) {
     return std::string("    { \"name\": \"") + pszName + "\", \"value\": " + value + " },\r\n";
 }
 
-class Cfg9000Test : public ::testing::Test {
+class Cfg9000Test : public ModuleUnit {
 protected:
     void SetUp() override {
-        sim::reset();
-        m_block = makeHostBlock();
-        m_module.m_pStat = m_block.get();
-        m_module.m_Cfg9000.initialize(&m_module);
+        ModuleUnit::SetUp();
         m_probes.addProbe(0, "Custom", 5.0f, 5.0f, false);
         m_probes.addProbe(6, "Coil", 668.0f, 700.0f, true);
         m_probes.addProbe(2, "Clamp", 20.0f, 21.0f, false);
         m_block->s_pCfgProbe = &m_probes;
     }
-    void TearDown() override { sim::reset(); }
-
     void load(const std::string& lines) {
         const std::string path =
             m_dir.write("QM9000.json", "{\r\n  \"config\": [\r\n" + lines + "  ]\r\n}\r\n");
@@ -36,9 +27,7 @@ protected:
     }
 
     ScratchDirectory m_dir;
-    HostBlockPtr m_block;
     CfgProbe m_probes;
-    QM9000 m_module;
 };
 
 TEST_F(Cfg9000Test, LimitMaskAndFullScaleFollowTheWiring) {
@@ -90,18 +79,6 @@ TEST_F(Cfg9000Test, ProbeRatingIsDerivedOnceFrequencyProbeAndFullScaleAreRead) {
     EXPECT_FALSE(m_module.m_bRogowskiEnable);
 }
 
-TEST_F(Cfg9000Test, TransformerRatiosAreComputedInEitherOrder) {
-    load(setting("PTRatioPrimary", "480") + setting("PTRatioSecondary", "120") +
-         setting("CTRatioSecondary", "5") + setting("CTRatioPrimary", "200"));
-    EXPECT_EQ(m_module.m_fPTRatio, 4.0f);
-    EXPECT_EQ(m_module.m_fCTRatio, 40.0f);
-    // A secondary of zero, or unreadable, counts as 1.
-    load(setting("PTRatioPrimary", "480") + setting("PTRatioSecondary", "0") +
-         setting("CTRatioPrimary", "50") + setting("CTRatioSecondary", "\"x\""));
-    EXPECT_EQ(m_module.m_fPTRatio, 480.0f);
-    EXPECT_EQ(m_module.m_fCTRatio, 50.0f);
-}
-
 // A window of 4095 records or more would end where it starts in the 4096-record ring.
 TEST_F(Cfg9000Test, TriggerCyclesAreLimitedToWhatTheRingHolds) {
     const std::pair<const char*, uint16_t> cases[] = {
@@ -122,11 +99,20 @@ TEST_F(Cfg9000Test, TriggerCyclesAreLimitedToWhatTheRingHolds) {
 
 TEST_F(Cfg9000Test, DerivedValuesFollowTheSettings) {
     load(setting("VNominal", "230") + setting("INominal", "5") + setting("VHighPercent", "110") +
-         setting("ILowPercent", "10"));
+         setting("ILowPercent", "10") + setting("PTRatioPrimary", "480") +
+         setting("PTRatioSecondary", "120") + setting("CTRatioSecondary", "5") +
+         setting("CTRatioPrimary", "200"));  // ratios in either order
     EXPECT_EQ(m_module.m_fVHigh, static_cast<float>(230.0 * (110.0 / 100.0)));
     EXPECT_EQ(m_module.m_fVLow, static_cast<float>(230.0 * (90.0 / 100.0)));
     EXPECT_EQ(m_module.m_fIHigh, static_cast<float>(5.0 * (400.0 / 100.0)));
     EXPECT_EQ(m_module.m_fILow, static_cast<float>(5.0 * (10.0 / 100.0)));
+    EXPECT_EQ(m_module.m_fPTRatio, 4.0f);
+    EXPECT_EQ(m_module.m_fCTRatio, 40.0f);
+    // A secondary of zero, or unreadable, counts as 1.
+    load(setting("PTRatioPrimary", "480") + setting("PTRatioSecondary", "0") +
+         setting("CTRatioPrimary", "50") + setting("CTRatioSecondary", "\"x\""));
+    EXPECT_EQ(m_module.m_fPTRatio, 480.0f);
+    EXPECT_EQ(m_module.m_fCTRatio, 50.0f);
     // The energy interval has a floor of five minutes.
     for (const auto& [pszValue, ulMinutes] : {std::pair{"1", 5u}, {"5", 5u}, {"\"60\"", 60u}}) {
         load(setting("EnergyInterval", pszValue));

@@ -19,7 +19,6 @@ protected:
         m_module.m_unPreTrigCycles = 10;
         m_module.m_unTotalTrigCycles = 100;
     }
-    float* journal() { return m_module.m_pAcqBuffer->m_fJournal; }
 
     // Phase p: watts, VA, VAR and half of each as the fundamental.
     void setPowers(int p, float fWatt, float fVA, float fVAR) {

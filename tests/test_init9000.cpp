@@ -1,35 +1,21 @@
 // The register initialization file applied to the simulated chip: writes, prints, skipped lines.
-#include <gtest/gtest.h>
-
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "BoardIO.h"
-#include "QM9000.h"
+#include "ModuleFixture.h"
 #include "ScratchFiles.h"
-#include "Sim.h"
 
 namespace {
 
-class Init9000Test : public ::testing::Test {
+class Init9000Test : public ModuleUnit {
 protected:
-    void SetUp() override {
-        sim::reset();
-        ASSERT_GE(wiringPiSPISetup(0, 2500000), 0);
-        m_module.m_jsonInit.initialize(&m_module);
-    }
-    void TearDown() override {
-        EXPECT_EQ(sim::protocolErrors(), std::vector<std::string>{});
-        sim::reset();
-    }
     std::string apply(const std::string& path) {
         sim::clearSpiLog();
         return captureStdout([&] { m_module.m_jsonInit.load(path.c_str()); });
     }
 
     ScratchDirectory m_dir;
-    QM9000 m_module;
 };
 
 TEST_F(Init9000Test, WritesEachEntryInOrderAndPrintsTheRegisterReadBack) {

@@ -85,16 +85,12 @@ TEST_F(Lifecycle, InitializeResetsTheChipThenConfiguresIt) {
     EXPECT_FALSE(sim::chipRunning());  // configured, not started
 }
 
-TEST_F(Lifecycle, UpdateConfigReconfiguresRoutesAndStartsTheChip) {
+TEST_F(Lifecycle, UpdateConfigStartsTheChipAndMonitorStartRestartsItClearingTheWindow) {
     initialize();
     sim::clearSpiLog();
     ASSERT_EQ(m_pModule->updateConfig("QM9000.json"), 0);
     expectWrites({configurationRegisters(), meterOffRoutingMeterOn()});
     EXPECT_TRUE(sim::chipRunning());
-}
-
-TEST_F(Lifecycle, MonitorStartRoutesRestartsAndClearsTheWindow) {
-    start();
     block().s_unAcqBufferNextWrite = 17;
     block().s_unAcqBufferLastWrite = 40;
     block().s_ulEventFirstRecordID = 3;

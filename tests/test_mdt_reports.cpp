@@ -29,17 +29,8 @@ protected:
         m_mdt.setPage(0, text.c_str(), static_cast<uint32_t>(text.size() + 1));
         ASSERT_TRUE(m_mdt.createRegisterList(0));
     }
-    // Runs a request into a buffer with a guard area behind it.
-    int request(int nType, uint32_t ulMaxResult, std::string& text) {
-        std::vector<char> buffer(ulMaxResult + 65536, '\x7f');
-        const int nResult = m_module.realtimeGet(nType, buffer.data(), ulMaxResult);
-        m_bUntouched = buffer[0] == '\x7f';
-        text = nResult == 0 ? std::string(buffer.data()) : std::string();
-        return nResult;
-    }
 
     MDT m_mdt;
-    bool m_bUntouched = false;
 };
 
 TEST_F(MdtReports, RegisterListNamesEachPublishedValueOnce) {

@@ -106,92 +106,94 @@ void pendWindow(
     block.s_unAcqBufferNextIn = (unFirst + unFilled) % ACQ_BUFFER_RECORDS;
 }
 
-TEST(Recorder, TakesAFilledWindowWholeAndALockedDatabaseRetriesThenDrops) {
-    ScratchDirectory dir;
-    HostBlockPtr block = makeHostBlock();
-    Recorder recorder(*block, VoltageThresholds{});
-    std::string error;
-    ASSERT_TRUE(recorder.open(dir.path("events.db"), error)) << error;
-    pendWindow(*block, 4090, 9);  // across the ring's end, one record still to come
-    EXPECT_FALSE(recorder.step());
-    block->s_unAcqBufferNextIn = 4;
-    EXPECT_TRUE(recorder.step());
-    EXPECT_EQ(block->s_unAcqBufferNextWrite, 4);
+// A recorder on a fresh block and database, the database read back by a
+// connection of its own, and another program's connection to it.
+class RecorderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_recorder.open(m_dir.path("events.db"), m_error)) << m_error;
+        ASSERT_TRUE(m_database.open(m_dir.path("events.db"), m_error)) << m_error;
+        ASSERT_EQ(sqlite3_open(m_dir.path("events.db").c_str(), &m_pOther), SQLITE_OK);
+    }
+    void TearDown() override { sqlite3_close(m_pOther); }
+    // Another program writing (or done): the database is locked (or free again).
+    void lock(bool bLocked) {
+        ASSERT_EQ(sqlite3_exec(m_pOther, bLocked ? "BEGIN EXCLUSIVE" : "ROLLBACK", nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+    }
 
-    sqlite3* pOther = nullptr;  // another program writing: the database is locked
-    ASSERT_EQ(sqlite3_open(dir.path("events.db").c_str(), &pOther), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(pOther, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
-    pendWindow(*block, 100, 10);
+    ScratchDirectory m_dir;
+    HostBlockPtr m_block = makeHostBlock();
+    Recorder m_recorder{*m_block, VoltageThresholds{}};
+    EventDatabase m_database;
+    std::string m_error;
+    sqlite3* m_pOther = nullptr;
+};
+
+TEST_F(RecorderTest, TakesAFilledWindowWholeAndALockedDatabaseRetriesThenDrops) {
+    pendWindow(*m_block, 4090, 9);  // across the ring's end, one record still to come
+    EXPECT_FALSE(m_recorder.step());
+    m_block->s_unAcqBufferNextIn = 4;
+    EXPECT_TRUE(m_recorder.step());
+    EXPECT_EQ(m_block->s_unAcqBufferNextWrite, 4);
+
+    lock(true);
+    pendWindow(*m_block, 100, 10);
     testing::internal::CaptureStderr();  // the live view redraws standard output
-    for (int nPass = 0; nPass < 20 && recorder.step(); nPass++) continue;
+    for (int nPass = 0; nPass < 20 && m_recorder.step(); nPass++) continue;
     const std::string output = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(block->s_unAcqBufferNextWrite, 110);  // measurement goes on all the same
+    EXPECT_EQ(m_block->s_unAcqBufferNextWrite, 110);  // measurement goes on all the same
     EXPECT_EQ(output,
               "qmhost: recorder: cannot store a window: database is locked; retrying\n"
               "qmhost: recorder: a window dropped after 5 attempts (1 dropped)\n");
-    sqlite3_exec(pOther, "ROLLBACK", nullptr, nullptr, nullptr);
-    sqlite3_close(pOther);
-    pendWindow(*block, 200, 10);
-    block->s_eiLastEventInfo = {1700000203, 0x00000101};  // voltage high on A and B
+    lock(false);
+    pendWindow(*m_block, 200, 10);
+    m_block->s_eiLastEventInfo = {1700000203, 0x00000101};  // voltage high on A and B
     ACCUMULATOR_DATA intervals[2] = {{1700000300, 300, 5, {1.5f}, {}, {}, {}},
                                      {1700000600, 300, 5, {2.5f}, {}, {}, {}}};
     for (ACCUMULATOR_DATA& interval : intervals)  // each completed interval stored once
-        block->s_pLastAccumulator = &interval, recorder.afterProcess(), recorder.afterProcess();
-    while (recorder.step()) continue;
-    EXPECT_EQ(recorder.counts().unWindows, 2u);
-    EXPECT_EQ(recorder.counts().unDropped, 1u);
+        m_block->s_pLastAccumulator = &interval, m_recorder.afterProcess(), m_recorder.afterProcess();
+    while (m_recorder.step()) continue;
+    EXPECT_EQ(m_recorder.counts().unWindows, 2u);
+    EXPECT_EQ(m_recorder.counts().unDropped, 1u);
 
-    EventDatabase database;
-    ASSERT_TRUE(database.open(dir.path("events.db"), error));
-    const std::vector<StoredEvent> events = database.listEvents(10, error);
+    const std::vector<StoredEvent> events = m_database.listEvents(10, m_error);
     ASSERT_EQ(events.size(), 2u);
     // The newest first: records 200 to 209, A from 430 V up; triggered by the first with limit bits.
     EXPECT_EQ(fieldsOf(events[0]),
               "2 1700000200000000 1700000209000000 1700000203000000 0x101 swell/A 439 9000000 10");
     StoredEvent stored;
-    ASSERT_TRUE(database.loadEvent(events[0].llId, stored, error));
+    ASSERT_TRUE(m_database.loadEvent(events[0].llId, stored, m_error));
     ASSERT_EQ(stored.records.size(), 10u);
     EXPECT_EQ(stored.records[9].llTimeMicros, int64_t{1700000209} * 1000000);
     EXPECT_EQ(stored.records[9].values[jrnl_VRMS1_A], 439.0f);
     EXPECT_EQ(stored.records[3].ulLimitStatus, 1u);
     // Not there (the API's 404), against there but unreadable (its 503).
-    EXPECT_FALSE(database.loadEvent(424242, stored, error) || !database.lastLoadMissed());
-    ASSERT_EQ(sqlite3_open(dir.path("events.db").c_str(), &pOther), SQLITE_OK);
-    sqlite3_exec(pOther, "UPDATE records SET journal = x'00'", nullptr, nullptr, nullptr);
-    sqlite3_close(pOther);
-    EXPECT_FALSE(database.loadEvent(events[0].llId, stored, error) || database.lastLoadMissed());
-    EXPECT_EQ(error, "event 2: a record of the wrong size");
-    const std::vector<ACCUMULATOR_DATA> listed = database.listIntervals(10, error);  // the newest first
+    EXPECT_FALSE(m_database.loadEvent(424242, stored, m_error) || !m_database.lastLoadMissed());
+    sqlite3_exec(m_pOther, "UPDATE records SET journal = x'00'", nullptr, nullptr, nullptr);
+    EXPECT_FALSE(m_database.loadEvent(events[0].llId, stored, m_error) || m_database.lastLoadMissed());
+    EXPECT_EQ(m_error, "event 2: a record of the wrong size");
+    const std::vector<ACCUMULATOR_DATA> listed = m_database.listIntervals(10, m_error);  // the newest first
     EXPECT_TRUE(listed.size() == 2 && listed[0].m_fDemandMax[0] == 2.5f && listed[1].m_fDemandMax[0] == 1.5f);
 }
 
 // A swell seen starting in one window and ending in a later one is one event
 // with its whole duration, also when the later window's write is retried.
-TEST(Recorder, ADisturbanceOutlastingItsWindowIsOneEvent) {
-    ScratchDirectory dir;
-    HostBlockPtr block = makeHostBlock();
-    Recorder recorder(*block, VoltageThresholds{});
-    std::string error;
-    ASSERT_TRUE(recorder.open(dir.path("events.db"), error)) << error;
+TEST_F(RecorderTest, ADisturbanceOutlastingItsWindowIsOneEvent) {
     const auto swell = [](int from, int to, float peak) {
         return [=](int n) { return n >= from && n < to ? peak : 230.0f; };
     };
-    pendWindow(*block, 0, 10, swell(5, 1000, 260));
-    ASSERT_TRUE(recorder.step());
-    sqlite3* pOther = nullptr;  // the later window's first write finds the database locked
-    ASSERT_EQ(sqlite3_open(dir.path("events.db").c_str(), &pOther), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(pOther, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
-    pendWindow(*block, 500, 10, swell(0, 503, 262));
-    captureStdout([&] { recorder.step(); });
-    sqlite3_exec(pOther, "ROLLBACK", nullptr, nullptr, nullptr);
-    sqlite3_close(pOther);
-    while (recorder.step()) continue;
-    pendWindow(*block, 600, 10, swell(0, 605, 270));  // the swell had ended: a new one
-    while (recorder.step()) continue;
+    pendWindow(*m_block, 0, 10, swell(5, 1000, 260));
+    ASSERT_TRUE(m_recorder.step());
+    lock(true);  // the later window's first write finds the database locked
+    pendWindow(*m_block, 500, 10, swell(0, 503, 262));
+    captureStdout([&] { m_recorder.step(); });
+    lock(false);
+    while (m_recorder.step()) continue;
+    pendWindow(*m_block, 600, 10, swell(0, 605, 270));  // the swell had ended: a new one
+    while (m_recorder.step()) continue;
 
-    EventDatabase database;
-    ASSERT_TRUE(database.open(dir.path("events.db"), error));
-    const std::vector<StoredEvent> events = database.listEvents(10, error);
+    const std::vector<StoredEvent> events = m_database.listEvents(10, m_error);
     ASSERT_EQ(events.size(), 2u);
     // Records 0 to 9 and 500 to 509, the swell on from 5 to 502; the later one from 600 to 604.
     EXPECT_EQ(fieldsOf(events[1]),
@@ -199,14 +201,13 @@ TEST(Recorder, ADisturbanceOutlastingItsWindowIsOneEvent) {
     EXPECT_EQ(fieldsOf(events[0]),
               "2 1700000600000000 1700000609000000 1700000603000000 0x0 swell/A 270 5000000 10");
     StoredEvent whole;
-    ASSERT_TRUE(database.loadEvent(events[1].llId, whole, error));
+    ASSERT_TRUE(m_database.loadEvent(events[1].llId, whole, m_error));
     ASSERT_EQ(whole.records.size(), 20u);
     EXPECT_EQ(whole.records[10].llTimeMicros, int64_t{1700000500} * 1000000);
 }
 
 // A process killed in the middle of writing leaves every event whole.
-TEST(Recorder, AnEventIsStoredWholeOrNotAtAllWhenTheProcessIsKilled) {
-    ScratchDirectory dir;
+TEST_F(RecorderTest, AnEventIsStoredWholeOrNotAtAllWhenTheProcessIsKilled) {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     const pid_t child = fork();
@@ -214,7 +215,7 @@ TEST(Recorder, AnEventIsStoredWholeOrNotAtAllWhenTheProcessIsKilled) {
         close(fds[0]);
         EventDatabase database;
         std::string error;
-        if (!database.open(dir.path("events.db"), error)) _exit(1);
+        if (!database.open(m_dir.path("events.db"), error)) _exit(1);
         StoredEvent event = window([](int, int) { return 230.0f; });
         event.records.resize(2000, event.records.back());
         while (database.storeEvent(event, error) && write(fds[1], "x", 1) == 1) continue;
@@ -227,11 +228,9 @@ TEST(Recorder, AnEventIsStoredWholeOrNotAtAllWhenTheProcessIsKilled) {
     waitpid(child, nullptr, 0);
     close(fds[0]);
     ASSERT_EQ(nStored, 5);
-    sqlite3* pDb = nullptr;
-    ASSERT_EQ(sqlite3_open(dir.path("events.db").c_str(), &pDb), SQLITE_OK);
     sqlite3_stmt* pStatement = nullptr;
     sqlite3_prepare_v2(
-        pDb,
+        m_pOther,
         "SELECT COUNT(*), SUM(records = (SELECT COUNT(*) FROM records WHERE event_id = events.id)) "
         "FROM events",
         -1, &pStatement, nullptr);
@@ -239,7 +238,6 @@ TEST(Recorder, AnEventIsStoredWholeOrNotAtAllWhenTheProcessIsKilled) {
     EXPECT_GE(sqlite3_column_int(pStatement, 0), 5);
     EXPECT_EQ(sqlite3_column_int(pStatement, 1), sqlite3_column_int(pStatement, 0));
     sqlite3_finalize(pStatement);
-    sqlite3_close(pDb);
 }
 
 }  // namespace

@@ -22,17 +22,7 @@ const Hostile HOSTILE[] = {
 
 class Reports : public ModuleUnit {
 protected:
-    float* journal() { return m_block->s_AcquisitionBuffer[0].m_fJournal; }
     ACCUMULATOR_DATA* working() { return m_module.m_Accumulator.getWorkingInterval(); }
-
-    int request(int nType, uint32_t ulMaxResult, std::string& text) {
-        std::vector<char> buffer(ulMaxResult + 64 + 16384, '\x7f');
-        const int nResult = m_module.realtimeGet(nType, buffer.data(), ulMaxResult);
-        if (nResult == 0) text.assign(buffer.data());
-        m_untouched = buffer[0] == '\x7f';
-        return nResult;
-    }
-    bool m_untouched = false;
 };
 
 TEST_F(Reports, ValuesReportListsEveryValueWithItsDecimals) {
@@ -60,7 +50,7 @@ TEST_F(Reports, ValuesReportParsesWithinTheBufferWhateverTheNames) {
     std::string text;
     for (uint32_t ulMax : {0u, 35u, 98u}) {
         EXPECT_EQ(request(11, ulMax, text), 3) << ulMax;
-        EXPECT_TRUE(m_untouched) << ulMax;
+        EXPECT_TRUE(m_bUntouched) << ulMax;
     }
     // The smallest buffer that takes the fixed pieces gets them and no item.
     ASSERT_EQ(request(11, 99, text), 0);
@@ -200,7 +190,7 @@ TEST_F(Reports, ScaledEnergyAndDemandCellsShowTheirOwnQuantity) {
         }
     const uint32_t ulSize = static_cast<uint32_t>(text.size() + 1);  // too small gets nothing
     EXPECT_EQ(request(6, ulSize - 1, text), 3);
-    EXPECT_TRUE(m_untouched);
+    EXPECT_TRUE(m_bUntouched);
     EXPECT_EQ(request(6, ulSize, text), 0);
 }
 

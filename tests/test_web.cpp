@@ -220,12 +220,11 @@ TEST_F(WebPage, ApiServesTheModulesAnswersAndRefusesBadRequests) {
     expectSamples(stored, samples, micros);
 
     for (const std::string refusal :
-         {"404 /api/nothing", "404 /api/records/3", "404 /api/records/", "400 /api/events/abc",
-          "400 /api/events/0", "400 /api/events/-4", "400 /api/events/1e3",
-          "400 /api/events/99999999999999999999", "404 /api/events/424242", "404 /api/events/1.exe",
-          "400 /api/events?limit=0", "400 /api/events?limit=1001", "400 /api/intervals?limit=x",
-          "404 /api/snapshots/1.csv", "404 /api/snapshots/77.cfg", "404 /no-such-page.html",
-          "404 /lib/dygraphs/../../../etc/passwd"})
+         {"404 /api/nothing", "404 /api/records/", "400 /api/events/abc", "400 /api/events/0",
+          "400 /api/events/-4", "400 /api/events/1e3", "400 /api/events/99999999999999999999",
+          "404 /api/events/424242", "404 /api/events/1.exe", "400 /api/events?limit=0",
+          "400 /api/events?limit=1001", "400 /api/intervals?limit=x", "404 /api/snapshots/1.csv",
+          "404 /api/snapshots/77.cfg", "404 /no-such-page.html", "404 /lib/dygraphs/../../../etc/passwd"})
         EXPECT_TRUE(request(refusal.substr(4), std::stoi(refusal)).contains("error")) << refusal;
     EXPECT_EQ(request("/api/records/3", 404)["error"], "no record \"3\": records are 0, 2, 5 and 10");
     // A body without a length is refused, and the server still answers after it.
