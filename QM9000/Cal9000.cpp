@@ -185,6 +185,9 @@ void Cal9000::pushZeroCal() {
     }
 }
 
+// A name the list does not hold changes nothing and still succeeds, as
+// callers expect; it is said, so a constant the file lacks is not dropped
+// unseen.
 bool Cal9000::setPending(char* pszName, uint32_t ulValue, float fValue) {
     if (!pszName) return true;
     for (CAL_LIST* pNode = m_pCalList; pNode; pNode = pNode->s_pNextCal) {
@@ -195,8 +198,9 @@ bool Cal9000::setPending(char* pszName, uint32_t ulValue, float fValue) {
         constant.s_fCalPending = fValue;
         constant.s_bChanged = true;
         m_bChanged = true;
-        break;
+        return true;
     }
+    printf("\r\nRegister %s is not in the calibration file; not calibrated\r\n", pszName);
     return true;
 }
 

@@ -8,3 +8,4 @@ qm_add_test(test_calibrate_procedures SOURCES test_calibrate_procedures.cpp Scra
 qm_add_test(test_calibrate_commands SOURCES test_calibrate_commands.cpp ScratchFiles.cpp WallClock.cpp
             LIBS qmhosttools qmsim qmsimline)
 add_dependencies(test_calibrate_commands QM9000)
+target_compile_definitions(test_calibrate_commands PRIVATE QM_CONFIG_DIR="${PROJECT_SOURCE_DIR}/config")

@@ -70,6 +70,10 @@ TEST_F(Cal9000Test, SavesPendingValuesInTheExactFormatWholeOrNotAtAll) {
     }
     setPending("AVGAIN", 0x1000, 1.5f);
     setPending("WFBOS", 33, 33.0f);
+    // A constant the file does not list: said, and nothing changes.
+    const std::string said =
+        captureStdout([&] { EXPECT_TRUE(cal().setPending(const_cast<char*>("NIGAIN"), 7, 7.0f)); });
+    EXPECT_EQ(said, "\r\nRegister NIGAIN is not in the calibration file; not calibrated\r\n");
     sim::clearSpiLog();
     captureStdout([&] { cal().pushPendingCal(); });
     EXPECT_EQ(sim::spiLog().size(), 2u) << "the changed chip register alone, written and read back";

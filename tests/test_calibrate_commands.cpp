@@ -227,7 +227,24 @@ TEST_F(CalCommands, FullCalibrationBringsEveryChannelToTheAppliedValuesAndSavesT
 
 // The host's command line: exit code, and a text on standard output or error.
 TEST(HostCommandLine, RunsWhatItIsGivenAndRefusesBadValuesNamingTheOption) {
+    // The example calibration file calibrates the neutral; one without NIGAIN names it.
+    ScratchDirectory dir;
+    const std::string example = readFile(QM_CONFIG_DIR "/Cal9000.json"), gain = "\"name\": \"NIGAIN\"";
+    const std::string withNeutral = dir.write("Cal9000.json", example);
+    const std::string withoutNeutral =
+        dir.write("short.json", example.substr(0, example.find(gain)) + "\"name\": \"X\"" +
+                                    example.substr(example.find(gain) + gain.size()));
+    char szNeutral[80];
+    snprintf(szNeutral, sizeof(szNeutral), "  N               %+8.3f%37s%+8.3f\n", 2.0, "", 0.0);
     const std::tuple<std::vector<std::string>, int, std::string> lines[] = {
+        {{"calibrate", "--plugin", QM_PLUGIN_PATH, "--command", "6", "--error", "IN:+2", "--cal",
+          withNeutral},
+         0,
+         szNeutral},
+        {{"calibrate", "--plugin", QM_PLUGIN_PATH, "--command", "6", "--error", "IN:+2", "--cal",
+          withoutNeutral},
+         1,
+         "not calibrated, as " + withoutNeutral + " does not list them: NIGAIN\n"},
         {{"calibrate", "--board", "sim", "--plugin", QM_PLUGIN_PATH, "--sequence", "--error", "VA:+1.3",
           "--phase-error", "A:0.5", "--power-offset", "B:3:1"},
          0,

@@ -20,6 +20,7 @@ namespace {
 constexpr uint64_t SETTLE_MILLIS = 300;  // measuring: records over the last few cycles
 constexpr double PI = 3.14159265358979323846;
 constexpr uint16_t PSEUDO_ADDRESS = 0xFFFF;  // not a chip register
+constexpr uint32_t MULTIPOINT_REGIONS = 5;   // the current ranges the multipoint gains cover
 
 const char* const COMMAND_NAMES[] = {
     "pending",
@@ -53,23 +54,20 @@ uint16_t registerAddress(const std::string& name) {
     return PSEUDO_ADDRESS;
 }
 
+// Each name of `names` for phases A, B and C, followed by `suffix`.
+void addPerPhase(std::vector<std::string>& constants, std::initializer_list<const char*> names,
+                 const std::string& suffix = "") {
+    for (const char* pszPhase : {"A", "B", "C"})
+        for (const char* pszName : names) constants.push_back(pszPhase + std::string(pszName) + suffix);
+}
+
+// Every constant the commands compute, each once, in the order of the commands.
 std::vector<std::string> listedNames() {
     std::vector<std::string> names;
-    const char* const perPhase[] = {
-        "IGAIN",      "VGAIN",      "IRMSOS", "VRMSOS", "IFRMSOS", "VFRMSOS", "IRMSONEOS", "VRMSONEOS",
-        "IRMS1012OS", "VRMS1012OS", "PHCAL0", "PGAIN",  "WATTOS",  "FWATTOS", "VAROS",     "FVAROS"};
-    for (const char* pszPhase : {"A", "B", "C"})
-        for (const char* pszName : perPhase) names.push_back(std::string(pszPhase) + pszName);
-    for (const char* pszName : {"NIGAIN", "NIRMSOS", "NIRMSONEOS", "NIRMS1012OS"}) names.push_back(pszName);
-    for (int r = 0; r < 5; r++) {
-        names.push_back("MTTHR_L" + std::to_string(r));
-        names.push_back("MTTHR_H" + std::to_string(r));
-        for (const char* pszPhase : {"A", "B", "C"}) {
-            names.push_back(std::string(pszPhase) + "IGAIN" + std::to_string(r));
-            if (r > 0) names.push_back(std::string(pszPhase) + "PHCAL" + std::to_string(r));
-        }
-    }
-    names.push_back("WFBOS");
+    for (uint32_t ulCode = CAL_VGAIN; ulCode < CAL_COMMAND_COUNT; ulCode++)
+        for (uint32_t ulRegion = 0; ulRegion < MULTIPOINT_REGIONS; ulRegion++)
+            for (const std::string& name : calCommandConstants(ulCode, ulRegion))
+                if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
     return names;
 }
 
@@ -83,6 +81,62 @@ void driveLine(SimulatedLine* pLine, const CalQuantities& quantities, double dLa
 }
 
 }  // namespace
+
+std::vector<std::string> calCommandConstants(uint32_t ulCode, uint32_t ulRegion) {
+    std::vector<std::string> constants;
+    const std::string region = std::to_string(ulRegion);
+    switch (ulCode) {
+        case CAL_VGAIN:
+            addPerPhase(constants, {"VGAIN"});
+            break;
+        case CAL_IGAIN:
+            addPerPhase(constants, {"IGAIN"});
+            constants.push_back("NIGAIN");
+            break;
+        case CAL_VOS:
+            addPerPhase(constants, {"VRMSOS", "VFRMSOS", "VRMSONEOS", "VRMS1012OS"});
+            break;
+        case CAL_IOS:
+            addPerPhase(constants, {"IRMSOS", "IFRMSOS", "IRMSONEOS", "IRMS1012OS"});
+            for (const char* pszName : {"NIRMSOS", "NIRMSONEOS", "NIRMS1012OS"}) constants.push_back(pszName);
+            break;
+        case CAL_PHASE:
+            addPerPhase(constants, {"PHCAL0"});
+            break;
+        case CAL_PGAIN:
+            addPerPhase(constants, {"PGAIN"});
+            break;
+        case CAL_PWOS:
+            addPerPhase(constants, {"WATTOS", "FWATTOS"});
+            break;
+        case CAL_PVAROS:
+            addPerPhase(constants, {"VAROS", "FVAROS"});
+            break;
+        case CAL_MULTIPOINT_DEFINE:
+            constants = {"MTTHR_L" + region, "MTTHR_H" + region};
+            break;
+        case CAL_MULTIPOINT_GAIN:
+            addPerPhase(constants, {"IGAIN"}, region);
+            break;
+        case CAL_MULTIPOINT_PHASE:
+            addPerPhase(constants, {"PHCAL"}, region);
+            break;
+        case CAL_WFBOS:
+            constants.push_back("WFBOS");
+            break;
+        default:
+            break;
+    }
+    return constants;
+}
+
+std::vector<std::string> uncalibratedConstants(uint32_t ulCode, uint32_t ulRegion,
+                                               const std::string& calText) {
+    std::vector<std::string> missing;
+    for (const std::string& name : calCommandConstants(ulCode, ulRegion))
+        if (calText.find("\"name\": \"" + name + "\"") == std::string::npos) missing.push_back(name);
+    return missing;
+}
 
 const char* calCommandName(uint32_t ulCode) {
     if (ulCode < sizeof(COMMAND_NAMES) / sizeof(COMMAND_NAMES[0])) return COMMAND_NAMES[ulCode];

@@ -52,6 +52,14 @@ const char* calCommandName(uint32_t ulCode);
 // power offsets, waveform offset, save.
 const std::vector<uint32_t>& calSequence();
 
+// The constants a command computes, by name ("AVGAIN", ..., "NIGAIN"); the
+// multipoint commands' those of the region given. None for the others.
+std::vector<std::string> calCommandConstants(uint32_t ulCode, uint32_t ulRegion);
+// Those of them the calibration file's text does not list: the module
+// computes them and leaves them as they were.
+std::vector<std::string> uncalibratedConstants(uint32_t ulCode, uint32_t ulRegion,
+                                               const std::string& calText);
+
 // A calibration file in the saved format listing, at zero, every constant the
 // calibration commands compute (the waveform offset included).
 std::string calibrationListFile();

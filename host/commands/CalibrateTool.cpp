@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -160,6 +161,23 @@ void printChangedLines(const std::string& before, const std::string& after) {
     for (const std::string& line : changed) fputs(line.c_str(), stdout);
 }
 
+// The constants the commands asked for compute but the calibration file does
+// not list, comma-separated: the module drops them, and the channel stays as
+// it was.
+std::string uncalibrated(const CalibrateOptions& options, const std::string& calText) {
+    std::vector<CalCommand> commands = options.commands;
+    if (options.bSequence)
+        for (uint32_t ulCode : calSequence()) commands.push_back({ulCode, options.quantities});
+    std::vector<std::string> names;
+    for (const CalCommand& command : commands)
+        for (const std::string& name :
+             uncalibratedConstants(command.ulCode, command.quantities.ulRegion, calText))
+            if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+    std::string list;
+    for (const std::string& name : names) list += (list.empty() ? "" : ", ") + name;
+    return list;
+}
+
 // The simulated board for the bench: on its virtual clock, built for the
 // configuration's full scale, with the errors the line gave.
 void prepareSimulatedBoard(SimulatedLine& line, const CalibrateOptions& options,
@@ -231,7 +249,11 @@ int runCalibrate(const HostOptions& host, const CalibrateOptions& options) {
     }
     printErrors(run.before, run.after);
     printChangedLines(calBefore, readText(files.cal));
-    return bFailed ? toolFailed("calibrate", "a command failed (result above)") : TOOL_OK;
+    if (bFailed) return toolFailed("calibrate", "a command failed (result above)");
+    const std::string skipped = uncalibrated(options, calBefore);
+    if (!skipped.empty())
+        return toolFailed("calibrate", "not calibrated, as " + files.cal + " does not list them: " + skipped);
+    return TOOL_OK;
 }
 
 }  // namespace
