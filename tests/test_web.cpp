@@ -211,7 +211,7 @@ TEST_F(WebPage, ApiServesTheModulesAnswersAndRefusesBadRequests) {
     EXPECT_NEAR(rangeOf(snapshot["channels"][1]["samples"]).second, 230.0 * std::sqrt(2.0), 3.0);
     const std::string id = std::to_string(snapshot["id"].get<int>());
     const Comtrade stored =
-        readComtrade({text("/api/snapshots/" + id + ".cfg"), text("/api/snapshots/" + id + ".dat"), {}});
+        readComtrade({text("/api/snapshots/" + id + ".cfg"), text("/api/snapshots/" + id + ".dat"), {}, {}});
     std::vector<std::vector<float>> samples;
     std::vector<double> micros;
     for (const json& channel : snapshot["channels"])
@@ -338,7 +338,7 @@ TEST_F(WebPage, ChromiumShowsTheMeterAndASwellWithItsRecording) {
                                            error);
         return body.is_string() ? body.get<std::string>() : "";
     };
-    const Comtrade comtrade = readComtrade({download("download-cfg"), download("download-dat"), {}});
+    const Comtrade comtrade = readComtrade({download("download-cfg"), download("download-dat"), {}, {}});
     EventDatabase database;
     StoredEvent stored;
     ASSERT_TRUE(database.open(s_pHost->database(), error) && database.loadEvent(id, stored, error)) << error;

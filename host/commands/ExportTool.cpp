@@ -53,6 +53,9 @@ int runExport(const ExportOptions& options) {
     if (options.format == "csv") return writeText(base + ".csv", csvOfEvent(event)) ? TOOL_OK : TOOL_FAILED;
     const ComtradeFiles files = comtradeOfEvent(event, STATION);
     if (files.empty()) return toolFailed("event " + std::to_string(options.llEventId), files.refusal);
+    if (!files.note.empty())
+        fprintf(stderr, "qmhost: event %lld: %s\n", static_cast<long long>(options.llEventId),
+                files.note.c_str());
     return writeText(base + ".cfg", files.cfg) && writeText(base + ".dat", files.dat) ? TOOL_OK : TOOL_FAILED;
 }
 

@@ -164,21 +164,40 @@ ComtradeFiles comtradeOfEvent(const StoredEvent& event, const std::string& stati
     if (records.empty()) return refused("it has no records");
     Recording r{station, lineFrequencyOf(records), 0, records.front().llTimeMicros, event.llTriggerMicros, {},
                 {}};
+    // The records are written in stored order, each at its own time after the
+    // first. A clock that stepped between two of them (NTP) cannot be: the
+    // time stamps only grow and fit ten digits. From such a step on, a record
+    // comes a nominal half-cycle after the one before, and the note says so.
+    const uint64_t ullHalfCycle = static_cast<uint64_t>(1000000 / (2 * r.lineFrequency));
+    uint64_t ullStamp = 0;
+    std::string note;
     for (size_t i = 0; i < records.size(); i++) {
-        if (i > 0 && records[i].llTimeMicros < records[i - 1].llTimeMicros)
-            return refused("its record times go backwards");
-        // Unsigned, so no span overflows; then it must fit the ten digits of the .dat's time stamp.
-        const uint64_t span =
-            static_cast<uint64_t>(records[i].llTimeMicros) - static_cast<uint64_t>(r.llFirstMicros);
-        if (span > MAX_TIME_STAMP)
+        if (i > 0) {
+            // Unsigned, so no difference overflows; a step back wraps to a huge one.
+            uint64_t ullApart = static_cast<uint64_t>(records[i].llTimeMicros) -
+                                static_cast<uint64_t>(records[i - 1].llTimeMicros);
+            if (ullApart > MAX_TIME_STAMP - ullStamp) {
+                if (note.empty())
+                    note =
+                        "the record times step " +
+                        std::string(records[i].llTimeMicros < records[i - 1].llTimeMicros ? "back" : "on") +
+                        " at record " + std::to_string(i + 1) +
+                        " (a clock step): written a half-cycle apart from there";
+                ullApart = ullHalfCycle;
+            }
+            ullStamp += ullApart;
+        }
+        if (ullStamp > MAX_TIME_STAMP)
             return refused("its records span more than COMTRADE's 9999999999 microseconds (2.8 hours)");
-        r.sampleMicros.push_back(static_cast<int64_t>(span));
+        r.sampleMicros.push_back(static_cast<int64_t>(ullStamp));
     }
     for (const ExportChannel& ch : exportChannels()) {
         r.channels.push_back({ch.name, ch.phase, ch.unit, {}});
         for (const StoredRecord& rec : records) r.channels.back().values.push_back(rec.values[ch.index]);
     }
-    return comtradeOf(r);
+    ComtradeFiles files = comtradeOf(r);
+    files.note = note;
+    return files;
 }
 
 ComtradeFiles comtradeOfSnapshot(const StoredSnapshot& snapshot, const std::string& station) {

@@ -10,14 +10,16 @@
 struct ComtradeFiles {
     std::string cfg, dat;
     std::string refusal;  // why there is nothing to write
+    std::string note;     // what the writer had to change (a clock step), to be said once
     // Nothing to write: both texts are empty.
     bool empty() const { return cfg.empty(); }
 };
 
 // One analog channel per exported journal value (ExportChannels.h), one
-// sample per record at the record's own time. Empty, with the refusal said,
-// for a window without records, whose record times go backwards or span more
-// than 9999999999 µs.
+// sample per record, in stored order, at the record's own time; across a
+// clock step, a nominal half-cycle after the record before (said in the
+// note). Empty, with the refusal said, for a window without records or whose
+// records span more than 9999999999 µs.
 ComtradeFiles comtradeOfEvent(const StoredEvent& event, const std::string& station);
 
 // The six inputs over one cycle, 128 samples at 128 times the line frequency.

@@ -126,6 +126,8 @@ struct Download {
         if (files.empty())
             return sendError(response, 404,
                              std::string(pszKind) + " " + std::to_string(llId) + ": " + files.refusal);
+        if (!files.note.empty() && extension == "cfg")
+            warn(std::string(pszKind) + " " + std::to_string(llId), files.note);
         send(response, extension == "cfg" ? files.cfg : files.dat, "text/plain");
     }
 };
