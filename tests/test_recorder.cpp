@@ -155,7 +155,7 @@ TEST_F(RecorderTest, TakesAFilledWindowWholeAndALockedDatabaseRetriesThenDrops) 
         m_block->s_pLastAccumulator = &interval, m_recorder.afterProcess(), m_recorder.afterProcess();
     while (m_recorder.step()) continue;
     EXPECT_EQ(m_recorder.counts().unWindows, 2u);
-    EXPECT_EQ(m_recorder.counts().unDropped, 1u);
+    EXPECT_EQ(m_recorder.counts().dropped(), 1u);
 
     const std::vector<StoredEvent> events = m_database.listEvents(10, m_error);
     ASSERT_EQ(events.size(), 2u);

@@ -263,7 +263,7 @@ int stopMeter(Meter& meter, bool bMeasured) {
     meter.recorder->stop();
     const RecorderCounts counts = meter.recorder->counts();
     printf("qmhost: stopped; %u recording windows, %lu records and %u intervals stored, %u dropped\n",
-           counts.unWindows, counts.ulRecords, counts.unIntervals, counts.unDropped);
+           counts.unWindows, counts.ulRecords, counts.unIntervals, counts.dropped());
     return bMeasured ? TOOL_OK : TOOL_FAILED;
 }
 

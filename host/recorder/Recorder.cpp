@@ -89,9 +89,9 @@ void Recorder::queue(Pending&& pending) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_pending.size() >= MAX_PENDING) {
         m_pending.pop_front();
-        m_counts.unDropped++;
+        m_counts.unDroppedWindows++;
         fprintf(stderr, "qmhost: recorder: %zu writes waiting; the oldest is dropped (%u dropped)\n",
-                MAX_PENDING, m_counts.unDropped);
+                MAX_PENDING, m_counts.dropped());
     }
     m_pending.push_back(std::move(pending));
 }
@@ -118,16 +118,16 @@ bool Recorder::writeOldest() {
         m_lastFailure.clear();
         return true;
     }
-    m_counts.unFailedWrites++;
+    m_counts.unRetriedWrites++;
     if (error != m_lastFailure)
         fprintf(stderr, "qmhost: recorder: cannot store a %s: %s; retrying\n",
                 pending.bInterval ? "interval" : "window", error.c_str());
     m_lastFailure = error;
     if (++pending.nAttempts >= WRITE_ATTEMPTS) {
-        m_counts.unDropped++;
+        m_counts.unDroppedWindows++;
         if (!pending.bInterval) m_ongoing = Ongoing{};  // what follows cannot be joined to it
         fprintf(stderr, "qmhost: recorder: a %s dropped after %d attempts (%u dropped)\n",
-                pending.bInterval ? "interval" : "window", WRITE_ATTEMPTS, m_counts.unDropped);
+                pending.bInterval ? "interval" : "window", WRITE_ATTEMPTS, m_counts.dropped());
     } else {
         m_pending.push_front(std::move(pending));
     }

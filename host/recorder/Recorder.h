@@ -21,14 +21,7 @@
 #include "EventClassifier.h"
 #include "EventDatabase.h"
 #include "RPi.h"
-
-struct RecorderCounts {
-    unsigned unWindows = 0;  // stored
-    unsigned long ulRecords = 0;
-    unsigned unIntervals = 0;
-    unsigned unDropped = 0;  // windows and intervals given up
-    unsigned unFailedWrites = 0;
-};
+#include "RecorderCounts.h"
 
 class Recorder {
 public:
