@@ -181,6 +181,11 @@ bool EventDatabase::extendEvent(int64_t llId, const StoredEvent& event, std::str
     return finish(sqlite3_step(p) == SQLITE_DONE && insertRecords(llId, llStored, event.records), error);
 }
 
+bool EventDatabase::closeOpenEvents(std::string& error) {
+    if (!m_pDb) return error = lastError(), false;
+    return true;
+}
+
 bool EventDatabase::storeInterval(const ACCUMULATOR_DATA& interval, std::string& error) {
     if (!m_pDb) return error = lastError(), false;
     Statement insert =

@@ -34,6 +34,9 @@ public:
     // `event`'s end, classification, phases, extreme and duration, in one
     // transaction; false (nothing changed) with `error` set.
     bool extendEvent(int64_t llId, const StoredEvent& event, std::string& error);
+    // Events left open by a recorder that stopped or crashed: closed, marked
+    // incomplete. Only the recorder's own connection calls it, at open and stop.
+    bool closeOpenEvents(std::string& error);
     bool storeInterval(const ACCUMULATOR_DATA& interval, std::string& error);
 
     // The event with its records; false when there is none (or on error).
