@@ -14,6 +14,7 @@
 #include <cmath>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <thread>
 
 #include "Browser.h"
@@ -185,6 +186,22 @@ TEST(WebJson, RecordsEventsIntervalsAndSnapshotsPublishEachFieldAsGiven) {
     EXPECT_TRUE(!shot.contains("id") && shot["time"] == "2024-02-29T12:34:56.789012Z" &&
                 shot["timeMicros"] == 1709210096789012 && shot["samplesPerCycle"] == 128 &&
                 shot["channels"][2]["unit"] == "V" && shot["channels"][3]["unit"] == "A");
+
+    // The status report: each count in its place, a lost window with its times and why.
+    MeterStatus status{
+        {99.5, false, false, "the chip does not answer", 3600}, {}, {"/d", true, 4096, 8192, 2, 3, ""}};
+    RecorderCounts& r = status.recorder;
+    r.unWindows = 1, r.ulRecords = 2, r.unIntervals = 3, r.unPendingWindows = 4, r.unPendingIntervals = 5;
+    r.unRetriedWrites = 6, r.unDroppedWindows = 7, r.unDroppedIntervals = 8, r.unLostWindows = 9;
+    r.lost = {{1709251199990000, 1709251200000000, "overwritten in the ring"}}, r.lastError = "locked";
+    EXPECT_EQ(json::parse(jsonOfStatus(status)), json::parse(R"({"measurement": {"measuring": false, "fault":
+        "the chip does not answer", "recordsPerSecond": 99.5, "chipAnswering": false, "uptimeSeconds": 3600},
+        "recorder": {"recording": false, "windows": {"stored": 1, "pending": 4, "dropped": 7, "lost": 9},
+        "intervals": {"stored": 3, "pending": 5, "dropped": 8}, "records": 2, "retriedWrites": 6, "lastError":
+        "locked", "lostWindows": [{"start": "2024-02-29T23:59:59.990000Z", "startMicros": 1709251199990000, "end":
+        "2024-03-01T00:00:00.000000Z", "endMicros": 1709251200000000, "reason": "overwritten in the ring"}]},
+        "database": {"path": "/d", "writable": true, "sizeBytes": 4096, "maxBytes": 8192, "prunedEvents": 2,
+        "prunedSnapshots": 3, "error": ""}})"));
 }
 
 // Phase B stays at 230 V and 5 A through the swell on A.
@@ -277,6 +294,25 @@ TEST_F(WebPage, ChromiumShowsTheMeterAndASwellWithItsRecording) {
     const json peakVB = browser.evaluate(
         "Math.max(...Array.from({length: 128}, (_, r) => meterPage.snapshotChart.getValue(r, 2)))", error);
     EXPECT_NEAR(peakVB.is_number() ? peakVB.get<double>() : 0, 230.0 * std::sqrt(2.0), 3.0);
+    // The status strip says what /api/status says: measuring, recording, nothing lost.
+    ASSERT_GE(browser.waitFor("meterPage.statusUpdates >= 2", 10), 0);
+    const json strip = browser.evaluate(
+        "[...document.querySelectorAll('#health span')].map(s => s.className + '|' + s.textContent)", error);
+    const json status = request("/api/status", 200);
+    ASSERT_EQ(strip.size(), 3u) << error;
+    EXPECT_TRUE(std::regex_match(strip[0].get<std::string>(),
+                                 std::regex(R"(\|measuring · \d+ records/s · chip answering · up .*)")))
+        << strip;
+    EXPECT_TRUE(
+        std::regex_match(strip[1].get<std::string>(),
+                         std::regex(R"(\|recording · stored \d+ windows, \d+ intervals · pending \d+ · )"
+                                            R"(retried 0 · dropped 0 · lost 0)")))
+        << strip;
+    EXPECT_EQ(strip[2].get<std::string>().rfind("|database " + s_pHost->database() + " · ", 0), 0u) << strip;
+    EXPECT_TRUE(status["recorder"]["recording"] == true && status["database"]["writable"] == true &&
+                status["measurement"]["chipAnswering"] == true &&
+                status["measurement"]["recordsPerSecond"] > 20)
+        << status;
     EXPECT_TRUE(browser.screenshot(QM_ARTIFACTS_DIR "/web-live.png", error)) << error;
 
     // A swell recorded while the page is open is on the page within two

@@ -17,6 +17,7 @@
     intervalChart: null,
     selectedEvent: null,
     phasorsDrawn: 0,
+    statusUpdates: 0,
   };
   window.meterPage = page;
   let liveUpdates = 0;
@@ -76,6 +77,57 @@
     const when = lastUpdate ? "last update " + localTime(lastUpdate, false).slice(0, 8) : "no update yet";
     el.className = "status " + (ok ? "ok" : "fail");
     el.textContent = (ok ? "connected" : "no answer from the meter") + " · " + when;
+  }
+
+  // ---- health strip -------------------------------------------------------
+
+  function megabytes(bytes) {
+    return (bytes / 1048576).toFixed(1) + " MB";
+  }
+
+  function duration(seconds) {
+    const s = Math.floor(seconds), d = Math.floor(s / 86400), h = Math.floor((s % 86400) / 3600);
+    const m = Math.floor((s % 3600) / 60);
+    return (d ? d + " d " : "") + (d || h ? h + " h " : "") + m + " min " + (s % 60) + " s";
+  }
+
+  // A part of the strip: its text, marked bad when something is wrong.
+  function healthPart(sel, text, bad) {
+    const el = $(sel);
+    el.textContent = text;
+    el.className = bad ? "bad" : "";
+  }
+
+  function showHealth(status) {
+    const m = status.measurement, r = status.recorder, d = status.database;
+    healthPart("#health-measurement", (m.measuring ? "measuring" : "NOT MEASURING: " + m.fault) + " · " +
+      fixed(m.recordsPerSecond, 0) + " records/s · chip " + (m.chipAnswering ? "answering" : "NOT ANSWERING") +
+      " · up " + duration(m.uptimeSeconds), !m.measuring || !m.chipAnswering);
+    const losses = r.windows.dropped + r.windows.lost + r.intervals.dropped;
+    healthPart("#health-recorder", (r.recording ? "recording" : "NOT RECORDING") + " · stored " +
+      r.windows.stored + " windows, " + r.intervals.stored + " intervals · pending " +
+      (r.windows.pending + r.intervals.pending) + " · retried " + r.retriedWrites + " · dropped " +
+      (r.windows.dropped + r.intervals.dropped) + " · lost " + r.windows.lost +
+      (r.lastError ? " · " + r.lastError : ""), !r.recording || losses > 0 || r.lastError !== "");
+    healthPart("#health-database", "database " + d.path + " · " + megabytes(d.sizeBytes) +
+      (d.maxBytes > 0 ? " of " + megabytes(d.maxBytes) : "") + " · " + (d.writable ? "writable" : "NOT WRITABLE") +
+      (d.prunedEvents || d.prunedSnapshots ? " · pruned: records of " + d.prunedEvents + " events, " +
+        d.prunedSnapshots + " snapshots" : "") + (d.error ? " · " + d.error : ""), !d.writable || d.error !== "");
+    $("#health-lost").replaceChildren(...r.lostWindows.map((w) => {
+      const li = document.createElement("li");
+      li.textContent = "not recorded: " + localTime(w.startMicros) + " – " + localTime(w.endMicros, false) +
+        " (" + w.reason + ")";
+      return li;
+    }));
+    page.statusUpdates++;
+  }
+
+  async function refreshHealth() {
+    try {
+      showHealth(await getJSON("/api/status"));
+    } catch (e) {
+      healthPart("#health-measurement", "no status from the meter", true);
+    }
   }
 
   // ---- live table ---------------------------------------------------------
@@ -423,6 +475,7 @@
   if (wanted) selectEvent(wanted);
 
   every(1000, refreshLive);
+  every(2000, refreshHealth);
   every(1000, refreshEvents);
   every(5000, () => takeSnapshot(false));
   every(10000, refreshIntervals);

@@ -64,8 +64,19 @@ std::string renderLiveView(MeasSOM& module, STATUS_AND_CONTROL& stat, const Reco
     line(screen, "%s", "");
     const uint32_t ulLimits = stat.s_ulLimitStatusBits;
     const uint16_t unFlags = stat.s_unSignalValidFlags;
-    line(screen, "  limits 0x%08X   signal flags 0x%04X   recording windows %u (%lu records)", ulLimits,
-         unFlags, recorded.unWindows, recorded.ulRecords);
+    line(screen, "  limits 0x%08X   signal flags 0x%04X", ulLimits, unFlags);
+    if (!recorded.bRecording) {
+        line(screen, "  NOT RECORDING%s%s", recorded.lastError.empty() ? "" : ": ",
+             recorded.lastError.c_str());
+    } else {
+        line(screen,
+             "  stored: %u windows (%lu records), %u intervals   pending %u   retried %u   dropped %u   lost "
+             "%u",
+             recorded.unWindows, recorded.ulRecords, recorded.unIntervals,
+             recorded.unPendingWindows + recorded.unPendingIntervals, recorded.unRetriedWrites,
+             recorded.unDroppedWindows + recorded.unDroppedIntervals, recorded.unLostWindows);
+        if (!recorded.lastError.empty()) line(screen, "  recorder: %s", recorded.lastError.c_str());
+    }
     line(screen, "%s", "");
     line(screen, "%s",
          "  keys + Enter: j = JSON values, s = scaled JSON values, r = register list, q = quit");

@@ -19,6 +19,7 @@
 #include "BoardScale.h"
 #include "HostBlock.h"
 #include "HostCommandLine.h"
+#include "HostCommands.h"
 #include "HostLibraries.h"
 #include "LiveView.h"
 #include "MeasuringWatch.h"
@@ -113,6 +114,7 @@ struct Meter {
     std::unique_ptr<Recorder> recorder;
     ModuleSession session;
     std::unique_ptr<WebServer> web;
+    MeasurementHealth health;  // the loop's view of the measurement, for the page
 };
 
 // The block as the meter's host fills it: the probe catalogue, the
@@ -147,8 +149,9 @@ void startRecorder(Meter& meter, const RunOptions& options) {
 void startWeb(Meter& meter, const RunOptions& options) {
     if (options.webAddress.empty()) return;
     const std::string webRoot = hostDataDirectory("web");
-    meter.web =
-        std::make_unique<WebServer>(meter.session.module(), Recorder::databasePath(*meter.block), webRoot);
+    const auto status = [&meter] { return MeterStatus{meter.health.get(), meter.recorder->counts(), {}}; };
+    meter.web = std::make_unique<WebServer>(meter.session.module(), Recorder::databasePath(*meter.block),
+                                            webRoot, status);
     std::string error;
     if (meter.web->start(options.webAddress, error))
         meter.webLine = "web page: " + meter.web->url();
@@ -209,6 +212,29 @@ void tellMeasuring(const MeasuringState& state, const RunOptions& options, Servi
     service.status("not measuring: " + what);
 }
 
+// The measurement's health for the page, once a second: records made over
+// the last second, the chip's answer and what the watch found.
+class HealthReport {
+public:
+    explicit HealthReport(uint64_t ullStartMicros) : m_ullStart(ullStartMicros), m_ullLast(ullStartMicros) {}
+    void update(Meter& meter, uint64_t ullNow, const MeasuringState& state, uint64_t ullRecords) {
+        if (ullNow - m_ullLast < REPORT_MICROS) return;
+        MeasurementStatus status;
+        status.dRecordsPerSecond =
+            static_cast<double>(ullRecords - m_ullRecords) * 1e6 / static_cast<double>(ullNow - m_ullLast);
+        status.bMeasuring = state.fault == MeasuringFault::None;
+        status.fault = status.bMeasuring ? "" : describeFault(state.fault);
+        status.bChipAnswering = (meter.block->s_unSignalValidFlags & SIGNAL_CHIP_NOT_ANSWERING) == 0;
+        status.dUptimeSeconds = static_cast<double>(ullNow - m_ullStart) / 1e6;
+        meter.health.set(status);
+        m_ullLast = ullNow;
+        m_ullRecords = ullRecords;
+    }
+
+private:
+    uint64_t m_ullStart, m_ullLast, m_ullRecords = 0;
+};
+
 // The host's loop: process, the recorder's note, the watch on the
 // measurement, a report each second (or --log-interval) and the console's
 // keys, until a signal, "q" or --seconds. False when it gave up because the
@@ -223,6 +249,7 @@ bool runUntilStopped(Meter& meter, const RunOptions& options) {
     uint64_t ullNextReport = ullStart + ullReportMicros;
     MeasuringWatch watch({5000000, static_cast<uint64_t>(options.dGraceSeconds * 1e6)}, ullStart,
                          meter.block->s_unAcqBufferNextIn);
+    HealthReport health(ullStart);
     while (!g_bStop) {
         module.process();
         meter.recorder->afterProcess();
@@ -230,6 +257,7 @@ bool runUntilStopped(Meter& meter, const RunOptions& options) {
         const MeasuringState state =
             watch.look(ullNow, meter.block->s_unAcqBufferNextIn, meter.block->s_unSignalValidFlags);
         if (state.bFaultChanged) tellMeasuring(state, options, service);
+        health.update(meter, ullNow, state, watch.records());
         if (state.bReady) service.ready("measuring");
         if (state.bRecording) service.watchdog(ullNow);
         if (state.bGiveUp) {

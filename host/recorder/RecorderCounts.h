@@ -21,7 +21,7 @@ struct RecorderCounts {
     unsigned unPendingWindows = 0, unPendingIntervals = 0;  // taken, waiting for the database
     unsigned unRetriedWrites = 0;                           // writes that failed and were tried again
     unsigned unDroppedWindows = 0, unDroppedIntervals = 0;  // the pending queue overflowed, oldest first
-    unsigned unLostWindows = 0;  // overwritten in the ring before they could be taken
+    unsigned unLostWindows = 0;   // overwritten in the ring before they could be taken
     std::deque<LostWindow> lost;  // the latest lost or dropped windows, oldest first
 
     std::string databasePath;

@@ -195,3 +195,29 @@ std::string jsonOfSnapshot(const StoredSnapshot& snapshot) {
     }
     return json + "]}";
 }
+
+std::string jsonOfStatus(const MeterStatus& status) {
+    const MeasurementStatus& m = status.measurement;
+    const RecorderCounts& r = status.recorder;
+    const DatabaseState& d = status.database;
+    const auto flag = [](bool b) { return std::string(b ? "true" : "false"); };
+    const auto count = [](unsigned long n) { return number(static_cast<int64_t>(n)); };
+    std::string lost;
+    for (const LostWindow& window : r.lost)
+        lost += (lost.empty() ? "{" : ",{") + timeFields("start", window.llStartMicros) + "," +
+                timeFields("end", window.llEndMicros) + ",\"reason\":" + quoted(window.reason) + "}";
+    return "{\"measurement\":{\"measuring\":" + flag(m.bMeasuring) + ",\"fault\":" + quoted(m.fault) +
+           ",\"recordsPerSecond\":" + number(m.dRecordsPerSecond) +
+           ",\"chipAnswering\":" + flag(m.bChipAnswering) + ",\"uptimeSeconds\":" + number(m.dUptimeSeconds) +
+           "},\"recorder\":{\"recording\":" + flag(r.bRecording) +
+           ",\"windows\":{\"stored\":" + count(r.unWindows) + ",\"pending\":" + count(r.unPendingWindows) +
+           ",\"dropped\":" + count(r.unDroppedWindows) + ",\"lost\":" + count(r.unLostWindows) +
+           "},\"intervals\":{\"stored\":" + count(r.unIntervals) +
+           ",\"pending\":" + count(r.unPendingIntervals) + ",\"dropped\":" + count(r.unDroppedIntervals) +
+           "},\"records\":" + count(r.ulRecords) + ",\"retriedWrites\":" + count(r.unRetriedWrites) +
+           ",\"lostWindows\":[" + lost + "],\"lastError\":" + quoted(r.lastError) +
+           "},\"database\":{\"path\":" + quoted(d.path) + ",\"writable\":" + flag(d.bWritable) +
+           ",\"sizeBytes\":" + number(d.llSizeBytes) + ",\"maxBytes\":" + number(d.llMaxBytes) +
+           ",\"prunedEvents\":" + count(d.unPrunedEvents) +
+           ",\"prunedSnapshots\":" + count(d.unPrunedSnapshots) + ",\"error\":" + quoted(d.error) + "}}";
+}

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "AccumulatorTables.h"
+#include "MeterStatus.h"
 #include "Requests.h"
 #include "StoredEvent.h"
 
@@ -34,3 +35,6 @@ std::string jsonOfIntervals(const std::vector<ACCUMULATOR_DATA>& intervals);
 
 // The six channels of one cycle, "id" only for a stored snapshot (llId > 0).
 std::string jsonOfSnapshot(const StoredSnapshot& snapshot);
+
+// {"measurement":{...},"recorder":{...},"database":{...}} (see the API in the README).
+std::string jsonOfStatus(const MeterStatus& status);

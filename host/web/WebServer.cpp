@@ -1,6 +1,7 @@
 #include "WebServer.h"
 
 #include <httplib.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -151,10 +152,12 @@ bool parseWebAddress(const std::string& text, std::string& host, int& port, std:
 // The server and what its handlers share. The constructor of WebServer sets
 // it up in steps, one group of routes each.
 struct WebServer::Routes {
-    Routes(MeasSOM& module, std::string path) : module(module), databasePath(std::move(path)) {}
+    Routes(MeasSOM& module, std::string path, MeterStatusSource source)
+        : module(module), databasePath(std::move(path)), statusSource(std::move(source)) {}
 
     MeasSOM& module;
     const std::string databasePath;
+    const MeterStatusSource statusSource;
     httplib::Server server;
     std::thread thread;
     std::mutex databaseMutex;  // the server's threads share one connection
@@ -302,6 +305,23 @@ struct WebServer::Routes {
         });
     }
 
+    // The meter's health: what the host's loop and the recorder say, and the
+    // database as this server's connection finds it.
+    void status(Response& response) {
+        MeterStatus status = statusSource ? statusSource() : MeterStatus{};
+        DatabaseState& database = status.database;
+        database.path = databasePath;
+        database.bWritable = status.recorder.bRecording;
+        struct stat file {};
+        for (const char* pszSuffix : {"", "-wal"})
+            if (stat((databasePath + pszSuffix).c_str(), &file) == 0) database.llSizeBytes += file.st_size;
+        response.set_content(jsonOfStatus(status), JSON);
+    }
+
+    void routeStatus() {
+        server.Get("/api/status", [this](const Request&, Response& response) { status(response); });
+    }
+
     // The page's files, and the charting library beside them.
     void routeFiles(const std::string& webRoot) {
         if (!webRoot.empty()) server.set_mount_point("/", webRoot);
@@ -347,13 +367,14 @@ struct WebServer::Routes {
     }
 };
 
-WebServer::WebServer(MeasSOM& module, std::string databasePath, std::string webRoot)
-    : m_pRoutes(std::make_unique<Routes>(module, std::move(databasePath))) {
+WebServer::WebServer(MeasSOM& module, std::string databasePath, std::string webRoot, MeterStatusSource status)
+    : m_pRoutes(std::make_unique<Routes>(module, std::move(databasePath), std::move(status))) {
     m_pRoutes->routeReports();
     m_pRoutes->routeRecords();
     m_pRoutes->routeSnapshots();
     m_pRoutes->routeEvents();
     m_pRoutes->routeIntervals();
+    m_pRoutes->routeStatus();
     m_pRoutes->routeFiles(webRoot);
     m_pRoutes->routeErrors();
     m_pRoutes->setLimits();

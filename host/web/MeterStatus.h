@@ -1,0 +1,54 @@
+// The meter's health as GET /api/status and the page's status strip give it:
+// the measurement as the host's loop last saw it, the recorder's counts and
+// the database's state.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "RecorderCounts.h"
+
+struct MeasurementStatus {
+    double dRecordsPerSecond = 0;  // over the last second
+    bool bMeasuring = false;
+    bool bChipAnswering = false;
+    std::string fault;  // what stops it measuring; "" while it measures
+    double dUptimeSeconds = 0;
+};
+
+// Written by the host's loop each second, read by the web server's threads.
+class MeasurementHealth {
+public:
+    void set(const MeasurementStatus& status) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_status = status;
+    }
+    MeasurementStatus get() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_status;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    MeasurementStatus m_status;
+};
+
+struct DatabaseState {
+    std::string path;
+    bool bWritable = false;
+    int64_t llSizeBytes = 0, llMaxBytes = 0;  // in use, and the bound pruning keeps it within
+    unsigned unPrunedEvents = 0;              // events whose records were pruned (their summaries kept)
+    unsigned unPrunedSnapshots = 0;           // snapshots deleted
+    std::string error;                        // why it cannot be read, if it cannot
+};
+
+struct MeterStatus {
+    MeasurementStatus measurement;
+    RecorderCounts recorder;
+    DatabaseState database;
+};
+
+// What the web server asks for its status report; safe from any thread.
+using MeterStatusSource = std::function<MeterStatus()>;
