@@ -5,17 +5,11 @@
 
 #include "CfgProbe.h"
 #include "Init9000.h"
+#include "LineSettings.h"
 #include "QM9000.h"
 #include "ReadOnlyFile.h"
 
 namespace {
-
-// Wiring codes (see the totals tables).
-constexpr uint16_t WIRING_SINGLE = 1;
-constexpr uint16_t WIRING_SPLIT = 2;
-constexpr uint16_t WIRING_WYE = 3;
-constexpr uint16_t WIRING_DELTA2 = 4;
-constexpr uint16_t WIRING_DELTA3 = 5;
 
 // The probe values are derived once all three of these have been read.
 constexpr unsigned PROBE_SEEN_FREQUENCY = 1;
@@ -30,13 +24,11 @@ constexpr uint32_t MIN_ENERGY_INTERVAL_MINUTES = 5;
 // to write), more would wrap.
 constexpr uint32_t MAX_TRIGGER_CYCLES = 4094;
 
-// A setting name longer than this is cut and matches nothing.
-constexpr int MAX_SETTING_NAME = 31;
-
 // What one load keeps while it reads the file.
 struct LoadState {
     const JSONBuffer& scanner;
     QM9000& pmu;
+    LineSettings line{};
     char* pszLine = nullptr;
     unsigned uProbeSeen = 0;
     int32_t nProbeIndex = 0;
@@ -83,14 +75,12 @@ struct Setting {
 };
 
 constexpr Setting SETTINGS[] = {
-    {"Wiring", [](LoadState& s) { s.pmu.m_unWiring = s.low16(); }},
     {"ComputeB", [](LoadState& s) { s.pmu.m_unComputeB = s.low16(); }},
     {"FNominal",
      [](LoadState& s) {
          s.pmu.m_fNominalFreq = s.real();
          s.seeProbeSetting(PROBE_SEEN_FREQUENCY);
      }},
-    {"VNominal", [](LoadState& s) { s.pmu.m_fNominalVolts = s.real(); }},
     {"INominal", [](LoadState& s) { s.pmu.m_fNominalAmps = s.real(); }},
     {"ProbeType",
      [](LoadState& s) {
@@ -102,11 +92,8 @@ constexpr Setting SETTINGS[] = {
          s.pmu.m_fFullScaleAmps = s.real();
          s.seeProbeSetting(PROBE_SEEN_FULL_SCALE);
      }},
-    {"FullScaleVolts", [](LoadState& s) { s.pmu.m_fFullScaleVolts = s.real(); }},
     {"MultipointEnable", [](LoadState& s) { s.pmu.m_bMultipointEnable = s.flag(); }},
     {"PGAGain", [](LoadState& s) { s.pmu.m_unPGAGain = s.low16(); }},
-    {"FSVM_WYE", [](LoadState& s) { s.pmu.m_fFSVM_Wye = s.real(); }},
-    {"FSVM_DELTA", [](LoadState& s) { s.pmu.m_fFSVM_Delta = s.real(); }},
     {"WFBOSCounts", [](LoadState& s) { s.pmu.m_nWFBOSCounts = static_cast<int16_t>(s.low16()); }},
     {"PTRatioPrimary",
      [](LoadState& s) {
@@ -130,8 +117,6 @@ constexpr Setting SETTINGS[] = {
      }},
     {"VLimitEnable", [](LoadState& s) { s.nVLimitEnable = s.integer(); }},
     {"ILimitEnable", [](LoadState& s) { s.nILimitEnable = s.integer(); }},
-    {"VHighPercent", [](LoadState& s) { s.pmu.m_fVHighPercent = s.real(); }},
-    {"VLowPercent", [](LoadState& s) { s.pmu.m_fVLowPercent = s.real(); }},
     {"IHighPercent", [](LoadState& s) { s.pmu.m_fIHighPercent = s.real(); }},
     {"ILowPercent", [](LoadState& s) { s.pmu.m_fILowPercent = s.real(); }},
     {"PreTrigCycles", [](LoadState& s) { s.pmu.m_unPreTrigCycles = s.triggerCycles("PreTrigCycles"); }},
@@ -185,21 +170,17 @@ uint32_t currentLimitMask(uint16_t unWiring) {
     }
 }
 
-float fullScaleVoltageFactor(const QM9000& pmu) {
-    switch (pmu.m_unWiring) {
-        case WIRING_SPLIT:
-        case WIRING_WYE:
-            return pmu.m_fFSVM_Wye;
-        case WIRING_DELTA2:
-        case WIRING_DELTA3:
-            return pmu.m_fFSVM_Delta;
-        default:
-            return 1.0f;
-    }
-}
-
-float percentOf(float fNominal, float fPercent) {
-    return static_cast<float>(static_cast<double>(fNominal) * (static_cast<double>(fPercent) / 100.0));
+// The line's settings as the module keeps them; the limits in volts are
+// derived only from a file read.
+void takeLineSettings(QM9000& pmu, const LineSettings& line) {
+    pmu.m_unWiring = line.unWiring;
+    pmu.m_fNominalVolts = line.fNominalVolts;
+    pmu.m_fVHighPercent = line.fVHighPercent;
+    pmu.m_fVLowPercent = line.fVLowPercent;
+    pmu.m_fFullScaleVolts = line.fFullScaleVolts;
+    pmu.m_fFSVM_Wye = line.fFSVM_Wye;
+    pmu.m_fFSVM_Delta = line.fFSVM_Delta;
+    pmu.m_fFullScaleVoltsCorrected = line.correctedFullScaleVolts();
 }
 
 }  // namespace
@@ -220,18 +201,13 @@ int Cfg9000::initialize(void* pPMU) {
 // back to its default on reload.
 void Cfg9000::setDefaults() {
     QM9000& pmu = *m_pPMU;
-    pmu.m_unWiring = pmu.m_unComputeB = pmu.m_unPGAGain = 0;
+    takeLineSettings(pmu, LineSettings{});
+    pmu.m_unComputeB = pmu.m_unPGAGain = 0;
     pmu.m_bHPFDisable = pmu.m_bMultipointEnable = pmu.m_bRogowskiEnable = false;
     pmu.m_fNominalFreq = 60.0f;
     pmu.m_fNominalAmps = 2.0f;
-    pmu.m_fNominalVolts = 120.0f;
-    pmu.m_fFullScaleVolts = pmu.m_fFullScaleVoltsCorrected = 1077.11f;
-    pmu.m_fFSVM_Wye = 0.90045f;
-    pmu.m_fFSVM_Delta = 0.9012f;
     pmu.m_fPTRatio = pmu.m_fPTRatioPrimary = pmu.m_fPTRatioSecondary = 1.0f;
     pmu.m_fCTRatio = pmu.m_fCTRatioPrimary = pmu.m_fCTRatioSecondary = 1.0f;
-    pmu.m_fVHighPercent = 105.0f;
-    pmu.m_fVLowPercent = 90.0f;
     pmu.m_fIHighPercent = 400.0f;
     pmu.m_fILowPercent = 0.0f;
     pmu.m_ulLimitEnable = 0;
@@ -256,6 +232,7 @@ void Cfg9000::load(const char* pszFName) {
     while (readJSON(file.fd(), szLine, sizeof(szLine)) != -1) {
         if (!findStr(szLine, szName, "name", MAX_SETTING_NAME)) continue;
         state.pszLine = szLine;
+        state.line.apply(*this, szName, szLine);  // FullScaleAmps is the module's too, with its probe
         for (const Setting& setting : SETTINGS) {
             if (strcmp(szName, setting.pszName) == 0) {
                 setting.apply(state);
@@ -264,10 +241,9 @@ void Cfg9000::load(const char* pszFName) {
         }
     }
 
-    pmu.m_fFullScaleVoltsCorrected = static_cast<float>(static_cast<double>(fullScaleVoltageFactor(pmu)) *
-                                                        static_cast<double>(pmu.m_fFullScaleVolts));
-    pmu.m_fVHigh = percentOf(pmu.m_fNominalVolts, pmu.m_fVHighPercent);
-    pmu.m_fVLow = percentOf(pmu.m_fNominalVolts, pmu.m_fVLowPercent);
+    takeLineSettings(pmu, state.line);
+    pmu.m_fVHigh = state.line.vHighVolts();
+    pmu.m_fVLow = state.line.vLowVolts();
     pmu.m_fIHigh = percentOf(pmu.m_fNominalAmps, pmu.m_fIHighPercent);
     pmu.m_fILow = percentOf(pmu.m_fNominalAmps, pmu.m_fILowPercent);
 

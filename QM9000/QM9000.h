@@ -92,11 +92,6 @@ constexpr uint16_t SIGNAL_CURRENT_A = 0x0010;
 constexpr uint16_t SIGNAL_REVERSE_POWER = 0x0100;
 constexpr uint16_t SIGNAL_DEMAND_OVER_LIMIT = 0x0200;
 
-// Limit status bits of a phase's byte, and the external trigger bit.
-constexpr uint32_t LIMIT_VOLTS_HIGH = 0x01, LIMIT_VOLTS_LOW = 0x02, LIMIT_AMPS_HIGH = 0x10,
-                   LIMIT_AMPS_LOW = 0x20;
-constexpr uint32_t LIMIT_EXTERNAL_TRIGGER = 0x80000000;
-
 constexpr int ISR_PIN_IRQ1 = 12;
 constexpr uint8_t CHIP_SELECT_PIN = 8;
 constexpr uint8_t CHIP_RESET_PIN = 5;

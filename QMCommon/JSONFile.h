@@ -12,6 +12,8 @@ public:
     // Loaders read lines into buffers of this size: a record stands whole on a
     // line of at most 127 characters.
     static constexpr uint32_t LINE_BUFFER_SIZE = 128;
+    // A setting's name longer than this is cut and matches nothing.
+    static constexpr int MAX_SETTING_NAME = 31;
 
     virtual int initialize(void* p);
     // Prints the file line by line.

@@ -94,6 +94,13 @@ struct DATA_ACQ {
     float m_fJournal[jrnl_MAX];
 };
 
+// Limit status bits of a record: a byte a phase (A in the lowest) with these
+// bits, and the external trigger bit.
+constexpr int LIMIT_BITS_PER_PHASE = 8;
+constexpr uint32_t LIMIT_VOLTS_HIGH = 0x01, LIMIT_VOLTS_LOW = 0x02, LIMIT_AMPS_HIGH = 0x10,
+                   LIMIT_AMPS_LOW = 0x20;
+constexpr uint32_t LIMIT_EXTERNAL_TRIGGER = 0x80000000;
+
 // Burst word -> journal value and register catalogue row (65535 = none).
 struct BURST_READ_MAP_RECORD {
     uint16_t unJrnlIndex;

@@ -38,65 +38,76 @@ std::string fieldsOf(const StoredEvent& e) {
         .GetString();
 }
 
-// Interruption, dip and swell: below 11.5 V, below 207 V and above 253 V (5, 90 and 110 % of 230 V);
-// an interruption on every phase at once; a dip before a swell.
+// The thresholds of the module's configuration, read as the module reads it.
+VoltageThresholds configured(const Settings& settings) {
+    ScratchDirectory dir;
+    writeConfig(dir.path("QM9000.json"), settings);
+    LineSettings line;
+    EXPECT_TRUE(readLineSettings(dir.path("QM9000.json").c_str(), line));
+    return voltageThresholds(line, 5);
+}
+
+// A 120 V line whose configuration names no VNominal, as the module triggers on it: interruption, dip
+// and swell below 6 V, below 108 V and above 126 V (5, 90 and 105 % of 120 V); an interruption on every
+// phase at once; a dip before a swell; a phase the module's limit bit marks is beyond its threshold.
 TEST(Recorder, ClassifiesWindowsAsPowerQualityMetersReportThem) {
-    constexpr float N = 230;  // nominal
+    constexpr float N = 120;  // nominal
+    constexpr uint32_t HIGH_B = LIMIT_VOLTS_HIGH << 8, LOW_C = LIMIT_VOLTS_LOW << 16;
     const struct {
         float fVolts[3];  // on A, B, C over records `from` to `to`, moving `step` a record where not N
         int from, to;
         float step;
+        uint32_t ulBits;  // the module's limit bits on records `from` to `to`
         const char *pszClass, *pszPhases;
         double dExtreme, dDurationMillis;
     } cases[] = {
-        {{N, N, N}, 0, 9, 0, "limit", "", 0, 0},
-        {{207, 253, N}, 0, 9, 0, "limit", "", 0, 0},
-        {{206.99f, N, N}, 3, 5, 0, "dip", "A", 206.99f, 30},
-        {{N, 150, N}, 3, 5, -2, "dip", "B", 146, 30},
-        {{N, N, 180}, 0, 2, 1, "dip", "C", 180, 30},
-        {{50, 180, N}, 4, 9, 0, "dip", "AB", 50, 50},
-        {{0, N, 10}, 2, 3, 0, "dip", "AC", 0, 20},
-        {{N, 5, 5}, 2, 3, 0, "dip", "BC", 5, 20},
-        {{11.5f, 0, 0}, 2, 3, 0, "dip", "ABC", 0, 20},
-        {{11.49f, 0, 3}, 2, 3, 0, "interruption", "ABC", 0, 20},
-        {{5, 6, 7}, 1, 9, -0.5f, "interruption", "ABC", 1, 80},
-        {{200, 260, 260}, 4, 5, 0, "dip", "A", 200, 20},
-        {{253.01f, N, N}, 6, 7, 0, "swell", "A", 253.01f, 20},
-        {{N, 260, N}, 4, 9, 1, "swell", "B", 265, 50},
-        {{N, N, 300}, 8, 8, 0, "swell", "C", 300, 10},
-        {{255, 265, N}, 3, 4, 0, "swell", "AB", 265, 20},
-        {{270, N, 270}, 4, 9, -1, "swell", "AC", 270, 50},
-        {{N, 254, 256}, 5, 5, 0, "swell", "BC", 256, 10},
-        {{260, 261, 262}, 0, 9, 0, "swell", "ABC", 262, 90},
+        {{N, N, N}, 0, 9, 0, 0, "limit", "", 0, 0},
+        {{108, 126, N}, 0, 9, 0, 0, "limit", "", 0, 0},
+        {{N, N, N}, 2, 3, 0, LIMIT_AMPS_HIGH | LIMIT_EXTERNAL_TRIGGER, "limit", "", 0, 0},
+        {{107.99f, N, N}, 3, 5, 0, 0, "dip", "A", 107.99f, 30},
+        {{N, 80, N}, 3, 5, -2, 0, "dip", "B", 76, 30},
+        {{50, 100, N}, 4, 9, 1, 0, "dip", "AB", 50, 50},
+        {{6, 0, 0}, 2, 3, 0, 0, "dip", "ABC", 0, 20},
+        {{5.99f, 0, 3}, 2, 3, 0, 0, "interruption", "ABC", 0, 20},
+        {{5, 5.5f, 5.8f}, 1, 9, -0.5f, 0, "interruption", "ABC", 1, 80},
+        {{100, 130, 130}, 4, 5, 0, 0, "dip", "A", 100, 20},
+        {{N, N, N}, 3, 3, 0, LOW_C, "dip", "C", N, 10},
+        {{N, 127, N}, 4, 5, 0, LOW_C, "dip", "C", N, 20},
+        {{126.1f, N, N}, 6, 7, 0, 0, "swell", "A", 126.1f, 20},
+        {{N, N, 130}, 4, 9, 1, 0, "swell", "C", 135, 50},
+        {{N, N, N}, 4, 5, 0, HIGH_B, "swell", "B", N, 20},
+        {{127, N, 128}, 8, 8, 0, HIGH_B, "swell", "ABC", 128, 10},
     };
+    const VoltageThresholds thresholds = configured({{"Wiring", "3"}, {"FNominal", "60"}});
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "case " << &c - cases);
         StoredEvent event = window([&](int r, int p) {
             return r >= c.from && r <= c.to && c.fVolts[p] != N ? c.fVolts[p] + c.step * (r - c.from) : N;
         });
-        classifyEvent(event, VoltageThresholds{});
+        for (int r = c.from; r <= c.to; r++) event.records[r].ulLimitStatus = c.ulBits;
+        classifyEvent(event, thresholds);
         EXPECT_EQ(event.classification + "/" + event.phases, std::string(c.pszClass) + "/" + c.pszPhases);
         EXPECT_FLOAT_EQ(event.dExtreme, c.dExtreme);
         EXPECT_EQ(event.llDurationMicros, c.dDurationMillis * 1000);
     }
-    // A 120 V line with its own thresholds: a dip below 97.2 V (81 %), a swell above 138 V (115 %).
-    const VoltageThresholds us{120, 1, 81, 115};
+    // A 230 V line with a swell above 253 V (110 %): 241.6 V, a swell at the default 105 %, is none.
+    const VoltageThresholds line230 = configured({{"VHighPercent", "110"}, {"VNominal", "230"}});
     for (const auto& [fVolts, pszClass] :
-         {std::pair{97.3f, "limit/"}, {97.1f, "dip/B"}, {138.1f, "swell/B"}, {137.9f, "limit/"}}) {
-        StoredEvent event = window([&](int r, int p) { return p == 1 && r == 4 ? fVolts : 120.0f; });
-        classifyEvent(event, us);
+         {std::pair{241.6f, "limit/"}, {253.1f, "swell/B"}, {206.9f, "dip/B"}, {207.1f, "limit/"}}) {
+        StoredEvent event = window([&](int r, int p) { return p == 1 && r == 4 ? fVolts : 230.0f; });
+        classifyEvent(event, line230);
         EXPECT_EQ(event.classification + "/" + event.phases, pszClass) << fVolts;
     }
 }
 
-// Records n..n+9 in the ring, one second apart, limit bits from n+3 on, the window over them pending
+// Records n..n+9 in the ring, one second apart, a current limit from n+3 on, the window over them pending
 // and `unFilled` of them written; `volts(n)`: record n's one-cycle RMS voltage on A.
 void pendWindow(
     STATUS_AND_CONTROL& block, uint16_t unFirst, uint16_t unFilled,
     const std::function<float(int)>& volts = [](int n) { return 230.0f + n; }) {
     for (uint16_t n = unFirst; n != unFirst + 10; n++) {
         block.s_AcquisitionBuffer[n % ACQ_BUFFER_RECORDS] =
-            DATA_ACQ{1700000000u + n, 0, n >= unFirst + 3, {}};
+            DATA_ACQ{1700000000u + n, 0, n >= unFirst + 3 ? LIMIT_AMPS_HIGH : 0, {}};
         float* pfJournal = block.s_AcquisitionBuffer[n % ACQ_BUFFER_RECORDS].m_fJournal;
         pfJournal[jrnl_VRMS1_A] = volts(n);
         pfJournal[jrnl_VRMS1_B] = pfJournal[jrnl_VRMS1_C] = 230.0f;
@@ -124,7 +135,7 @@ protected:
 
     ScratchDirectory m_dir;
     HostBlockPtr m_block = makeHostBlock();
-    Recorder m_recorder{*m_block, VoltageThresholds{}};
+    Recorder m_recorder{*m_block, VoltageThresholds{230, 5, 90, 110}};
     EventDatabase m_database;
     std::string m_error;
     sqlite3* m_pOther = nullptr;
@@ -167,7 +178,7 @@ TEST_F(RecorderTest, TakesAFilledWindowWholeAndALockedDatabaseRetriesThenDrops) 
     ASSERT_EQ(stored.records.size(), 10u);
     EXPECT_EQ(stored.records[9].llTimeMicros, int64_t{1700000209} * 1000000);
     EXPECT_EQ(stored.records[9].values[jrnl_VRMS1_A], 439.0f);
-    EXPECT_EQ(stored.records[3].ulLimitStatus, 1u);
+    EXPECT_EQ(stored.records[3].ulLimitStatus, LIMIT_AMPS_HIGH);
     // Not there (the API's 404), against there but unreadable (its 503).
     EXPECT_FALSE(m_database.loadEvent(424242, stored, m_error) || !m_database.lastLoadMissed());
     sqlite3_exec(m_pOther, "UPDATE records SET journal = x'00'", nullptr, nullptr, nullptr);

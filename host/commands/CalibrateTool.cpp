@@ -18,11 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "BoardScale.h"
 #include "CalibrateOptions.h"
 #include "CalibrationBench.h"
 #include "HostBlock.h"
 #include "HostCommandLine.h"
+#include "LineSettings.h"
 #include "ModuleSession.h"
 
 namespace {
@@ -183,9 +183,10 @@ std::string uncalibrated(const CalibrateOptions& options, const std::string& cal
 void prepareSimulatedBoard(SimulatedLine& line, const CalibrateOptions& options,
                            const std::string& configFile) {
     line.reset();  // virtual clock: the whole calibration takes a moment
-    BoardScale scale{line.fullScaleVolts(), line.fullScaleAmps()};
-    if (readBoardScale(configFile, scale) && scale.dVolts > 0 && scale.dAmps > 0)
-        line.setFullScale(scale.dVolts, scale.dAmps);
+    LineSettings settings;
+    if (readLineSettings(configFile.c_str(), settings) && settings.correctedFullScaleVolts() > 0)
+        line.setFullScale(settings.correctedFullScaleVolts(),
+                          settings.fFullScaleAmps > 0 ? settings.fFullScaleAmps : line.fullScaleAmps());
     for (const auto& [channel, error] : options.errors) line.setChannelError(channel, error);
     for (const auto& [phase, offsets] : options.powerOffsets)
         line.setPowerOffset(phase, offsets.first, offsets.second);

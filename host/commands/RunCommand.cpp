@@ -16,11 +16,11 @@
 #include <thread>
 
 #include "AppFiles.h"
-#include "BoardScale.h"
 #include "HostBlock.h"
 #include "HostCommandLine.h"
 #include "HostCommands.h"
 #include "HostLibraries.h"
+#include "LineSettings.h"
 #include "LiveView.h"
 #include "MeasuringWatch.h"
 #include "ModuleSession.h"
@@ -50,7 +50,7 @@ struct RunOptions {
     std::string eepromImage;  // empty: <appDir>/eeprom.bin if there is one, else memory only
     std::string blankPage = "module";
     std::string database;  // empty: the block's s_pszActiveDB, else <appDir>/qm9000.db
-    VoltageThresholds thresholds;
+    double dInterruptionPercent = VoltageThresholds{}.dInterruptionPercent;
     std::string webAddress;     // empty: no web page
     double dGraceSeconds = 30;  // not measuring this long: exit, so a service manager restarts the meter
     double dLogSeconds = 1;     // --log's line every this many seconds
@@ -100,9 +100,10 @@ void prepareSimulatedBoard(SimulatedLine& line, const RunOptions& options, MDT& 
     BlankEepromPage blankPage = BlankEepromPage::SimulatedModule;
     parseBlankEepromPage(options.blankPage, blankPage);
     installOnBlankEeprom(mdt, blankPage);
-    BoardScale scale{line.fullScaleVolts(), line.fullScaleAmps()};
-    if (readBoardScale(configFile, scale) && scale.dVolts > 0 && scale.dAmps > 0)
-        line.setFullScale(scale.dVolts, scale.dAmps);
+    LineSettings settings;
+    if (readLineSettings(configFile.c_str(), settings) && settings.correctedFullScaleVolts() > 0)
+        line.setFullScale(settings.correctedFullScaleVolts(),
+                          settings.fFullScaleAmps > 0 ? settings.fFullScaleAmps : line.fullScaleAmps());
 }
 
 // Everything the live meter runs with, in the order it is set up (and the
@@ -128,15 +129,15 @@ void fillBlock(Meter& meter, const RunOptions& options, const std::string& appDi
         copyText(meter.block->s_pszActiveDB, sizeof(meter.block->s_pszActiveDB), options.database);
 }
 
-// The recorder on the block's database, judging against the configuration's
-// nominal voltage. A database that cannot be opened leaves the meter
+// The recorder on the block's database, judging by the thresholds of the
+// configuration the module loaded (its defaults, as the module's, when the
+// file cannot be read). A database that cannot be opened leaves the meter
 // measuring without recording, and says so.
 void startRecorder(Meter& meter, const RunOptions& options) {
-    VoltageThresholds thresholds = options.thresholds;
-    BoardScale configured;
-    if (readBoardScale(meter.configFile, configured) && configured.dNominalVolts > 0)
-        thresholds.dNominalVolts = configured.dNominalVolts;
-    meter.recorder = std::make_unique<Recorder>(*meter.block, thresholds);
+    LineSettings settings;
+    readLineSettings(meter.block->s_pszActiveConfig, settings);
+    meter.recorder =
+        std::make_unique<Recorder>(*meter.block, voltageThresholds(settings, options.dInterruptionPercent));
     std::string error;
     if (meter.recorder->open(Recorder::databasePath(*meter.block), error))
         meter.recorder->start();
@@ -361,19 +362,11 @@ ToolAction addRunCommand(CLI::App& command, HostOptions& host) {
         ->check(nonNegativeNumber());
     command.add_option("--db", options->database, "The event database (default: <appdir>/qm9000.db)")
         ->type_name("PATH");
-    const struct {
-        const char* pszName;
-        double* pdPercent;
-        const char* pszHelp;
-    } thresholds[] = {
-        {"--interruption", &options->thresholds.dInterruptionPercent, "Interruption below, % of nominal (5)"},
-        {"--dip", &options->thresholds.dDipPercent, "Dip below, % of nominal (90)"},
-        {"--swell", &options->thresholds.dSwellPercent, "Swell above, % of nominal (110)"},
-    };
-    for (const auto& threshold : thresholds)
-        command.add_option(threshold.pszName, *threshold.pdPercent, threshold.pszHelp)
-            ->type_name("PERCENT")
-            ->check(nonNegativeNumber());
+    command
+        .add_option("--interruption", options->dInterruptionPercent,
+                    "Interruption below, % of nominal (5); dips and swells follow the configuration")
+        ->type_name("PERCENT")
+        ->check(nonNegativeNumber());
     command
         .add_option("--web", options->webAddress,
                     "Serve the web page on [ADDRESS:]PORT (127.0.0.1 when only a port is given)")

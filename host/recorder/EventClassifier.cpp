@@ -1,6 +1,7 @@
 #include "EventClassifier.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -13,25 +14,27 @@ float oneCycleVolts(const StoredRecord& record, int nPhase) {
 struct Kind {
     const char* pszName;
     // Whether a phase's voltage is beyond this kind's threshold.
-    bool (*beyond)(double dVolts, double dLimit);
+    bool (*beyond)(float fVolts, float fLimit);
     double dLimitPercent;
-    bool bAllPhases;  // the record counts only when every phase is beyond
-    bool bHighest;    // the extreme is the peak, else the residual
+    uint32_t ulLimitBit;  // the module's bit for a phase beyond it, 0: none
+    bool bAllPhases;      // the record counts only when every phase is beyond
+    bool bHighest;        // the extreme is the peak, else the residual
 };
 
-bool below(double dVolts, double dLimit) {
-    return dVolts < dLimit;
+bool below(float fVolts, float fLimit) {
+    return fVolts < fLimit;
 }
-bool above(double dVolts, double dLimit) {
-    return dVolts > dLimit;
+bool above(float fVolts, float fLimit) {
+    return fVolts > fLimit;
 }
 
 // Fills `event` and `disturbance` when a record of the window shows `kind`;
 // false otherwise.
 bool findKind(StoredEvent& event, Disturbance& disturbance, const Kind& kind, double dNominal) {
-    const double dLimit = dNominal * kind.dLimitPercent / 100.0;
+    const float fLimit = percentOf(static_cast<float>(dNominal), static_cast<float>(kind.dLimitPercent));
     const auto isBeyond = [&](const StoredRecord& record, int nPhase) {
-        return kind.beyond(oneCycleVolts(record, nPhase), dLimit);
+        const uint32_t ulBits = record.ulLimitStatus >> (LIMIT_BITS_PER_PHASE * nPhase);
+        return (ulBits & kind.ulLimitBit) != 0 || kind.beyond(oneCycleVolts(record, nPhase), fLimit);
     };
     const auto recordBeyond = [&](const StoredRecord& record) {
         int nBeyond = 0;
@@ -42,7 +45,8 @@ bool findKind(StoredEvent& event, Disturbance& disturbance, const Kind& kind, do
     if (first == event.records.end()) return false;
     const auto last = std::find_if(event.records.rbegin(), event.records.rend(), recordBeyond).base() - 1;
     bool bPhase[PHASES] = {};
-    double dExtreme = dLimit;  // every voltage beyond it moves it further
+    // A phase the module's bit marks may lie just within the threshold.
+    double dExtreme = (kind.bHighest ? -1 : 1) * std::numeric_limits<double>::infinity();
     for (auto it = first; it <= last; ++it)
         for (int p = 0; p < PHASES; p++) {
             if (!isBeyond(*it, p)) continue;
@@ -65,11 +69,15 @@ bool findKind(StoredEvent& event, Disturbance& disturbance, const Kind& kind, do
 
 }  // namespace
 
+VoltageThresholds voltageThresholds(const LineSettings& line, double dInterruptionPercent) {
+    return {line.fNominalVolts, dInterruptionPercent, line.fVLowPercent, line.fVHighPercent};
+}
+
 Disturbance classifyEvent(StoredEvent& event, const VoltageThresholds& thresholds) {
     const Kind kinds[] = {
-        {"interruption", below, thresholds.dInterruptionPercent, true, false},
-        {"dip", below, thresholds.dDipPercent, false, false},
-        {"swell", above, thresholds.dSwellPercent, false, true},
+        {"interruption", below, thresholds.dInterruptionPercent, 0, true, false},
+        {"dip", below, thresholds.dDipPercent, LIMIT_VOLTS_LOW, false, false},
+        {"swell", above, thresholds.dSwellPercent, LIMIT_VOLTS_HIGH, false, true},
     };
     Disturbance disturbance;
     for (const Kind& kind : kinds)

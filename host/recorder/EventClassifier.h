@@ -4,16 +4,29 @@
 // when any phase falls below the dip threshold, a swell when any rises above
 // the swell threshold; any other window (current limits, the realtime
 // trigger) is a "limit" event.
+//
+// The thresholds are the module's own (its configuration's VNominal,
+// VLowPercent and VHighPercent), compared as the module compares them, so a
+// window agrees with what triggered it. A phase of a record is also below the
+// dip threshold when the module set its voltage-low bit on it, and above the
+// swell threshold when it set its voltage-high bit: the bits say what the
+// module judged, also against thresholds of an earlier configuration. With
+// the voltage limits disabled the bits stay 0 and the voltages alone decide.
+// No bit marks an interruption: the voltages decide it.
 #pragma once
 
+#include "LineSettings.h"
 #include "StoredEvent.h"
 
 struct VoltageThresholds {
-    double dNominalVolts = 230.0;
+    double dNominalVolts = LineSettings{}.fNominalVolts;
     double dInterruptionPercent = 5.0;
-    double dDipPercent = 90.0;
-    double dSwellPercent = 110.0;
+    double dDipPercent = LineSettings{}.fVLowPercent;
+    double dSwellPercent = LineSettings{}.fVHighPercent;
 };
+
+// The thresholds of the line's configuration.
+VoltageThresholds voltageThresholds(const LineSettings& line, double dInterruptionPercent);
 
 // Where the disturbance lies in its window, so that the recorder can join a
 // disturbance that outlasts one window to the window that sees its end.
