@@ -143,17 +143,12 @@ constexpr Setting SETTINGS[] = {
 
 // Limit-enable bits by wiring: voltage limits of the phases the wiring uses,
 // then current limits (wiring 5 leaves out one of phase B's).
-uint32_t voltageLimitMask(uint16_t unWiring) {
-    switch (unWiring) {
-        case WIRING_SINGLE:
-            return 0x00000003;
-        case WIRING_SPLIT:
-        case WIRING_DELTA2:
-        case WIRING_DELTA3:
-            return 0x00030003;
-        default:
-            return 0x00030303;
-    }
+uint32_t voltageLimitMask(const LineSettings& line) {
+    uint32_t ulMask = 0;
+    for (int p = 0; p < 3; p++)
+        if (line.measuredPhases() & (1u << p))
+            ulMask |= (LIMIT_VOLTS_HIGH | LIMIT_VOLTS_LOW) << (LIMIT_BITS_PER_PHASE * p);
+    return ulMask;
 }
 
 uint32_t currentLimitMask(uint16_t unWiring) {
@@ -248,7 +243,7 @@ void Cfg9000::load(const char* pszFName) {
     pmu.m_fILow = percentOf(pmu.m_fNominalAmps, pmu.m_fILowPercent);
 
     uint32_t ulLimitEnable = 0;
-    if (state.nVLimitEnable != 0) ulLimitEnable = voltageLimitMask(pmu.m_unWiring);
+    if (state.nVLimitEnable != 0) ulLimitEnable = voltageLimitMask(state.line);
     if (state.nILimitEnable != 0) ulLimitEnable |= currentLimitMask(pmu.m_unWiring);
     pmu.m_ulLimitEnable = ulLimitEnable;
 }

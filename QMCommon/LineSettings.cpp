@@ -22,6 +22,19 @@ float LineSettings::correctedFullScaleVolts() const {
     return static_cast<float>(static_cast<double>(fFactor) * static_cast<double>(fFullScaleVolts));
 }
 
+unsigned LineSettings::measuredPhases() const {
+    switch (unWiring) {
+        case WIRING_SINGLE:
+            return 0b001;
+        case WIRING_SPLIT:
+        case WIRING_DELTA2:
+        case WIRING_DELTA3:
+            return 0b101;
+        default:
+            return 0b111;
+    }
+}
+
 float LineSettings::vHighVolts() const {
     return percentOf(fNominalVolts, fVHighPercent);
 }

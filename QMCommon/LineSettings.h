@@ -24,6 +24,9 @@ struct LineSettings {
     // rating instead (its own reading of the probe settings decides that).
     float fFullScaleAmps = 0.0f;
 
+    // The phases the wiring measures, bit 0 for A, 1 for B, 2 for C: a single
+    // phase measures A, split-phase and delta A and C, wye (or none named) all.
+    unsigned measuredPhases() const;
     // The voltage full scale corrected for the wiring.
     float correctedFullScaleVolts() const;
     float vHighVolts() const;

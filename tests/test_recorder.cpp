@@ -98,6 +98,13 @@ TEST(Recorder, ClassifiesWindowsAsPowerQualityMetersReportThem) {
         classifyEvent(event, line230);
         EXPECT_EQ(event.classification + "/" + event.phases, pszClass) << fVolts;
     }
+    // A single phase: the unconnected B and C inputs read 0 V and are no dip; A alone can be interrupted.
+    for (const auto& [fVolts, pszClass] :
+         {std::pair{N, "limit/"}, {5.0f, "interruption/A"}, {100.0f, "dip/A"}}) {
+        StoredEvent event = window([&](int r, int p) { return p > 0 ? 0.0f : r == 4 ? fVolts : N; });
+        classifyEvent(event, configured({{"Wiring", "1"}}));
+        EXPECT_EQ(event.classification + "/" + event.phases, pszClass) << fVolts;
+    }
 }
 
 // Records n..n+9 in the ring, one second apart, a current limit from n+3 on, the window over them pending

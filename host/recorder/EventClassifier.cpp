@@ -30,16 +30,21 @@ bool above(float fVolts, float fLimit) {
 
 // Fills `event` and `disturbance` when a record of the window shows `kind`;
 // false otherwise.
-bool findKind(StoredEvent& event, Disturbance& disturbance, const Kind& kind, double dNominal) {
-    const float fLimit = percentOf(static_cast<float>(dNominal), static_cast<float>(kind.dLimitPercent));
+bool findKind(StoredEvent& event, Disturbance& disturbance, const Kind& kind,
+              const VoltageThresholds& thresholds) {
+    const float fLimit =
+        percentOf(static_cast<float>(thresholds.dNominalVolts), static_cast<float>(kind.dLimitPercent));
+    int nMeasured = 0;
+    for (int p = 0; p < PHASES; p++) nMeasured += (thresholds.unPhases >> p) & 1;
     const auto isBeyond = [&](const StoredRecord& record, int nPhase) {
+        if (!((thresholds.unPhases >> nPhase) & 1)) return false;
         const uint32_t ulBits = record.ulLimitStatus >> (LIMIT_BITS_PER_PHASE * nPhase);
         return (ulBits & kind.ulLimitBit) != 0 || kind.beyond(oneCycleVolts(record, nPhase), fLimit);
     };
     const auto recordBeyond = [&](const StoredRecord& record) {
         int nBeyond = 0;
         for (int p = 0; p < PHASES; p++) nBeyond += isBeyond(record, p);
-        return kind.bAllPhases ? nBeyond == PHASES : nBeyond > 0;
+        return kind.bAllPhases ? nBeyond == nMeasured : nBeyond > 0;
     };
     const auto first = std::find_if(event.records.begin(), event.records.end(), recordBeyond);
     if (first == event.records.end()) return false;
@@ -70,7 +75,8 @@ bool findKind(StoredEvent& event, Disturbance& disturbance, const Kind& kind, do
 }  // namespace
 
 VoltageThresholds voltageThresholds(const LineSettings& line, double dInterruptionPercent) {
-    return {line.fNominalVolts, dInterruptionPercent, line.fVLowPercent, line.fVHighPercent};
+    return {line.fNominalVolts, dInterruptionPercent, line.fVLowPercent, line.fVHighPercent,
+            line.measuredPhases()};
 }
 
 Disturbance classifyEvent(StoredEvent& event, const VoltageThresholds& thresholds) {
@@ -81,7 +87,7 @@ Disturbance classifyEvent(StoredEvent& event, const VoltageThresholds& threshold
     };
     Disturbance disturbance;
     for (const Kind& kind : kinds)
-        if (findKind(event, disturbance, kind, thresholds.dNominalVolts)) return disturbance;
+        if (findKind(event, disturbance, kind, thresholds)) return disturbance;
     event.classification = "limit";
     event.phases.clear();
     event.dExtreme = 0;

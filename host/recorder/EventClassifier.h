@@ -12,7 +12,8 @@
 // swell threshold when it set its voltage-high bit: the bits say what the
 // module judged, also against thresholds of an earlier configuration. With
 // the voltage limits disabled the bits stay 0 and the voltages alone decide.
-// No bit marks an interruption: the voltages decide it.
+// No bit marks an interruption: the voltages decide it. Only the phases the
+// wiring measures are judged: an unconnected input reads 0 V.
 #pragma once
 
 #include "LineSettings.h"
@@ -23,6 +24,8 @@ struct VoltageThresholds {
     double dInterruptionPercent = 5.0;
     double dDipPercent = LineSettings{}.fVLowPercent;
     double dSwellPercent = LineSettings{}.fVHighPercent;
+    unsigned unPhases =
+        LineSettings{}.measuredPhases();  // those the wiring measures; the others are not judged
 };
 
 // The thresholds of the line's configuration.
