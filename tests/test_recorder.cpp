@@ -222,9 +222,9 @@ TEST_F(RecorderTest, AWindowOverwrittenInTheRingIsCountedLostNeverStored) {
         EXPECT_EQ(counts.unWindows * 100 + counts.unLostWindows, unStored * 100 + unLost) << nMadeThen;
         EXPECT_EQ(m_block->s_unAcqBufferNextWrite, m_block->s_unAcqBufferLastWrite);
         if (!bStored && bSeenOpen)  // from its first record to the sixth, the newest when seen
-            EXPECT_EQ(counts.lost.back().reason +
-                          std::to_string(counts.lost.back().llStartMicros - llFirstMicros) +
-                          std::to_string(counts.lost.back().llEndMicros - llFirstMicros),
+            EXPECT_EQ(counts.lost.at(unLost - 1).reason +
+                          std::to_string(counts.lost.at(unLost - 1).llStartMicros - llFirstMicros) +
+                          std::to_string(counts.lost.at(unLost - 1).llEndMicros - llFirstMicros),
                       "overwritten in the ring050000");
     }
 }
