@@ -94,13 +94,14 @@ test-arm: deps deps-arm
 	cmake --build $(ARM_BUILD) -j$(JOBS)
 	cd $(ARM_BUILD) && QEMU_LD_PREFIX=$(ARM_SYSROOT) ctest --output-on-failure -j$(JOBS)
 
-# The concurrency suite under ThreadSanitizer, in a small build of just what it
-# needs: a lock dropped from the module fails here.
+# The concurrency suites under ThreadSanitizer, in a small build of just what
+# they need: a lock dropped from the module or the recorder fails here.
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=thread
-	cmake --build $(TSAN_BUILD) -j$(JOBS) --target test_concurrency test_board QM9000
+	cmake --build $(TSAN_BUILD) -j$(JOBS) --target test_concurrency test_board test_recorder QM9000
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_concurrency
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_board
+	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_recorder
 
 # The package's contents, lintian, and the unpacked qmhost running the
 # simulated meter on the unpacked example files (nothing is installed). The

@@ -3,7 +3,22 @@
 // open for the host's writer.
 #include "QM9000.h"
 
+namespace {
+
+// The host's writer waits for a pending window to be filled: it is once the
+// record after its last is being made.
+void signalWindowFilled(STATUS_AND_CONTROL& stat) {
+    pthread_mutex_lock(&stat.s_mutexEventIDs);
+    if (stat.s_unAcqBufferNextWrite != stat.s_unAcqBufferLastWrite &&
+        stat.s_unAcqBufferNextIn == stat.s_unAcqBufferLastWrite)
+        pthread_cond_signal(&stat.s_condDataAvailable);
+    pthread_mutex_unlock(&stat.s_mutexEventIDs);
+}
+
+}  // namespace
+
 void QM9000::processEvents() {
+    signalWindowFilled(*m_pStat);
     const float* pfJournal = m_pAcqBuffer->m_fJournal;
     uint32_t ulStatus = 0;
     for (int p = 0; p < 3; p++) {
@@ -43,8 +58,11 @@ void QM9000::processEvents() {
 // window length after it. One still pending for the writer is left as it is.
 void QM9000::openRecordingWindow() {
     STATUS_AND_CONTROL& stat = *m_pStat;
-    if (stat.s_unAcqBufferNextWrite != stat.s_unAcqBufferLastWrite) return;
     pthread_mutex_lock(&stat.s_mutexEventIDs);
+    if (stat.s_unAcqBufferNextWrite != stat.s_unAcqBufferLastWrite) {
+        pthread_mutex_unlock(&stat.s_mutexEventIDs);
+        return;
+    }
     const unsigned unNextWrite =
         (stat.s_unAcqBufferNextIn + 2 * ACQ_BUFFER_RECORDS - m_unPreTrigCycles - 1u) % ACQ_BUFFER_RECORDS;
     stat.s_unAcqBufferNextWrite = static_cast<uint16_t>(unNextWrite);
