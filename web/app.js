@@ -82,7 +82,7 @@
   // ---- health strip -------------------------------------------------------
 
   function megabytes(bytes) {
-    return (bytes / 1048576).toFixed(1) + " MB";
+    return bytes < 1048576 ? Math.ceil(bytes / 1024) + " kB" : (bytes / 1048576).toFixed(1) + " MB";
   }
 
   function duration(seconds) {
