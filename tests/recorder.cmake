@@ -1,2 +1,5 @@
 # The host's recorder: classification, the event database, the ring's windows.
 qm_add_test(test_recorder SOURCES test_recorder.cpp ScratchFiles.cpp LIBS qmhosttools qmsim)
+# The event database: its layouts, its marks, its start-up check and its bound.
+qm_add_test(test_event_database SOURCES test_event_database.cpp ScratchFiles.cpp LIBS qmhosttools)
+target_compile_definitions(test_event_database PRIVATE QM_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/data")

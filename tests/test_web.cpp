@@ -163,7 +163,8 @@ TEST(WebJson, RecordsEventsIntervalsAndSnapshotsPublishEachFieldAsGiven) {
     const json summary = json::parse(R"({"id": 42, "start": "2024-02-29T23:59:59.990000Z", "startMicros":
         1709251199990000, "end": "2024-03-01T00:00:02.995000Z", "endMicros": 1709251202995000, "trigger":
         "2024-03-01T00:00:00.010000Z", "triggerMicros": 1709251200010000, "triggerStatus": 2147483649,
-        "classification": "swell", "phases": "AC", "extreme": 264.5, "duration": 2.985, "records": 2})");
+        "classification": "swell", "phases": "AC", "extreme": 264.5, "duration": 2.985, "records": 2,
+        "incomplete": false, "recordsPruned": false})");
     json whole = json::parse(jsonOfEvent(e)), series = whole["series"];
     whole.erase("series");
     EXPECT_TRUE(json::parse(jsonOfEventSummary(e)) == summary && whole == summary) << whole;
@@ -171,9 +172,12 @@ TEST(WebJson, RecordsEventsIntervalsAndSnapshotsPublishEachFieldAsGiven) {
               "[1709251199990000,1709251202995000][1,2]");
     EXPECT_EQ(series["values"].size(), 70u);
     for (int j = 0; j < 70; j++) EXPECT_EQ(series["values"][journal[j]], json({j, 100 + j})) << journal[j];
-    StoredEvent listed = e;  // as a list has it, without its records
-    listed.records.clear(), listed.storedRecords = 2;
-    EXPECT_EQ(json::parse(jsonOfEvents({e, listed})), json({summary, summary}));
+    StoredEvent listed = e;  // as a list has it, without its records; cut by a stop, its records pruned
+    listed.records.clear(), listed.storedRecords = 2, listed.bIncomplete = listed.bRecordsPruned = true;
+    json marked = summary;
+    marked["incomplete"] = marked["recordsPruned"] = true;
+    EXPECT_EQ(json::parse(jsonOfEvents({e, listed})), json({summary, marked}));
+    EXPECT_EQ(json::parse(jsonOfEvent(listed))["records"], 2);
 
     // An interval stamped with the moment it ended; a snapshot not stored, its samples the page's test's.
     const ACCUMULATOR_DATA interval{1704067200, 0, 0, {1}, {2}, {3}, {4}};

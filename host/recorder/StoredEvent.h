@@ -27,6 +27,8 @@ struct StoredEvent {
     int64_t llDurationMicros = 0;                // how long the voltage stayed beyond the threshold
     bool bOpen = false;        // its disturbance went on past its last stored record
     bool bIncomplete = false;  // the recorder stopped (or crashed) while it was open
+    // Its records were deleted to keep the database within its bound.
+    bool bRecordsPruned = false;
     std::vector<StoredRecord> records;
     size_t storedRecords = 0;  // how many the database holds, also when `records` is not loaded
     size_t recordCount() const { return records.empty() ? storedRecords : records.size(); }

@@ -87,7 +87,9 @@ std::string eventFields(const StoredEvent& event) {
            ",\"triggerStatus\":" + number(int64_t{event.ulTriggerStatus}) +
            ",\"classification\":" + quoted(event.classification) + ",\"phases\":" + quoted(event.phases) +
            ",\"extreme\":" + number(event.dExtreme) +
-           ",\"duration\":" + number(static_cast<double>(event.llDurationMicros) / 1e6);
+           ",\"duration\":" + number(static_cast<double>(event.llDurationMicros) / 1e6) +
+           ",\"incomplete\":" + (event.bIncomplete ? "true" : "false") +
+           ",\"recordsPruned\":" + (event.bRecordsPruned ? "true" : "false");
 }
 
 }  // namespace
@@ -155,7 +157,7 @@ std::string jsonOfEvent(const StoredEvent& event) {
             column += (column.empty() ? "" : ",") + number(record.values[channel.index]);
         values += (values.empty() ? "" : ",") + quoted(channel.name) + ":[" + column + "]";
     }
-    return "{" + eventFields(event) + ",\"records\":" + number(static_cast<int64_t>(event.records.size())) +
+    return "{" + eventFields(event) + ",\"records\":" + number(static_cast<int64_t>(event.recordCount())) +
            ",\"series\":{\"timeMicros\":[" + times + "],\"limits\":[" + limits + "],\"values\":{" + values +
            "}}}";
 }
