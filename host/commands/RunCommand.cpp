@@ -49,6 +49,8 @@ struct RunOptions {
     std::string eepromImage;  // empty: <appDir>/eeprom.bin if there is one, else memory only
     std::string blankPage = "module";
     std::string database;  // empty: the block's s_pszActiveDB, else <appDir>/qm9000.db
+    int64_t llDatabaseMegabytes = StorageLimits::DEFAULT_MAX_BYTES >> 20;
+    int nMaxSnapshots = StorageLimits::DEFAULT_MAX_SNAPSHOTS;
     VoltageThresholds thresholds;
     std::string webAddress;     // empty: no web page
     double dGraceSeconds = 30;  // not measuring this long: exit, so a service manager restarts the meter
@@ -126,6 +128,10 @@ void fillBlock(Meter& meter, const RunOptions& options, const std::string& appDi
         copyText(meter.block->s_pszActiveDB, sizeof(meter.block->s_pszActiveDB), options.database);
 }
 
+StorageLimits storageLimits(const RunOptions& options) {
+    return {options.llDatabaseMegabytes << 20, options.nMaxSnapshots};
+}
+
 // The recorder on the block's database, judging against the configuration's
 // nominal voltage. A database that cannot be opened leaves the meter
 // measuring without recording, and says so.
@@ -136,7 +142,7 @@ void startRecorder(Meter& meter, const RunOptions& options) {
         thresholds.dNominalVolts = configured.dNominalVolts;
     meter.recorder = std::make_unique<Recorder>(*meter.block, thresholds);
     std::string error;
-    if (meter.recorder->open(Recorder::databasePath(*meter.block), error))
+    if (meter.recorder->open(Recorder::databasePath(*meter.block), error, storageLimits(options)))
         meter.recorder->start();
     else
         fprintf(stderr, "qmhost: nothing is recorded: %s\n", error.c_str());
@@ -147,8 +153,8 @@ void startRecorder(Meter& meter, const RunOptions& options) {
 void startWeb(Meter& meter, const RunOptions& options) {
     if (options.webAddress.empty()) return;
     const std::string webRoot = hostDataDirectory("web");
-    meter.web =
-        std::make_unique<WebServer>(meter.session.module(), Recorder::databasePath(*meter.block), webRoot);
+    meter.web = std::make_unique<WebServer>(meter.session.module(), Recorder::databasePath(*meter.block),
+                                            webRoot, storageLimits(options));
     std::string error;
     if (meter.web->start(options.webAddress, error))
         meter.webLine = "web page: " + meter.web->url();
@@ -333,6 +339,16 @@ ToolAction addRunCommand(CLI::App& command, HostOptions& host) {
         ->check(nonNegativeNumber());
     command.add_option("--db", options->database, "The event database (default: <appdir>/qm9000.db)")
         ->type_name("PATH");
+    command
+        .add_option("--db-max-mb", options->llDatabaseMegabytes,
+                    "Keep the event database within this many MiB (1024): beyond, the oldest events' records "
+                    "and then the oldest snapshots are deleted")
+        ->type_name("MIB")
+        ->check(CLI::Range(int64_t{1}, int64_t{1} << 30));
+    command
+        .add_option("--max-snapshots", options->nMaxSnapshots, "Waveform snapshots kept from the page (500)")
+        ->type_name("N")
+        ->check(CLI::Range(1, 1 << 30));
     const struct {
         const char* pszName;
         double* pdPercent;

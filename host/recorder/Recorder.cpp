@@ -35,8 +35,8 @@ std::string Recorder::databasePath(const STATUS_AND_CONTROL& block) {
     return defaultEventDatabasePath();
 }
 
-bool Recorder::open(const std::string& path, std::string& error) {
-    return m_database.open(path, error);
+bool Recorder::open(const std::string& path, std::string& error, const StorageLimits& limits) {
+    return m_database.open(path, error, limits);
 }
 
 void Recorder::afterProcess() {

@@ -34,7 +34,7 @@ public:
     // The database: the block's s_pszActiveDB when the host set one, else
     // "qm9000.db" in the application directory.
     static std::string databasePath(const STATUS_AND_CONTROL& block);
-    bool open(const std::string& path, std::string& error);
+    bool open(const std::string& path, std::string& error, const StorageLimits& limits = StorageLimits{});
 
     // The host's loop, after each process call: notes a completed interval.
     void afterProcess();

@@ -151,10 +151,12 @@ bool parseWebAddress(const std::string& text, std::string& host, int& port, std:
 // The server and what its handlers share. The constructor of WebServer sets
 // it up in steps, one group of routes each.
 struct WebServer::Routes {
-    Routes(MeasSOM& module, std::string path) : module(module), databasePath(std::move(path)) {}
+    Routes(MeasSOM& module, std::string path, const StorageLimits& limits)
+        : module(module), databasePath(std::move(path)), storageLimits(limits) {}
 
     MeasSOM& module;
     const std::string databasePath;
+    const StorageLimits storageLimits;
     httplib::Server server;
     std::thread thread;
     std::mutex databaseMutex;  // the server's threads share one connection
@@ -177,7 +179,7 @@ struct WebServer::Routes {
     bool inDatabase(Response& response, int nStatus, const std::string& prefix, Use use) {
         std::lock_guard<std::mutex> lock(databaseMutex);
         std::string error;
-        if (!database.isOpen() && !database.open(databasePath, error)) {
+        if (!database.isOpen() && !database.open(databasePath, error, storageLimits)) {
             sendError(response, 503, "no event database: " + error);
             return false;
         }
@@ -347,8 +349,9 @@ struct WebServer::Routes {
     }
 };
 
-WebServer::WebServer(MeasSOM& module, std::string databasePath, std::string webRoot)
-    : m_pRoutes(std::make_unique<Routes>(module, std::move(databasePath))) {
+WebServer::WebServer(MeasSOM& module, std::string databasePath, std::string webRoot,
+                     const StorageLimits& limits)
+    : m_pRoutes(std::make_unique<Routes>(module, std::move(databasePath), limits)) {
     m_pRoutes->routeReports();
     m_pRoutes->routeRecords();
     m_pRoutes->routeSnapshots();

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "MeasSOM.h"
+#include "StorageLimits.h"
 
 // "[ADDRESS:]PORT": the address to listen on, 127.0.0.1 when only a port is
 // given; port 0 takes any free one. False with `error` set for anything else.
@@ -15,8 +16,10 @@ bool parseWebAddress(const std::string& text, std::string& host, int& port, std:
 
 class WebServer {
 public:
-    // `webRoot`: the page's files; `databasePath`: the recorder's database.
-    WebServer(MeasSOM& module, std::string databasePath, std::string webRoot);
+    // `webRoot`: the page's files; `databasePath`: the recorder's database,
+    // kept within `limits` also by the snapshots the page stores.
+    WebServer(MeasSOM& module, std::string databasePath, std::string webRoot,
+              const StorageLimits& limits = StorageLimits{});
     ~WebServer();
     WebServer(const WebServer&) = delete;
     WebServer& operator=(const WebServer&) = delete;
