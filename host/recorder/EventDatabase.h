@@ -39,6 +39,8 @@ public:
     // recorder's writes (read-only, locked away, unreachable) is found at
     // start. False with `error` one line saying why.
     bool checkWritable(std::string& error);
+    // For the page's status report; writable by the same check (a database
+    // another connection is writing to counts as writable).
     StorageStatus storageStatus();
 
     // Stores the event (open or not, as bOpen says) and its records in one
