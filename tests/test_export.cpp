@@ -104,7 +104,8 @@ TEST(Export, TimesAcrossTheCalendar) {
         SCOPED_TRACE(iso);
         const int64_t llMicros = llSeconds * 1000000 + std::stoll(iso.substr(20, 6));
         EXPECT_EQ(isoOfMicros(llMicros), iso);
-        const StoredEvent e{0, llMicros, llMicros, llMicros, 0, "", "", 0, 0, {{llMicros, 0, {}}}, 0};
+        StoredEvent e;
+        e.llTriggerMicros = llMicros, e.records = {{llMicros, 0, {}}};
         const std::string stamp =
             iso.substr(8, 2) + "/" + iso.substr(5, 2) + "/" + iso.substr(0, 4) + "," + iso.substr(11, 15);
         const Fields lines = readComtrade(comtradeOfEvent(e, "x")).lines;

@@ -239,11 +239,12 @@ TEST_F(RecorderTest, AWindowOverwrittenInTheRingIsCountedLostNeverStored) {
         const RecorderCounts counts = m_recorder.counts();
         EXPECT_EQ(counts.unWindows * 100 + counts.unLostWindows, unStored * 100 + unLost) << nMadeThen;
         EXPECT_EQ(m_block->s_unAcqBufferNextWrite, m_block->s_unAcqBufferLastWrite);
-        if (!bStored && bSeenOpen)  // from its first record to the sixth, the newest when seen
+        if (!bStored && bSeenOpen) {  // from its first record to the sixth, the newest when seen
             EXPECT_EQ(counts.lost.at(unLost - 1).reason +
                           std::to_string(counts.lost.at(unLost - 1).llStartMicros - llFirstMicros) +
                           std::to_string(counts.lost.at(unLost - 1).llEndMicros - llFirstMicros),
                       "overwritten in the ring050000");
+        }
     }
 }
 

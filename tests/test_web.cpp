@@ -154,9 +154,20 @@ TEST(WebJson, RecordsEventsIntervalsAndSnapshotsPublishEachFieldAsGiven) {
     }
     EXPECT_EQ(json::parse(jsonError("\"a\\b\"\n\x01"))["error"], "\"a\\b\"\n\x01");
 
-    StoredEvent e{
-        42, 1709251199990000, 1709251202995000, 1709251200010000, 0x80000001, "swell", "AC", 264.5, 2985000,
-        {}};
+    StoredEvent e{42,
+                  1709251199990000,
+                  1709251202995000,
+                  1709251200010000,
+                  0x80000001,
+                  "swell",
+                  "AC",
+                  264.5,
+                  2985000,
+                  false,
+                  false,
+                  false,
+                  {},
+                  0};
     for (int r = 0; r < 2; r++) {
         e.records.push_back({e.llStartMicros + r * 3005000, 1u << r, {}});
         for (int j = 0; j < jrnl_MAX; j++) e.records.back().values[j] = 100.0f * r + j;
@@ -164,7 +175,8 @@ TEST(WebJson, RecordsEventsIntervalsAndSnapshotsPublishEachFieldAsGiven) {
     const json summary = json::parse(R"({"id": 42, "start": "2024-02-29T23:59:59.990000Z", "startMicros":
         1709251199990000, "end": "2024-03-01T00:00:02.995000Z", "endMicros": 1709251202995000, "trigger":
         "2024-03-01T00:00:00.010000Z", "triggerMicros": 1709251200010000, "triggerStatus": 2147483649,
-        "classification": "swell", "phases": "AC", "extreme": 264.5, "duration": 2.985, "records": 2})");
+        "classification": "swell", "phases": "AC", "extreme": 264.5, "duration": 2.985, "records": 2,
+        "incomplete": false, "recordsPruned": false})");
     json whole = json::parse(jsonOfEvent(e)), series = whole["series"];
     whole.erase("series");
     EXPECT_TRUE(json::parse(jsonOfEventSummary(e)) == summary && whole == summary) << whole;
@@ -172,9 +184,11 @@ TEST(WebJson, RecordsEventsIntervalsAndSnapshotsPublishEachFieldAsGiven) {
               "[1709251199990000,1709251202995000][1,2]");
     EXPECT_EQ(series["values"].size(), 70u);
     for (int j = 0; j < 70; j++) EXPECT_EQ(series["values"][journal[j]], json({j, 100 + j})) << journal[j];
-    StoredEvent listed = e;  // as a list has it, without its records
-    listed.records.clear(), listed.storedRecords = 2;
-    EXPECT_EQ(json::parse(jsonOfEvents({e, listed})), json({summary, summary}));
+    StoredEvent listed = e;  // as a list has it, without its records; cut by a stop, its records pruned
+    listed.records.clear(), listed.storedRecords = 2, listed.bIncomplete = listed.bRecordsPruned = true;
+    json marked = summary;
+    marked["incomplete"] = marked["recordsPruned"] = true;
+    EXPECT_EQ(json::parse(jsonOfEvents({e, listed})), json({summary, marked}));
 
     // An interval stamped with the moment it ended; a snapshot not stored, its samples the page's test's.
     const ACCUMULATOR_DATA interval{1704067200, 0, 0, {1}, {2}, {3}, {4}};
@@ -189,7 +203,7 @@ TEST(WebJson, RecordsEventsIntervalsAndSnapshotsPublishEachFieldAsGiven) {
 
     // The status report: each count in its place, a lost window with its times and why.
     MeterStatus status{
-        {99.5, false, false, "the chip does not answer", 3600}, {}, {"/d", true, 4096, 8192, 2, 3, ""}};
+        {99.5, false, false, "the chip does not answer", 3600}, {}, {"/d", 4096, 8192, 2, 3, true}, "x"};
     RecorderCounts& r = status.recorder;
     r.unWindows = 1, r.ulRecords = 2, r.unIntervals = 3, r.unPendingWindows = 4, r.unPendingIntervals = 5;
     r.unRetriedWrites = 6, r.unDroppedWindows = 7, r.unDroppedIntervals = 8, r.unLostWindows = 9;
@@ -201,7 +215,7 @@ TEST(WebJson, RecordsEventsIntervalsAndSnapshotsPublishEachFieldAsGiven) {
         "locked", "lostWindows": [{"start": "2024-02-29T23:59:59.990000Z", "startMicros": 1709251199990000, "end":
         "2024-03-01T00:00:00.000000Z", "endMicros": 1709251200000000, "reason": "overwritten in the ring"}]},
         "database": {"path": "/d", "writable": true, "sizeBytes": 4096, "maxBytes": 8192, "prunedEvents": 2,
-        "prunedSnapshots": 3, "error": ""}})"));
+        "prunedSnapshots": 3, "error": "x"}})"));
 }
 
 // Phase B stays at 230 V and 5 A through the swell on A.
@@ -227,8 +241,8 @@ TEST_F(WebPage, ApiServesTheModulesAnswersAndRefusesBadRequests) {
     ASSERT_EQ(snapshot["channels"].size(), 6u);
     EXPECT_NEAR(rangeOf(snapshot["channels"][1]["samples"]).second, 230.0 * std::sqrt(2.0), 3.0);
     const std::string id = std::to_string(snapshot["id"].get<int>());
-    const Comtrade stored =
-        readComtrade({text("/api/snapshots/" + id + ".cfg"), text("/api/snapshots/" + id + ".dat"), {}, {}});
+    const Comtrade stored = readComtrade(
+        {text("/api/snapshots/" + id + ".cfg"), text("/api/snapshots/" + id + ".dat"), {}, {}, {}});
     std::vector<std::vector<float>> samples;
     std::vector<double> micros;
     for (const json& channel : snapshot["channels"])
@@ -306,7 +320,7 @@ TEST_F(WebPage, ChromiumShowsTheMeterAndASwellWithItsRecording) {
     EXPECT_TRUE(
         std::regex_match(strip[1].get<std::string>(),
                          std::regex(R"(\|recording · stored \d+ windows, \d+ intervals · pending \d+ · )"
-                                            R"(retried 0 · dropped 0 · lost 0)")))
+                                    R"(retried 0 · dropped 0 · lost 0)")))
         << strip;
     EXPECT_EQ(strip[2].get<std::string>().rfind("|database " + s_pHost->database() + " · ", 0), 0u) << strip;
     EXPECT_TRUE(status["recorder"]["recording"] == true && status["database"]["writable"] == true &&
@@ -374,7 +388,7 @@ TEST_F(WebPage, ChromiumShowsTheMeterAndASwellWithItsRecording) {
                                            error);
         return body.is_string() ? body.get<std::string>() : "";
     };
-    const Comtrade comtrade = readComtrade({download("download-cfg"), download("download-dat"), {}, {}});
+    const Comtrade comtrade = readComtrade({download("download-cfg"), download("download-dat"), {}, {}, {}});
     EventDatabase database;
     StoredEvent stored;
     ASSERT_TRUE(database.open(s_pHost->database(), error) && database.loadEvent(id, stored, error)) << error;

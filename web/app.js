@@ -320,11 +320,12 @@
       tr.dataset.id = ev.id;
       const cells = {
         start: localTime(ev.startMicros),
-        classification: ev.classification,
+        // Cut by a stop of the recorder; its records deleted to keep the database within its bound.
+        classification: ev.classification + (ev.incomplete ? " (incomplete)" : ""),
         phases: ev.phases,
         extreme: fixed(ev.extreme, 1),
         duration: fixed(ev.duration, 3),
-        records: ev.records,
+        records: ev.recordsPruned ? ev.records + " (pruned)" : ev.records,
       };
       for (const [cls, text] of Object.entries(cells)) {
         const td = tr.insertCell();
@@ -371,7 +372,9 @@
     if (request !== eventRequest) return;
     loadedEvent = eventKey(ev);
     $("#event-title").textContent = "event " + ev.id + ": " + ev.classification + " on " + ev.phases +
-      ", " + localTime(ev.startMicros) + ", " + ev.records + " records";
+      ", " + localTime(ev.startMicros) + ", " + ev.records + " records" +
+      (ev.incomplete ? ", incomplete (the recorder stopped while it went on)" : "") +
+      (ev.recordsPruned ? ", records pruned to keep the database within its bound" : "");
     const base = "/api/events/" + encodeURIComponent(ev.id);
     $("#event-links").replaceChildren(
       link(base + ".cfg", "COMTRADE .cfg", "download-cfg"),

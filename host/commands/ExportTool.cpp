@@ -56,7 +56,10 @@ int runExport(const ExportOptions& options) {
     if (!files.note.empty())
         fprintf(stderr, "qmhost: event %lld: %s\n", static_cast<long long>(options.llEventId),
                 files.note.c_str());
-    return writeText(base + ".cfg", files.cfg) && writeText(base + ".dat", files.dat) ? TOOL_OK : TOOL_FAILED;
+    return writeText(base + ".cfg", files.cfg) && writeText(base + ".dat", files.dat) &&
+                   (files.hdr.empty() || writeText(base + ".hdr", files.hdr))
+               ? TOOL_OK
+               : TOOL_FAILED;
 }
 
 }  // namespace

@@ -51,6 +51,8 @@ struct RunOptions {
     std::string blankPage = "module";
     std::string database;  // empty: the block's s_pszActiveDB, else <appDir>/qm9000.db
     double dInterruptionPercent = VoltageThresholds{}.dInterruptionPercent;
+    int64_t llDatabaseMegabytes = StorageLimits::DEFAULT_MAX_BYTES >> 20;
+    int nMaxSnapshots = StorageLimits::DEFAULT_MAX_SNAPSHOTS;
     std::string webAddress;     // empty: no web page
     double dGraceSeconds = 30;  // not measuring this long: exit, so a service manager restarts the meter
     double dLogSeconds = 1;     // --log's line every this many seconds
@@ -129,6 +131,10 @@ void fillBlock(Meter& meter, const RunOptions& options, const std::string& appDi
         copyText(meter.block->s_pszActiveDB, sizeof(meter.block->s_pszActiveDB), options.database);
 }
 
+StorageLimits storageLimits(const RunOptions& options) {
+    return {options.llDatabaseMegabytes << 20, options.nMaxSnapshots};
+}
+
 // The recorder on the block's database, judging by the thresholds of the
 // configuration the module loaded (its defaults, as the module's, when the
 // file cannot be read). A database that cannot be opened leaves the meter
@@ -139,7 +145,7 @@ void startRecorder(Meter& meter, const RunOptions& options) {
     meter.recorder =
         std::make_unique<Recorder>(*meter.block, voltageThresholds(settings, options.dInterruptionPercent));
     std::string error;
-    if (meter.recorder->open(Recorder::databasePath(*meter.block), error))
+    if (meter.recorder->open(Recorder::databasePath(*meter.block), error, storageLimits(options)))
         meter.recorder->start();
     else
         fprintf(stderr, "qmhost: nothing is recorded: %s\n", error.c_str());
@@ -150,9 +156,11 @@ void startRecorder(Meter& meter, const RunOptions& options) {
 void startWeb(Meter& meter, const RunOptions& options) {
     if (options.webAddress.empty()) return;
     const std::string webRoot = hostDataDirectory("web");
-    const auto status = [&meter] { return MeterStatus{meter.health.get(), meter.recorder->counts(), {}}; };
+    const auto status = [&meter] {
+        return MeterStatus{meter.health.get(), meter.recorder->counts(), {}, {}};
+    };
     meter.web = std::make_unique<WebServer>(meter.session.module(), Recorder::databasePath(*meter.block),
-                                            webRoot, status);
+                                            webRoot, storageLimits(options), status);
     std::string error;
     if (meter.web->start(options.webAddress, error))
         meter.webLine = "web page: " + meter.web->url();
@@ -367,6 +375,16 @@ ToolAction addRunCommand(CLI::App& command, HostOptions& host) {
                     "Interruption below, % of nominal (5); dips and swells follow the configuration")
         ->type_name("PERCENT")
         ->check(nonNegativeNumber());
+    command
+        .add_option("--db-max-mb", options->llDatabaseMegabytes,
+                    "Keep the event database within this many MiB (1024): beyond, the oldest events' records "
+                    "and then the oldest snapshots are deleted")
+        ->type_name("MIB")
+        ->check(CLI::Range(int64_t{1}, int64_t{1} << 30));
+    command
+        .add_option("--max-snapshots", options->nMaxSnapshots, "Waveform snapshots kept from the page (500)")
+        ->type_name("N")
+        ->check(CLI::Range(1, 1 << 30));
     command
         .add_option("--web", options->webAddress,
                     "Serve the web page on [ADDRESS:]PORT (127.0.0.1 when only a port is given)")

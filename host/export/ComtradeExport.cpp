@@ -31,6 +31,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "EventStateNote.h"
 #include "ExportChannels.h"
 #include "UtcTime.h"
 
@@ -161,7 +162,9 @@ int lineFrequencyOf(const std::vector<StoredRecord>& records) {
 
 ComtradeFiles comtradeOfEvent(const StoredEvent& event, const std::string& station) {
     const std::vector<StoredRecord>& records = event.records;
-    if (records.empty()) return refused("it has no records");
+    if (records.empty())
+        return refused(event.bRecordsPruned ? "its records were pruned to keep the database within its bound"
+                                            : "it has no records");
     Recording r{station, lineFrequencyOf(records), 0, records.front().llTimeMicros, event.llTriggerMicros, {},
                 {}};
     // The records are written in stored order, each at its own time after the
@@ -197,6 +200,8 @@ ComtradeFiles comtradeOfEvent(const StoredEvent& event, const std::string& stati
     }
     ComtradeFiles files = comtradeOf(r);
     files.note = note;
+    const std::string state = eventStateNote(event);
+    if (!state.empty()) files.hdr = "event " + std::to_string(event.llId) + ": " + state + CRLF;
     return files;
 }
 

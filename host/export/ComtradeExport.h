@@ -11,6 +11,9 @@ struct ComtradeFiles {
     std::string cfg, dat;
     std::string refusal;  // why there is nothing to write
     std::string note;     // what the writer had to change (a clock step), to be said once
+    // The optional header file (<name>.hdr, free text): what the records do
+    // not show (EventStateNote.h); empty when there is nothing to say.
+    std::string hdr;
     // Nothing to write: both texts are empty.
     bool empty() const { return cfg.empty(); }
 };
@@ -18,8 +21,8 @@ struct ComtradeFiles {
 // One analog channel per exported journal value (ExportChannels.h), one
 // sample per record, in stored order, at the record's own time; across a
 // clock step, a nominal half-cycle after the record before (said in the
-// note). Empty, with the refusal said, for a window without records or whose
-// records span more than 9999999999 µs.
+// note). Empty, with the refusal said, for a window without records (or
+// whose records were pruned) or whose records span more than 9999999999 µs.
 ComtradeFiles comtradeOfEvent(const StoredEvent& event, const std::string& station);
 
 // The six inputs over one cycle, 128 samples at 128 times the line frequency.

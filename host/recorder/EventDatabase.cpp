@@ -2,36 +2,28 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
 #include "AppFiles.h"
+#include "EventSchema.h"
 
 namespace {
 
 constexpr int BUSY_WAIT_MILLIS = 100;  // another writer: the caller retries later
-
-constexpr const char* SCHEMA = R"sql(
-CREATE TABLE IF NOT EXISTS events(
-  id INTEGER PRIMARY KEY, start_us INTEGER NOT NULL, end_us INTEGER NOT NULL,
-  trigger_us INTEGER NOT NULL, trigger_status INTEGER NOT NULL, classification TEXT NOT NULL,
-  phases TEXT NOT NULL, extreme REAL NOT NULL, duration_us INTEGER NOT NULL, records INTEGER NOT NULL);
-CREATE TABLE IF NOT EXISTS records(
-  event_id INTEGER NOT NULL REFERENCES events(id), seq INTEGER NOT NULL, time_us INTEGER NOT NULL,
-  limit_status INTEGER NOT NULL, journal BLOB NOT NULL, PRIMARY KEY(event_id, seq));
--- start_s holds the completed interval's m_ttStartTime, which is the moment it ended.
-CREATE TABLE IF NOT EXISTS intervals(
-  id INTEGER PRIMARY KEY, start_s INTEGER NOT NULL, accum_count INTEGER NOT NULL,
-  demand_count INTEGER NOT NULL, data BLOB NOT NULL);
-CREATE TABLE IF NOT EXISTS snapshots(
-  id INTEGER PRIMARY KEY, time_us INTEGER NOT NULL, frequency REAL NOT NULL, samples BLOB NOT NULL);
-)sql";
+// What a write takes, roughly, for the room made before it.
+constexpr int64_t ROW_BYTES = 64, RECORD_BYTES = sizeof(StoredRecord::values) + ROW_BYTES;
+constexpr int64_t INTERVAL_BYTES = 1024, SNAPSHOT_BYTES = sizeof(StoredSnapshot::samples) + ROW_BYTES;
+// The write-ahead log is cut back to this after a checkpoint (every 1000 pages).
+constexpr int64_t WAL_KEPT_BYTES = 4 << 20;
 
 using Statement = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>;
 
-Statement prepare(sqlite3* pDb, const char* pszSql) {
+Statement prepare(sqlite3* pDb, const std::string& sql) {
     sqlite3_stmt* pStatement = nullptr;
-    sqlite3_prepare_v2(pDb, pszSql, -1, &pStatement, nullptr);
+    sqlite3_prepare_v2(pDb, sql.c_str(), -1, &pStatement, nullptr);
     return Statement(pStatement, sqlite3_finalize);
 }
 
@@ -51,11 +43,14 @@ void readEventRow(sqlite3_stmt* p, StoredEvent& event) {
     event.dExtreme = sqlite3_column_double(p, 7);
     event.llDurationMicros = sqlite3_column_int64(p, 8);
     event.storedRecords = static_cast<size_t>(sqlite3_column_int64(p, 9));
+    event.bOpen = sqlite3_column_int(p, 10) != 0;
+    event.bIncomplete = sqlite3_column_int(p, 11) != 0;
+    event.bRecordsPruned = sqlite3_column_int(p, 12) != 0;
 }
 
 constexpr const char* EVENT_COLUMNS =
     "SELECT id, start_us, end_us, trigger_us, trigger_status, classification, phases, extreme, duration_us, "
-    "records "
+    "records, open, incomplete, records_pruned "
     "FROM events ";
 
 }  // namespace
@@ -65,49 +60,125 @@ std::string defaultEventDatabasePath() {
 }
 
 EventDatabase::~EventDatabase() {
+    close();
+}
+
+void EventDatabase::close() {
     if (m_pDb) sqlite3_close(m_pDb);
+    m_pDb = nullptr;
+    m_bWritable = false;
 }
 
 std::string EventDatabase::lastError() const {
     return m_pDb ? sqlite3_errmsg(m_pDb) : "no database";
 }
 
+bool EventDatabase::failed(std::string& error) {
+    m_nFailure = sqlite3_errcode(m_pDb) & 0xff;
+    error = lastError();
+    return false;
+}
+
 bool EventDatabase::execute(const char* pszSql, std::string& error) {
     char* pszError = nullptr;
-    if (sqlite3_exec(m_pDb, pszSql, nullptr, nullptr, &pszError) == SQLITE_OK) return true;
+    const int nResult = sqlite3_exec(m_pDb, pszSql, nullptr, nullptr, &pszError);
+    if (nResult == SQLITE_OK) return true;
+    m_nFailure = nResult & 0xff;
     error = pszError ? pszError : lastError();
     sqlite3_free(pszError);
     return false;
 }
 
-bool EventDatabase::open(const std::string& path, std::string& error) {
-    if (m_pDb) sqlite3_close(m_pDb);
-    m_pDb = nullptr;
+bool EventDatabase::open(const std::string& path, std::string& error, const StorageLimits& limits) {
+    close();
+    m_path = path;
     sqlite3* pDb = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &pDb,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                        nullptr) != SQLITE_OK) {
-        error = path + ": " + (pDb ? sqlite3_errmsg(pDb) : "cannot open");
+    // A URI ("file:...?mode=ro") names a database too. A file SQLite may not
+    // write it opens read-only by itself; one it cannot create or open for
+    // writing (a read-only directory) is tried read-only.
+    constexpr int FLAGS = SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_URI;
+    int nResult =
+        sqlite3_open_v2(path.c_str(), &pDb, FLAGS | SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    if (nResult != SQLITE_OK) {
+        sqlite3_close(pDb);
+        pDb = nullptr;
+        nResult = sqlite3_open_v2(path.c_str(), &pDb, FLAGS | SQLITE_OPEN_READONLY, nullptr);
+    }
+    if (nResult != SQLITE_OK) {
+        const int nErrno = pDb ? sqlite3_system_errno(pDb) : 0;
+        error = path + ": " + (pDb ? sqlite3_errmsg(pDb) : "cannot open") +
+                (nErrno ? std::string(" (") + strerror(nErrno) + ")" : "");
         sqlite3_close(pDb);
         return false;
     }
     m_pDb = pDb;
+    m_bWritable = sqlite3_db_readonly(m_pDb, "main") == 0;
     sqlite3_busy_timeout(m_pDb, BUSY_WAIT_MILLIS);
-    if (!execute("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", error) || !execute(SCHEMA, error)) {
+    std::string note;
+    const std::string walSettings =
+        "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA journal_size_limit=" +
+        std::to_string(WAL_KEPT_BYTES) + ";";
+    if ((m_bWritable && !execute(walSettings.c_str(), error)) ||
+        !upgradeEventSchema(m_pDb, m_bWritable, error, note)) {
         error = path + ": " + error;
-        sqlite3_close(m_pDb);
-        m_pDb = nullptr;
+        close();
         return false;
     }
+    if (!note.empty()) fprintf(stderr, "qmhost: %s: %s\n", path.c_str(), note.c_str());
+    // Nothing is pruned before a write: a reader (the export) never deletes.
+    m_pruner.attach(m_pDb, path, limits);
     return true;
 }
 
-bool EventDatabase::insertRecords(int64_t llId, int64_t llFirstSeq,
-                                  const std::vector<StoredRecord>& records) {
+int EventDatabase::probeWrite(std::string& why) {
+    if (!m_pDb) return why = lastError(), SQLITE_CANTOPEN;
+    if (!m_bWritable) return why = "it is read-only", SQLITE_READONLY;
+    if (!execute("BEGIN IMMEDIATE", why)) return m_nFailure;
+    const bool bWritten = execute("UPDATE pruned SET events = events", why);
+    const int nResult = bWritten ? SQLITE_OK : m_nFailure;
+    std::string ignored;
+    execute("ROLLBACK", ignored);
+    return nResult;
+}
+
+bool EventDatabase::checkWritable(std::string& error) {
+    std::string why;
+    // Busy: another connection is writing, so it can be written (later).
+    const int nResult = probeWrite(why) & 0xff;
+    if (nResult == SQLITE_OK || nResult == SQLITE_BUSY || nResult == SQLITE_LOCKED) return true;
+    error = m_path + ": events cannot be stored: " + why;
+    return false;
+}
+
+StorageStatus EventDatabase::storageStatus() {
+    if (m_pDb) return m_pruner.status(m_bWritable);
+    StorageStatus status;
+    status.path = m_path;
+    return status;
+}
+
+bool EventDatabase::write(int64_t llBytes, const Write& body, std::string& error) {
+    if (!m_pDb) return error = lastError(), false;
+    if (!m_bWritable) return error = m_path + " is read-only", false;
+    m_pruner.makeRoom(llBytes);
+    for (;;) {
+        if (!execute("BEGIN IMMEDIATE", error)) return false;
+        m_nFailure = SQLITE_OK;
+        if (body(error) && execute("COMMIT", error)) return true;
+        const int nFailure = m_nFailure;
+        std::string ignored;
+        execute("ROLLBACK", ignored);
+        // No room (the bound or the disk): the oldest make way, then again.
+        if (nFailure != SQLITE_FULL || !m_pruner.pruneAfterFull(llBytes)) return false;
+    }
+}
+
+bool EventDatabase::insertRecords(int64_t llId, int64_t llFirstSeq, const std::vector<StoredRecord>& records,
+                                  std::string& error) {
     Statement insert = prepare(
         m_pDb, "INSERT INTO records(event_id, seq, time_us, limit_status, journal) VALUES(?,?,?,?,?)");
-    bool bDone = static_cast<bool>(insert);
-    for (size_t i = 0; bDone && i < records.size(); i++) {
+    if (!insert) return failed(error);
+    for (size_t i = 0; i < records.size(); i++) {
         sqlite3_stmt* p = insert.get();
         sqlite3_reset(p);
         sqlite3_bind_int64(p, 1, llId);
@@ -115,29 +186,20 @@ bool EventDatabase::insertRecords(int64_t llId, int64_t llFirstSeq,
         sqlite3_bind_int64(p, 3, records[i].llTimeMicros);
         sqlite3_bind_int64(p, 4, records[i].ulLimitStatus);
         sqlite3_bind_blob(p, 5, records[i].values.data(), sizeof(records[i].values), SQLITE_STATIC);
-        bDone = sqlite3_step(p) == SQLITE_DONE;
+        if (sqlite3_step(p) != SQLITE_DONE) return failed(error);
     }
-    return bDone;
-}
-
-bool EventDatabase::finish(bool bDone, std::string& error) {
-    if (bDone && execute("COMMIT", error)) return true;
-    if (!bDone) error = lastError();
-    std::string ignored;
-    execute("ROLLBACK", ignored);
-    return false;
+    return true;
 }
 
 bool EventDatabase::storeEvent(StoredEvent& event, std::string& error) {
-    if (!m_pDb) return error = lastError(), false;
-    if (!execute("BEGIN IMMEDIATE", error)) return false;
-    Statement insertEvent = prepare(
-        m_pDb,
-        "INSERT INTO events(start_us, end_us, trigger_us, trigger_status, classification, phases, extreme, "
-        "duration_us, records) VALUES(?,?,?,?,?,?,?,?,?)");
-    bool bDone = static_cast<bool>(insertEvent);
-    if (bDone) {
-        sqlite3_stmt* p = insertEvent.get();
+    int64_t llId = 0;
+    const auto body = [&](std::string& why) {
+        Statement insert = prepare(m_pDb,
+                                   "INSERT INTO events(start_us, end_us, trigger_us, trigger_status, "
+                                   "classification, phases, extreme, duration_us, records, open) "
+                                   "VALUES(?,?,?,?,?,?,?,?,?,?)");
+        if (!insert) return failed(why);
+        sqlite3_stmt* p = insert.get();
         sqlite3_bind_int64(p, 1, event.llStartMicros);
         sqlite3_bind_int64(p, 2, event.llEndMicros);
         sqlite3_bind_int64(p, 3, event.llTriggerMicros);
@@ -147,57 +209,62 @@ bool EventDatabase::storeEvent(StoredEvent& event, std::string& error) {
         sqlite3_bind_double(p, 7, event.dExtreme);
         sqlite3_bind_int64(p, 8, event.llDurationMicros);
         sqlite3_bind_int64(p, 9, static_cast<int64_t>(event.records.size()));
-        bDone = sqlite3_step(p) == SQLITE_DONE;
-    }
-    const int64_t llId = sqlite3_last_insert_rowid(m_pDb);
-    if (!finish(bDone && insertRecords(llId, 0, event.records), error)) return false;
+        sqlite3_bind_int(p, 10, event.bOpen);
+        if (sqlite3_step(p) != SQLITE_DONE) return failed(why);
+        llId = sqlite3_last_insert_rowid(m_pDb);
+        return insertRecords(llId, 0, event.records, why);
+    };
+    if (!write(ROW_BYTES + RECORD_BYTES * static_cast<int64_t>(event.records.size()), body, error))
+        return false;
     event.llId = llId;
     return true;
 }
 
 bool EventDatabase::extendEvent(int64_t llId, const StoredEvent& event, std::string& error) {
-    if (!m_pDb) return error = lastError(), false;
-    if (!execute("BEGIN IMMEDIATE", error)) return false;
-    Statement count = prepare(m_pDb, "SELECT records FROM events WHERE id = ?");
-    Statement update = prepare(m_pDb,
-                               "UPDATE events SET end_us = ?, classification = ?, phases = ?, extreme = ?, "
-                               "duration_us = ?, records = records + ? WHERE id = ?");
-    if (!count || !update) return finish(false, error);
-    sqlite3_bind_int64(count.get(), 1, llId);
-    if (sqlite3_step(count.get()) != SQLITE_ROW) {
-        finish(false, error);
-        error = "no event " + std::to_string(llId);
-        return false;
-    }
-    const int64_t llStored = sqlite3_column_int64(count.get(), 0);
-    sqlite3_stmt* p = update.get();
-    sqlite3_bind_int64(p, 1, event.llEndMicros);
-    sqlite3_bind_text(p, 2, event.classification.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(p, 3, event.phases.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_double(p, 4, event.dExtreme);
-    sqlite3_bind_int64(p, 5, event.llDurationMicros);
-    sqlite3_bind_int64(p, 6, static_cast<int64_t>(event.records.size()));
-    sqlite3_bind_int64(p, 7, llId);
-    return finish(sqlite3_step(p) == SQLITE_DONE && insertRecords(llId, llStored, event.records), error);
+    const auto body = [&](std::string& why) {
+        Statement count = prepare(m_pDb, "SELECT records FROM events WHERE id = ?");
+        Statement update =
+            prepare(m_pDb,
+                    "UPDATE events SET end_us = ?, classification = ?, phases = ?, extreme = ?, "
+                    "duration_us = ?, records = records + ?, open = ? WHERE id = ?");
+        if (!count || !update) return failed(why);
+        sqlite3_bind_int64(count.get(), 1, llId);
+        const int nStep = sqlite3_step(count.get());
+        if (nStep != SQLITE_ROW)
+            return nStep == SQLITE_DONE ? (why = "no event " + std::to_string(llId), false) : failed(why);
+        const int64_t llStored = sqlite3_column_int64(count.get(), 0);
+        sqlite3_stmt* p = update.get();
+        sqlite3_bind_int64(p, 1, event.llEndMicros);
+        sqlite3_bind_text(p, 2, event.classification.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(p, 3, event.phases.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_double(p, 4, event.dExtreme);
+        sqlite3_bind_int64(p, 5, event.llDurationMicros);
+        sqlite3_bind_int64(p, 6, static_cast<int64_t>(event.records.size()));
+        sqlite3_bind_int(p, 7, event.bOpen);
+        sqlite3_bind_int64(p, 8, llId);
+        if (sqlite3_step(p) != SQLITE_DONE) return failed(why);
+        return insertRecords(llId, llStored, event.records, why);
+    };
+    return write(RECORD_BYTES * static_cast<int64_t>(event.records.size()), body, error);
 }
 
 bool EventDatabase::closeOpenEvents(std::string& error) {
-    if (!m_pDb) return error = lastError(), false;
-    return true;
+    return write(
+        0,
+        [&](std::string& why) {
+            return execute("UPDATE events SET incomplete = 1, open = 0 WHERE open = 1", why);
+        },
+        error);
 }
 
 bool EventDatabase::storeInterval(const ACCUMULATOR_DATA& interval, std::string& error) {
-    if (!m_pDb) return error = lastError(), false;
-    Statement insert =
-        prepare(m_pDb, "INSERT INTO intervals(start_s, accum_count, demand_count, data) VALUES(?,?,?,?)");
-    if (!insert) return error = lastError(), false;
-    sqlite3_bind_int64(insert.get(), 1, static_cast<int64_t>(interval.m_ttStartTime));
-    sqlite3_bind_int(insert.get(), 2, interval.m_9000AccumCount);
-    sqlite3_bind_int(insert.get(), 3, interval.m_9000DemandCount);
-    sqlite3_bind_blob(insert.get(), 4, &interval, sizeof(interval), SQLITE_STATIC);
-    if (sqlite3_step(insert.get()) == SQLITE_DONE) return true;
-    error = lastError();
-    return false;
+    const auto body = [&](std::string& why) {
+        Statement insert = prepare(m_pDb, intervalInsert());
+        if (!insert) return failed(why);
+        bindInterval(insert.get(), 2, static_cast<int64_t>(interval.m_ttStartTime) * 1000000, interval);
+        return sqlite3_step(insert.get()) == SQLITE_DONE || failed(why);
+    };
+    return write(INTERVAL_BYTES, body, error);
 }
 
 bool EventDatabase::found(int nStep, const std::string& missing, std::string& error) {
@@ -247,28 +314,28 @@ std::vector<StoredEvent> EventDatabase::listEvents(int nLimit, std::string& erro
 std::vector<ACCUMULATOR_DATA> EventDatabase::listIntervals(int nLimit, std::string& error) {
     std::vector<ACCUMULATOR_DATA> intervals;
     if (!m_pDb) return error = lastError(), intervals;
-    Statement select = prepare(m_pDb, "SELECT data FROM intervals ORDER BY id DESC LIMIT ?");
+    Statement select =
+        prepare(m_pDb, "SELECT " + intervalColumns() + " FROM intervals ORDER BY id DESC LIMIT ?");
     if (!select) return error = lastError(), intervals;
     sqlite3_bind_int(select.get(), 1, nLimit);
-    while (sqlite3_step(select.get()) == SQLITE_ROW) {
-        ACCUMULATOR_DATA interval{};
-        // A row of another size (another build's layout) is passed over.
-        if (sqlite3_column_bytes(select.get(), 0) != static_cast<int>(sizeof(interval))) continue;
-        memcpy(&interval, sqlite3_column_blob(select.get(), 0), sizeof(interval));
-        intervals.push_back(interval);
-    }
+    while (sqlite3_step(select.get()) == SQLITE_ROW) intervals.push_back(readInterval(select.get(), 0));
     return intervals;
 }
 
 bool EventDatabase::storeSnapshot(StoredSnapshot& snapshot, std::string& error) {
-    if (!m_pDb) return error = lastError(), false;
-    Statement insert = prepare(m_pDb, "INSERT INTO snapshots(time_us, frequency, samples) VALUES(?,?,?)");
-    if (!insert) return error = lastError(), false;
-    sqlite3_bind_int64(insert.get(), 1, snapshot.llTimeMicros);
-    sqlite3_bind_double(insert.get(), 2, snapshot.dFrequency);
-    sqlite3_bind_blob(insert.get(), 3, snapshot.samples.data(), sizeof(snapshot.samples), SQLITE_STATIC);
-    if (sqlite3_step(insert.get()) != SQLITE_DONE) return error = lastError(), false;
-    snapshot.llId = sqlite3_last_insert_rowid(m_pDb);
+    int64_t llId = 0;
+    const auto body = [&](std::string& why) {
+        Statement insert = prepare(m_pDb, "INSERT INTO snapshots(time_us, frequency, samples) VALUES(?,?,?)");
+        if (!insert) return failed(why);
+        sqlite3_bind_int64(insert.get(), 1, snapshot.llTimeMicros);
+        sqlite3_bind_double(insert.get(), 2, snapshot.dFrequency);
+        sqlite3_bind_blob(insert.get(), 3, snapshot.samples.data(), sizeof(snapshot.samples), SQLITE_STATIC);
+        if (sqlite3_step(insert.get()) != SQLITE_DONE) return failed(why);
+        llId = sqlite3_last_insert_rowid(m_pDb);
+        return m_pruner.capSnapshots() || failed(why);
+    };
+    if (!write(SNAPSHOT_BYTES, body, error)) return false;
+    snapshot.llId = llId;
     return true;
 }
 

@@ -55,16 +55,26 @@ std::string Recorder::databasePath(const STATUS_AND_CONTROL& block) {
     return defaultEventDatabasePath();
 }
 
-bool Recorder::open(const std::string& path, std::string& error) {
-    if (!m_database.open(path, error)) return false;
+bool Recorder::open(const std::string& path, std::string& error, const StorageLimits& limits) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_counts.databasePath = path;
+        m_counts.bRecording = false;
+    }
+    // A database that will refuse the writes is found now, not at the first event.
+    if (!m_database.open(path, error, limits) || !m_database.checkWritable(error)) {
+        m_database.close();
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_counts.lastError = error;
+        return false;
+    }
+    // Those it cannot close now (another program holds the database) are closed at the stop.
     std::string closeError;
-    const bool bClosed = m_database.closeOpenEvents(closeError);
-    if (!bClosed)
+    if (!m_database.closeOpenEvents(closeError))
         fprintf(stderr, "qmhost: recorder: cannot close the events left open: %s\n", closeError.c_str());
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_counts.databasePath = path;
-    m_counts.bRecording = bClosed;
-    m_counts.lastError = bClosed ? "" : closeError;
+    m_counts.bRecording = true;
+    m_counts.lastError.clear();
     m_bClosed = false;
     return true;
 }

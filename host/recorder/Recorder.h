@@ -49,7 +49,7 @@ public:
     // "qm9000.db" in the application directory.
     static std::string databasePath(const STATUS_AND_CONTROL& block);
     static Clock steadyClock();
-    bool open(const std::string& path, std::string& error);
+    bool open(const std::string& path, std::string& error, const StorageLimits& limits = StorageLimits{});
 
     // The host's loop, after each process call: notes a completed interval.
     void afterProcess();

@@ -25,8 +25,10 @@ struct StoredEvent {
     std::string phases;                          // the phases involved: "A", "BC", ...; "" for a limit
     double dExtreme = 0;                         // volts: residual (dip, interruption), peak (swell)
     int64_t llDurationMicros = 0;                // how long the voltage stayed beyond the threshold
-    bool bOpen = false;        // its disturbance went on past its last stored record
-    bool bIncomplete = false;  // the recorder stopped (or crashed) while it was open
+    bool bOpen = false;                          // its disturbance went on past its last stored record
+    bool bIncomplete = false;                    // the recorder stopped (or crashed) while it was open
+    // Its records were deleted to keep the database within its bound.
+    bool bRecordsPruned = false;
     std::vector<StoredRecord> records;
     size_t storedRecords = 0;  // how many the database holds, also when `records` is not loaded
     size_t recordCount() const { return records.empty() ? storedRecords : records.size(); }

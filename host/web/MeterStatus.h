@@ -9,6 +9,7 @@
 #include <string>
 
 #include "RecorderCounts.h"
+#include "StorageLimits.h"
 
 struct MeasurementStatus {
     double dRecordsPerSecond = 0;  // over the last second
@@ -35,19 +36,11 @@ private:
     MeasurementStatus m_status;
 };
 
-struct DatabaseState {
-    std::string path;
-    bool bWritable = false;
-    int64_t llSizeBytes = 0, llMaxBytes = 0;  // in use, and the bound pruning keeps it within
-    unsigned unPrunedEvents = 0;              // events whose records were pruned (their summaries kept)
-    unsigned unPrunedSnapshots = 0;           // snapshots deleted
-    std::string error;                        // why it cannot be read, if it cannot
-};
-
 struct MeterStatus {
     MeasurementStatus measurement;
     RecorderCounts recorder;
-    DatabaseState database;
+    StorageStatus database;
+    std::string databaseError;  // why this server cannot read it, if it cannot
 };
 
 // What the web server asks for its status report; safe from any thread.

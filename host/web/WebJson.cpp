@@ -87,7 +87,9 @@ std::string eventFields(const StoredEvent& event) {
            ",\"triggerStatus\":" + number(int64_t{event.ulTriggerStatus}) +
            ",\"classification\":" + quoted(event.classification) + ",\"phases\":" + quoted(event.phases) +
            ",\"extreme\":" + number(event.dExtreme) +
-           ",\"duration\":" + number(static_cast<double>(event.llDurationMicros) / 1e6);
+           ",\"duration\":" + number(static_cast<double>(event.llDurationMicros) / 1e6) +
+           ",\"incomplete\":" + (event.bIncomplete ? "true" : "false") +
+           ",\"recordsPruned\":" + (event.bRecordsPruned ? "true" : "false");
 }
 
 }  // namespace
@@ -155,7 +157,7 @@ std::string jsonOfEvent(const StoredEvent& event) {
             column += (column.empty() ? "" : ",") + number(record.values[channel.index]);
         values += (values.empty() ? "" : ",") + quoted(channel.name) + ":[" + column + "]";
     }
-    return "{" + eventFields(event) + ",\"records\":" + number(static_cast<int64_t>(event.records.size())) +
+    return "{" + eventFields(event) + ",\"records\":" + number(static_cast<int64_t>(event.recordCount())) +
            ",\"series\":{\"timeMicros\":[" + times + "],\"limits\":[" + limits + "],\"values\":{" + values +
            "}}}";
 }
@@ -199,7 +201,7 @@ std::string jsonOfSnapshot(const StoredSnapshot& snapshot) {
 std::string jsonOfStatus(const MeterStatus& status) {
     const MeasurementStatus& m = status.measurement;
     const RecorderCounts& r = status.recorder;
-    const DatabaseState& d = status.database;
+    const StorageStatus& d = status.database;
     const auto flag = [](bool b) { return std::string(b ? "true" : "false"); };
     const auto count = [](unsigned long n) { return number(static_cast<int64_t>(n)); };
     std::string lost;
@@ -217,7 +219,8 @@ std::string jsonOfStatus(const MeterStatus& status) {
            "},\"records\":" + count(r.ulRecords) + ",\"retriedWrites\":" + count(r.unRetriedWrites) +
            ",\"lostWindows\":[" + lost + "],\"lastError\":" + quoted(r.lastError) +
            "},\"database\":{\"path\":" + quoted(d.path) + ",\"writable\":" + flag(d.bWritable) +
-           ",\"sizeBytes\":" + number(d.llSizeBytes) + ",\"maxBytes\":" + number(d.llMaxBytes) +
-           ",\"prunedEvents\":" + count(d.unPrunedEvents) +
-           ",\"prunedSnapshots\":" + count(d.unPrunedSnapshots) + ",\"error\":" + quoted(d.error) + "}}";
+           ",\"sizeBytes\":" + number(d.llUsedBytes) + ",\"maxBytes\":" + number(d.llMaxBytes) +
+           ",\"prunedEvents\":" + number(d.llPrunedEvents) +
+           ",\"prunedSnapshots\":" + number(d.llPrunedSnapshots) +
+           ",\"error\":" + quoted(status.databaseError) + "}}";
 }

@@ -1,7 +1,6 @@
 #include "WebServer.h"
 
 #include <httplib.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -152,11 +151,15 @@ bool parseWebAddress(const std::string& text, std::string& host, int& port, std:
 // The server and what its handlers share. The constructor of WebServer sets
 // it up in steps, one group of routes each.
 struct WebServer::Routes {
-    Routes(MeasSOM& module, std::string path, MeterStatusSource source)
-        : module(module), databasePath(std::move(path)), statusSource(std::move(source)) {}
+    Routes(MeasSOM& module, std::string path, const StorageLimits& limits, MeterStatusSource source)
+        : module(module),
+          databasePath(std::move(path)),
+          storageLimits(limits),
+          statusSource(std::move(source)) {}
 
     MeasSOM& module;
     const std::string databasePath;
+    const StorageLimits storageLimits;
     const MeterStatusSource statusSource;
     httplib::Server server;
     std::thread thread;
@@ -180,7 +183,7 @@ struct WebServer::Routes {
     bool inDatabase(Response& response, int nStatus, const std::string& prefix, Use use) {
         std::lock_guard<std::mutex> lock(databaseMutex);
         std::string error;
-        if (!database.isOpen() && !database.open(databasePath, error)) {
+        if (!database.isOpen() && !database.open(databasePath, error, storageLimits)) {
             sendError(response, 503, "no event database: " + error);
             return false;
         }
@@ -309,12 +312,14 @@ struct WebServer::Routes {
     // database as this server's connection finds it.
     void status(Response& response) {
         MeterStatus status = statusSource ? statusSource() : MeterStatus{};
-        DatabaseState& database = status.database;
-        database.path = databasePath;
-        database.bWritable = status.recorder.bRecording;
-        struct stat file {};
-        for (const char* pszSuffix : {"", "-wal"})
-            if (stat((databasePath + pszSuffix).c_str(), &file) == 0) database.llSizeBytes += file.st_size;
+        {
+            std::lock_guard<std::mutex> lock(databaseMutex);
+            if (database.isOpen() || database.open(databasePath, status.databaseError, storageLimits))
+                status.database = database.storageStatus();
+        }
+        status.database.path = databasePath;
+        // Writable when the recorder takes its writes, not only when the file allows them.
+        status.database.bWritable = status.database.bWritable && status.recorder.bRecording;
         response.set_content(jsonOfStatus(status), JSON);
     }
 
@@ -367,8 +372,9 @@ struct WebServer::Routes {
     }
 };
 
-WebServer::WebServer(MeasSOM& module, std::string databasePath, std::string webRoot, MeterStatusSource status)
-    : m_pRoutes(std::make_unique<Routes>(module, std::move(databasePath), std::move(status))) {
+WebServer::WebServer(MeasSOM& module, std::string databasePath, std::string webRoot,
+                     const StorageLimits& limits, MeterStatusSource status)
+    : m_pRoutes(std::make_unique<Routes>(module, std::move(databasePath), limits, std::move(status))) {
     m_pRoutes->routeReports();
     m_pRoutes->routeRecords();
     m_pRoutes->routeSnapshots();

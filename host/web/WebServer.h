@@ -9,6 +9,7 @@
 
 #include "MeasSOM.h"
 #include "MeterStatus.h"
+#include "StorageLimits.h"
 
 // "[ADDRESS:]PORT": the address to listen on, 127.0.0.1 when only a port is
 // given; port 0 takes any free one. False with `error` set for anything else.
@@ -16,9 +17,11 @@ bool parseWebAddress(const std::string& text, std::string& host, int& port, std:
 
 class WebServer {
 public:
-    // `webRoot`: the page's files; `databasePath`: the recorder's database;
-    // `status`: the measurement's and the recorder's health, for /api/status.
-    WebServer(MeasSOM& module, std::string databasePath, std::string webRoot, MeterStatusSource status);
+    // `webRoot`: the page's files; `databasePath`: the recorder's database,
+    // kept within `limits` also by the snapshots the page stores; `status`:
+    // the measurement's and the recorder's health, for /api/status.
+    WebServer(MeasSOM& module, std::string databasePath, std::string webRoot, const StorageLimits& limits,
+              MeterStatusSource status);
     ~WebServer();
     WebServer(const WebServer&) = delete;
     WebServer& operator=(const WebServer&) = delete;
