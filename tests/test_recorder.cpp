@@ -291,6 +291,24 @@ TEST_F(RecorderTest, ADisturbanceOutlastingItsWindowIsOneEvent) {
     ASSERT_TRUE(m_database.loadEvent(events[1].llId, whole, m_error));
     ASSERT_EQ(whole.records.size(), 20u);
     EXPECT_EQ(whole.records[10].llTimeMicros, int64_t{1700000500} * 1000000);
+
+    // A swell still on at its window's last record when the recorder stops reads back incomplete.
+    pendWindow(*m_block, 700, 10, swell(705, 1000, 265));
+    drain();
+    m_recorder.stop();
+    const std::vector<StoredEvent> after = m_database.listEvents(10, m_error);
+    ASSERT_EQ(after.size(), 3u);
+    EXPECT_TRUE(after[0].bIncomplete && !after[1].bIncomplete && !after[2].bIncomplete);
+
+    // One that cannot be written is found at the start: nothing is taken for it, and the counts say so.
+    Recorder readOnly{*m_block, {}, [] { return int64_t{0}; }};
+    EXPECT_FALSE(readOnly.open("file:" + m_dir.path("events.db") + "?mode=ro", m_error));
+    ACCUMULATOR_DATA interval{1700000900, 1, 1, {}, {}, {}, {}};
+    m_block->s_pLastAccumulator = &interval;
+    readOnly.afterProcess();
+    const RecorderCounts refused = readOnly.counts();
+    EXPECT_TRUE(!refused.bRecording && refused.lastError == m_error && refused.unPendingIntervals == 0)
+        << refused.lastError;
 }
 
 // A process killed in the middle of writing leaves every event whole.
