@@ -218,18 +218,22 @@ void Recorder::queue(Pending&& pending) {
         pending.bAfterGap = m_bNextAfterGap;
         m_bNextAfterGap = false;
     }
-    while (m_pending.size() >= MAX_PENDING) {
+    const size_t records = pending.event.records.size();
+    while (!m_pending.empty() &&
+           (m_pending.size() >= MAX_PENDING || m_pendingRecords + records > MAX_PENDING_RECORDS)) {
         if (!m_bToldDrop)
             fprintf(stderr, "qmhost: recorder: %zu writes waiting; the oldest are dropped\n", MAX_PENDING);
         m_bToldDrop = true;
         dropOldest(QUEUE_FULL);
     }
     (pending.bInterval ? m_counts.unPendingIntervals : m_counts.unPendingWindows)++;
+    m_pendingRecords += records;
     m_pending.push_back(std::move(pending));
 }
 
 void Recorder::dropOldest(const char* pszReason) {
     const Pending& oldest = m_pending.front();
+    m_pendingRecords -= oldest.event.records.size();
     if (oldest.bInterval) {
         m_counts.unDroppedIntervals++;
         m_counts.unPendingIntervals--;
@@ -251,6 +255,7 @@ bool Recorder::writeOldest() {
         if (m_pending.empty() || m_clock() < m_llRetryAtMicros) return false;
         pending = std::move(m_pending.front());
         m_pending.pop_front();
+        m_pendingRecords -= pending.event.records.size();
     }
     std::string error;
     const bool bStored =
@@ -282,8 +287,10 @@ bool Recorder::writeOldest() {
     m_llBackoffMicros =
         m_llBackoffMicros == 0 ? FIRST_RETRY_MICROS : std::min(2 * m_llBackoffMicros, LAST_RETRY_MICROS);
     m_llRetryAtMicros = m_clock() + m_llBackoffMicros;
+    m_pendingRecords += pending.event.records.size();
     m_pending.push_front(std::move(pending));
-    while (m_pending.size() > MAX_PENDING) dropOldest(QUEUE_FULL);  // the queue filled meanwhile
+    while (m_pending.size() > MAX_PENDING || m_pendingRecords > MAX_PENDING_RECORDS)
+        dropOldest(QUEUE_FULL);  // the queue filled meanwhile
     return true;
 }
 

@@ -38,6 +38,8 @@
 class Recorder {
 public:
     static constexpr size_t MAX_PENDING = 256;  // windows and intervals; beyond, the oldest is dropped
+    // And their records (~300 bytes each), for windows configured thousands of records long.
+    static constexpr size_t MAX_PENDING_RECORDS = 65536;
     static constexpr int64_t FIRST_RETRY_MICROS = 50000, LAST_RETRY_MICROS = 2000000;
     using Clock = std::function<int64_t()>;  // microseconds, monotonic
 
@@ -122,6 +124,7 @@ private:
     Ongoing m_ongoing;           // the thread's own
     mutable std::mutex m_mutex;  // the queue, the counts and the back-off
     std::deque<Pending> m_pending;
+    size_t m_pendingRecords = 0;  // of the pending windows
     RecorderCounts m_counts;
     bool m_bNextAfterGap = false;  // the next window queued follows a lost one
     bool m_bToldDrop = false;      // once until writes succeed again
