@@ -1,0 +1,140 @@
+// The page's server against slow and hostile clients, in real time: while 64
+// connections from other addresses hold still or trickle a request, a normal
+// client's requests are all answered, within a second.
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+#include "WebHost.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr const char TRICKLED[] = "GET /api/values HTTP/1.1\r\nHost: x\r\n\r\n";
+
+// True when the server has closed `fd` or answered on it (a refusal).
+bool closedByServer(int fd) {
+    char c;
+    const ssize_t n = recv(fd, &c, 1, MSG_DONTWAIT);
+    return n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != ENOTCONN);
+}
+
+// Connections that hold the server: each second a trickling one sends the next
+// byte of a request if it is its turn; one the server cuts is opened again.
+struct SlowClients {
+    struct Slow {
+        int fd, nSource, nEvery;  // sends a byte every nEvery seconds, 0: never
+        size_t sent = 0;
+        Clock::time_point opened = Clock::now();
+    };
+    std::vector<Slow> slow;
+    std::vector<double> cutAfter;  // seconds each cut connection lived, by nEvery
+    std::vector<int> cutEvery;
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool bStop = false;
+    std::thread thread;
+
+    void add(int nSource, int port, int nEvery) {
+        slow.push_back({connectFrom(nSource, port), nSource, nEvery});
+    }
+    void run(int port) {
+        thread = std::thread([this, port] {
+            std::unique_lock<std::mutex> lock(mutex);
+            for (int tick = 1;
+                 !wake.wait_until(lock, Clock::now() + std::chrono::seconds(1), [&] { return bStop; });
+                 tick++)
+                for (Slow& s : slow) {
+                    const bool bTurn = s.nEvery > 0 && tick % s.nEvery == 0;
+                    if (s.fd >= 0 && !closedByServer(s.fd) &&
+                        (!bTurn ||
+                         send(s.fd, TRICKLED + s.sent % (sizeof TRICKLED - 1), 1,
+                              MSG_NOSIGNAL | MSG_DONTWAIT) == 1 ||
+                         errno == EAGAIN)) {
+                        s.sent += bTurn;
+                        continue;
+                    }
+                    cutAfter.push_back(std::chrono::duration<double>(Clock::now() - s.opened).count());
+                    cutEvery.push_back(s.nEvery);
+                    close(s.fd);
+                    s = {connectFrom(s.nSource, port), s.nSource, s.nEvery};
+                }
+        });
+    }
+    ~SlowClients() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            bStop = true;
+        }
+        wake.notify_one();
+        if (thread.joinable()) thread.join();
+        for (Slow& s : slow) close(s.fd);
+    }
+};
+
+TEST(WebServerLimits, ANormalClientIsAnsweredWithinASecondWhileSlowClientsHoldConnections) {
+    Host host;
+    ASSERT_EQ(host.error, "");
+    // 8 addresses with 4 idle and 4 trickling connections each (a byte every
+    // 3 s), and one trickling faster than the idle cut (a byte a second).
+    SlowClients clients;
+    for (int i = 0; i < 64; i++) clients.add(2 + i / 8, host.port, i % 2 ? 3 : 0);
+    clients.add(20, host.port, 1);
+    clients.run(host.port);
+
+    std::vector<double> latencies;
+    int nFailed = 0;
+    const auto start = Clock::now();
+    for (int n = 0; Clock::now() - start < std::chrono::seconds(14); n++) {
+        std::this_thread::sleep_until(start + n * std::chrono::milliseconds(200));
+        httplib::Client client("127.0.0.1", host.port);
+        client.set_connection_timeout(5);
+        client.set_read_timeout(5);
+        const auto began = Clock::now();
+        const httplib::Result result = client.Get("/api/values");
+        latencies.push_back(std::chrono::duration<double, std::milli>(Clock::now() - began).count());
+        nFailed += !result || result->status != 200;
+    }
+    std::sort(latencies.begin(), latencies.end());
+    const double dP99 = latencies[latencies.size() * 99 / 100];
+    printf(
+        "normal client under 65 slow connections: %zu requests, p50 %.1f ms, p99 %.1f ms, max %.1f ms, "
+        "%d failed\n",
+        latencies.size(), latencies[latencies.size() / 2], dP99, latencies.back(), nFailed);
+    EXPECT_EQ(nFailed, 0);
+    EXPECT_LE(dP99, 1000.0);
+
+    // The slow connections are cut: the idle and the 3 s trickles by the idle
+    // timeout, the fast trickle by the deadline for a whole request (10 s).
+    std::lock_guard<std::mutex> lock(clients.mutex);
+    std::vector<double> cutFast;
+    for (size_t i = 0; i < clients.cutAfter.size(); i++)
+        if (clients.cutEvery[i] == 1)
+            cutFast.push_back(clients.cutAfter[i]);
+        else
+            EXPECT_LE(clients.cutAfter[i], 6.0);
+    EXPECT_GE(clients.cutAfter.size(), 64u);
+    ASSERT_FALSE(cutFast.empty());
+    EXPECT_TRUE(cutFast[0] >= 9.5 && cutFast[0] <= 12.0) << cutFast[0];
+}
+
+// Each client address holds at most 16 connections: the 17th is closed at once.
+TEST(WebServerLimits, AClientAddressHoldsAtMostSixteenConnections) {
+    Host host;
+    ASSERT_EQ(host.error, "");
+    std::vector<pollfd> polls;
+    for (int i = 0; i < 17; i++) {
+        polls.push_back({connectFrom(30, host.port), POLLIN, 0});
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // accepted in order
+    }
+    EXPECT_EQ(poll(polls.data(), polls.size(), 1000), 1);
+    EXPECT_NE(polls.back().revents, 0);
+    for (const pollfd& p : polls) close(p.fd);
+}
+
+}  // namespace
