@@ -192,10 +192,37 @@ TEST_F(WebPage, ApiServesTheModulesAnswersAndRefusesBadRequests) {
           "404 /api/snapshots/77.cfg", "404 /no-such-page.html", "404 /lib/dygraphs/../../../etc/passwd"})
         EXPECT_TRUE(request(refusal.substr(4), std::stoi(refusal)).contains("error")) << refusal;
     EXPECT_EQ(request("/api/records/3", 404)["error"], "no record \"3\": records are 0, 2, 5 and 10");
-    // A body without a length is refused, and the server still answers after it.
-    EXPECT_NE(rawRequest(s_pHost->port, "POST /api/snapshot HTTP/1.1\r\nHost: x\r\n\r\n").find("411"),
-              std::string::npos);
-    request("/api/values", 200);
+    // What HTTP asks of methods, lengths and sizes: the status, a header the
+    // answer carries, and a JSON body naming the reason (none on 204 and HEAD).
+    const std::string longTarget = "/api/values?x=" + std::string(3000, 'a');
+    const std::string bigHeader = "X-Big: " + std::string(9000, 'a') + "\r\n";
+    const std::string allowSnapshot = "Allow: GET, HEAD, POST, OPTIONS",
+                      allowFile = "Allow: GET, HEAD, OPTIONS";
+    for (const auto& [ask, extra, status, header] :
+         std::vector<std::tuple<std::string, std::string, int, std::string>>{
+             {"POST /api/snapshot", "", 411, ""},
+             {"POST /api/snapshot", "Content-Length: 1\r\nContent-Length: 2\r\n", 400, ""},
+             {"POST /api/snapshot", "Content-Length: 5000\r\n", 413, ""},
+             {"GET " + longTarget, "", 414, ""},
+             {"GET /api/values", bigHeader, 431, ""},
+             {"DELETE /api/values", "", 405, "Allow: GET, HEAD, OPTIONS"},
+             {"PUT /api/snapshot", "Content-Length: 0\r\n", 405, allowSnapshot},
+             {"POST /index.html", "Content-Length: 0\r\n", 405, allowFile},
+             {"OPTIONS /api/snapshot", "", 204, allowSnapshot},
+             {"OPTIONS /index.html", "", 204, allowFile},
+             {"HEAD /api/values", "", 200, "Content-Type: application/json"}}) {
+        const std::string answer =
+            rawRequest(s_pHost->port, ask + " HTTP/1.1\r\nHost: x\r\n" + extra + "Connection: close\r\n\r\n");
+        const size_t end = answer.find("\r\n\r\n");
+        const std::string head = answer.substr(0, end),
+                          body = end == std::string::npos ? "" : answer.substr(end + 4);
+        EXPECT_EQ(head.substr(0, 12), "HTTP/1.1 " + std::to_string(status))
+            << ask.substr(0, 40) << ": " << head;
+        EXPECT_NE(head.find(header), std::string::npos) << ask.substr(0, 40) << ": " << head;
+        EXPECT_EQ(status >= 400 && json::parse(body, nullptr, false).contains("error"), !body.empty())
+            << ask.substr(0, 40) << ": " << body;
+    }
+    request("/api/values", 200);  // still answering
 }
 
 TEST_F(WebPage, ChromiumShowsTheMeterAndASwellWithItsRecording) {
