@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstring>
 #include <thread>
+#include <tuple>
 
 #include "Requests.h"
 #include "ScratchFiles.h"
@@ -97,20 +98,16 @@ TEST(WebAccess, TokenFileIsCreatedPrivateReusedAndRefusedWhenOthersMayReadIt) {
     EXPECT_EQ(aTokens[0], aTokens[1]) << aErrors[0] << aErrors[1];
     EXPECT_NE(abCreated[0], abCreated[1]);
 
-    const struct {
-        std::string content;
-        mode_t mode;
-        const char* pszSaid;
-    } refused[] = {{TOKEN, 0640, "others may read"},
-                   {TOKEN, 0604, "others may read"},
-                   {"\n", 0600, "holds no token"},
-                   {"short", 0600, "at least 16"}};
-    for (const auto& r : refused) {
-        const std::string path = dir.write("refused", r.content);
-        chmod(path.c_str(), r.mode);
-        EXPECT_FALSE(loadOrCreateWebToken(path, token, bCreated, error)) << r.pszSaid;
-        EXPECT_NE(error.find(r.pszSaid), std::string::npos) << error;
-        EXPECT_EQ(readFile(path), r.content);
+    using Refusal = std::tuple<std::string, mode_t, std::string>;  // the file, its mode, what is said
+    for (const auto& [content, mode, said] : {Refusal{TOKEN, 0640, "others may read"},
+                                              {TOKEN, 0604, "others may read"},
+                                              {"\n", 0600, "holds no token"},
+                                              {"short", 0600, "at least 16"}}) {
+        const std::string path = dir.write("refused", content);
+        chmod(path.c_str(), mode);
+        EXPECT_FALSE(loadOrCreateWebToken(path, token, bCreated, error)) << said;
+        EXPECT_NE(error.find(said), std::string::npos) << error;
+        EXPECT_EQ(readFile(path), content);
     }
 }
 
@@ -166,14 +163,9 @@ std::array<unsigned, 3> view(SnapshotCache& cache, milliseconds duration, millis
 TEST(SnapshotCache, ArmsOneCapturePerPeriodForAllViewers) {
     FakeModule module(milliseconds(10), true);
     SnapshotCache cache(module, milliseconds(50));
-    const auto start = std::chrono::steady_clock::now();
-    const auto counts = view(cache, milliseconds(500), milliseconds(1000));
-    const double dPeriods =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / 0.05;
-    EXPECT_EQ(counts[1], 0u);
-    EXPECT_LE(module.unArms, dPeriods + 1);
+    EXPECT_EQ(view(cache, milliseconds(500), milliseconds(1000))[1], 0u);
+    EXPECT_LE(module.unArms, 11u);  // ten periods, and a call begun at their end
     EXPECT_GE(module.unArms, 4u);
-    EXPECT_EQ(cache.captures(), module.unArms);
 }
 
 TEST(SnapshotCache, AModuleThatDoesNotAnswerIsNotStormedNorWaitedFor) {
