@@ -20,3 +20,8 @@ if(NOT CMAKE_CROSSCOMPILING)
                                                      QM_CONFIG_DIR="${PROJECT_SOURCE_DIR}/config")
   add_dependencies(test_web_limits qmhost)
 endif()
+
+# Who may read and change the meter through the page, and the capture its
+# viewers share: units, no server.
+qm_add_test(test_web_access SOURCES test_web_access.cpp ScratchFiles.cpp ${PROJECT_SOURCE_DIR}/QMCommon/MeasSOM.cpp
+            LIBS qmweb)
