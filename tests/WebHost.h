@@ -17,14 +17,14 @@
 #include "ScratchFiles.h"
 
 // `qmhost run --scenario swell`: a 3 s swell on phase A to 264.5 V, 5 s after
-// the start and every 20 s after; its page on a free port of the loopback.
+// the start and every 20 s after; its page on a free port of `webAddress`.
 struct Host {
     ScratchDirectory dir;
     pid_t pid = -1;
     int port = 0;
     std::string error;
 
-    Host() {
+    explicit Host(const std::string& webAddress = "127.0.0.1:0") {
         for (const char* pszName : {"QM9000.json", "Cal9000.json", "Init9000.json", "CfgProbe.json"})
             dir.write(pszName, readFile(std::string(QM_CONFIG_DIR "/") + pszName));
         pid = fork();
@@ -34,7 +34,7 @@ struct Host {
             dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
             dup2(nLog, STDOUT_FILENO);
             dup2(nLog, STDERR_FILENO);
-            execl(QM_HOST_PATH, "qmhost", "run", "--log", "--scenario", "swell", "--web", "127.0.0.1:0",
+            execl(QM_HOST_PATH, "qmhost", "run", "--log", "--scenario", "swell", "--web", webAddress.c_str(),
                   "--db", database().c_str(), "--seconds", "900", static_cast<char*>(nullptr));
             _exit(127);
         }
@@ -56,6 +56,11 @@ struct Host {
         EXPECT_NE(log.find("0 dropped"), std::string::npos) << log;
     }
     std::string database() const { return dir.path("qm9000.db"); }
+    // The page's token, made at the first start when listening beyond the loopback.
+    std::string token() const {
+        const std::string text = readFile(dir.path("web-token"));
+        return text.substr(0, text.find('\n'));
+    }
     std::string url() const { return "http://127.0.0.1:" + std::to_string(port) + "/"; }
 };
 

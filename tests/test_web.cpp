@@ -198,6 +198,7 @@ TEST_F(WebPage, ApiServesTheModulesAnswersAndRefusesBadRequests) {
     const std::string bigHeader = "X-Big: " + std::string(9000, 'a') + "\r\n";
     const std::string allowSnapshot = "Allow: GET, HEAD, POST, OPTIONS",
                       allowFile = "Allow: GET, HEAD, OPTIONS";
+    const std::string self = "127.0.0.1:" + std::to_string(s_pHost->port);
     for (const auto& [ask, extra, status, header] :
          std::vector<std::tuple<std::string, std::string, int, std::string>>{
              {"POST /api/snapshot", "", 411, ""},
@@ -210,9 +211,14 @@ TEST_F(WebPage, ApiServesTheModulesAnswersAndRefusesBadRequests) {
              {"POST /index.html", "Content-Length: 0\r\n", 405, allowFile},
              {"OPTIONS /api/snapshot", "", 204, allowSnapshot},
              {"OPTIONS /index.html", "", 204, allowFile},
-             {"HEAD /api/values", "", 200, "Content-Type: application/json"}}) {
+             {"HEAD /api/values", "", 200, "Content-Type: application/json"},
+             // Another page's script may not change the meter, nor a name rebound to it read it.
+             {"POST /api/snapshot", "Origin: http://evil.example\r\nContent-Length: 0\r\n", 403, ""},
+             {"POST /api/snapshot", "Origin: null\r\nContent-Length: 0\r\n", 403, ""},
+             {"GET /api/values", "Host: evil.example:" + std::to_string(s_pHost->port) + "\r\n", 403, ""}}) {
+        const std::string host = extra.find("Host:") == std::string::npos ? "Host: " + self + "\r\n" : "";
         const std::string answer =
-            rawRequest(s_pHost->port, ask + " HTTP/1.1\r\nHost: x\r\n" + extra + "Connection: close\r\n\r\n");
+            rawRequest(s_pHost->port, ask + " HTTP/1.1\r\n" + host + extra + "Connection: close\r\n\r\n");
         const size_t end = answer.find("\r\n\r\n");
         const std::string head = answer.substr(0, end),
                           body = end == std::string::npos ? "" : answer.substr(end + 4);

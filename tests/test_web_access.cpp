@@ -30,44 +30,43 @@ TEST(WebAccess, JudgesHostOriginAndToken) {
     struct Case {
         const AccessPolicy& policy;
         std::string method, origin, host, authorization;
-        bool bLoopbackPeer;
         AccessVerdict verdict;
     } cases[] = {
-        {loopback, "GET", "", ok, "", true, V::Allow},
-        {loopback, "GET", "http://evil.example", "localhost:8080", "", true, V::Allow},
-        {loopback, "GET", "", "[::1]:8080", "", true, V::Allow},
-        {loopback, "GET", "", std::string(szName) + ".local:8080", "", true, V::Allow},
-        {loopback, "GET", "", "evil.example:8080", "", true, V::Forbidden},  // a rebound name
-        {loopback, "GET", "", "127.0.0.1:8081", "", true, V::Forbidden},
-        {loopback, "GET", "", "127.0.0.1", "", true, V::Forbidden},
-        {loopback, "GET", "", "[::1", "", true, V::Forbidden},
-        {loopback, "GET", "", "", "", true, V::Forbidden},
-        {port80, "GET", "", "127.0.0.1", "", true, V::Allow},
-        {loopback, "POST", "", ok, "", true, V::Allow},
-        {loopback, "POST", self, ok, "", true, V::Allow},
-        {loopback, "POST", "http://evil.example", ok, "", true, V::Forbidden},
-        {loopback, "PUT", "null", ok, "", true, V::Forbidden},
-        {loopback, "POST", self, "evil.example:8080", "", true, V::Forbidden},
-        {beyond, "GET", "", "192.168.1.5:8080", "", false, V::Unauthorized},
-        {beyond, "GET", "", "192.168.1.5:8080", bearer, false, V::Allow},
-        {beyond, "GET", "", ok, "bearer  " + TOKEN, false, V::Allow},
-        {beyond, "GET", "", ok, "Bearer 1" + TOKEN.substr(1), false, V::Unauthorized},
-        {beyond, "GET", "", ok, bearer.substr(0, bearer.size() - 1), false, V::Unauthorized},
-        {beyond, "GET", "", ok, bearer + "0", false, V::Unauthorized},
-        {beyond, "GET", "", ok, "Basic " + TOKEN, false, V::Unauthorized},
-        {beyond, "GET", "", ok, "", true, V::Allow},
-        {beyond, "POST", self, ok, bearer, false, V::Allow},
-        {beyond, "POST", "http://evil.example", ok, bearer, false, V::Forbidden},
-        {beyond, "DELETE", "", ok, "", false, V::Unauthorized},
-        {open, "GET", "", ok, "", false, V::Allow},
-        {open, "HEAD", "", ok, "", false, V::Allow},
-        {open, "POST", "", ok, "", false, V::Unauthorized},
-        {noToken, "GET", "", ok, "Bearer ", false, V::Unauthorized},
+        {loopback, "GET", "", ok, "", V::Allow},
+        {loopback, "GET", "http://evil.example", "localhost:8080", "", V::Allow},
+        {loopback, "GET", "", "[::1]:8080", "", V::Allow},
+        {loopback, "GET", "", std::string(szName) + ".local:8080", "", V::Allow},
+        {loopback, "GET", "", "evil.example:8080", "", V::Forbidden},  // a rebound name
+        {loopback, "GET", "", "127.0.0.1:8081", "", V::Forbidden},
+        {loopback, "GET", "", "127.0.0.1", "", V::Forbidden},
+        {loopback, "GET", "", "[::1", "", V::Forbidden},
+        {loopback, "GET", "", "", "", V::Forbidden},
+        {port80, "GET", "", "127.0.0.1", "", V::Allow},
+        {loopback, "POST", "", ok, "", V::Allow},
+        {loopback, "POST", self, ok, "", V::Allow},
+        {loopback, "POST", "http://evil.example", ok, "", V::Forbidden},
+        {loopback, "PUT", "null", ok, "", V::Forbidden},
+        {loopback, "POST", self, "evil.example:8080", "", V::Forbidden},
+        {beyond, "GET", "", "192.168.1.5:8080", "", V::Unauthorized},
+        {beyond, "GET", "", "192.168.1.5:8080", bearer, V::Allow},
+        {beyond, "GET", "", ok, "bearer  " + TOKEN, V::Allow},
+        {beyond, "GET", "", ok, "Bearer 1" + TOKEN.substr(1), V::Unauthorized},
+        {beyond, "GET", "", ok, bearer.substr(0, bearer.size() - 1), V::Unauthorized},
+        {beyond, "GET", "", ok, bearer + "0", V::Unauthorized},
+        {beyond, "GET", "", ok, "Basic " + TOKEN, V::Unauthorized},
+        {beyond, "GET", "", ok, "", V::Unauthorized},  // from the board itself too
+        {beyond, "POST", self, ok, bearer, V::Allow},
+        {beyond, "POST", "http://evil.example", ok, bearer, V::Forbidden},
+        {beyond, "DELETE", "", ok, "", V::Unauthorized},
+        {open, "GET", "", ok, "", V::Allow},
+        {open, "HEAD", "", ok, "", V::Allow},
+        {open, "POST", "", ok, "", V::Unauthorized},
+        {noToken, "GET", "", ok, "Bearer ", V::Unauthorized},
     };
     for (const Case& c : cases) {
         std::string reason;
         const AccessVerdict verdict =
-            judgeAccess(c.policy, {c.method, c.origin, c.host, c.authorization, c.bLoopbackPeer}, reason);
+            judgeAccess(c.policy, {c.method, c.origin, c.host, c.authorization}, reason);
         EXPECT_EQ(verdict, c.verdict) << c.method << " Host " << c.host << " Origin " << c.origin << " auth "
                                       << c.authorization << ": " << reason;
         EXPECT_EQ(reason.empty(), verdict == V::Allow) << reason;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
+#include <tuple>
 #include <vector>
 
 #include "WebHost.h"
@@ -123,10 +124,32 @@ TEST(WebServerLimits, ANormalClientIsAnsweredWithinASecondWhileSlowClientsHoldCo
     EXPECT_TRUE(cutFast[0] >= 9.5 && cutFast[0] <= 12.0) << cutFast[0];
 }
 
-// Each client address holds at most 16 connections: the 17th is closed at once.
-TEST(WebServerLimits, AClientAddressHoldsAtMostSixteenConnections) {
-    Host host;
+// Beyond the loopback every client needs the page's token, the board's own
+// too; and each client address holds at most 16 connections: the 17th is
+// closed at once.
+TEST(WebServerLimits, BeyondTheLoopbackTheTokenIsNeededAndAnAddressHoldsSixteenConnections) {
+    Host host("0.0.0.0:0");
     ASSERT_EQ(host.error, "");
+    const std::string token = host.token();
+    EXPECT_EQ(token.size(), 64u);
+    EXPECT_NE(readFile(host.dir.path("host.log")).find("warning: the web page listens beyond this board"),
+              std::string::npos);
+    httplib::Client client("127.0.0.1", host.port);
+    client.set_read_timeout(5);
+    for (const auto& [pszMethod, authorization, status] :
+         std::vector<std::tuple<const char*, std::string, int>>{{"GET", "", 401},
+                                                                {"GET", "Bearer " + token, 200},
+                                                                {"GET", "Bearer " + token.substr(1), 401},
+                                                                {"POST", "", 401},
+                                                                {"POST", "Bearer " + token, 200}}) {
+        httplib::Headers headers;
+        if (!authorization.empty()) headers.emplace("Authorization", authorization);
+        const httplib::Result result = std::string(pszMethod) == "GET"
+                                           ? client.Get("/api/snapshot", headers)
+                                           : client.Post("/api/snapshot", headers, "", "text/plain");
+        EXPECT_TRUE(result && result->status == status) << pszMethod << " " << authorization.size();
+    }
+
     std::vector<pollfd> polls;
     for (int i = 0; i < 17; i++) {
         polls.push_back({connectFrom(30, host.port), POLLIN, 0});

@@ -48,15 +48,6 @@ std::string contentTypeOf(const std::string& path) {
     return found == TYPES.end() ? "application/octet-stream" : found->second;
 }
 
-bool isLoopback(const sockaddr* pAddress) {
-    if (pAddress == nullptr) return false;
-    if (pAddress->sa_family == AF_INET)
-        return (ntohl(reinterpret_cast<const sockaddr_in*>(pAddress)->sin_addr.s_addr) >> 24) == 127;
-    if (pAddress->sa_family != AF_INET6) return false;
-    const in6_addr& address = reinterpret_cast<const sockaddr_in6*>(pAddress)->sin6_addr;
-    return IN6_IS_ADDR_LOOPBACK(&address) || (IN6_IS_ADDR_V4MAPPED(&address) && address.s6_addr[12] == 127);
-}
-
 // One request on its way through: made when its request line arrives.
 struct Exchange {
     explicit Exchange(std::string uri) : target(std::move(uri)) {}
@@ -223,9 +214,6 @@ struct HttpServer::Impl {
         HttpRequest& request = x.request;
         request.method = pszMethod;
         request.path = pszPath;
-        const MHD_ConnectionInfo* pInfo =
-            MHD_get_connection_info(pConnection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-        request.bLoopbackPeer = pInfo != nullptr && isLoopback(pInfo->client_addr);
         struct Header {
             Exchange& x;
             size_t size = 0;

@@ -37,7 +37,6 @@ struct HttpRequest {
     std::vector<std::string> matches;  // the route's groups; [0] is the whole path
     std::map<std::string, std::string> params;
     std::map<std::string, std::string> headers;  // names in lower case; the first of repeated ones
-    bool bLoopbackPeer = false;
 
     bool has_param(const std::string& name) const { return params.count(name) > 0; }
     std::string get_param_value(const std::string& name) const;

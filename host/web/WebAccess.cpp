@@ -59,6 +59,7 @@ bool isIPv6(const std::string& text) {
 }
 
 bool isLoopback(const sockaddr* pAddress) {
+    if (pAddress == nullptr) return false;
     if (pAddress->sa_family == AF_INET)
         return (ntohl(reinterpret_cast<const sockaddr_in*>(pAddress)->sin_addr.s_addr) >> 24) == 127;
     if (pAddress->sa_family != AF_INET6) return false;
@@ -268,8 +269,7 @@ AccessVerdict judgeAccess(const AccessPolicy& policy, const AccessRequest& reque
                      : "another page (Origin " + quoted(request.origin) + ") may not change the meter";
         return AccessVerdict::Forbidden;
     }
-    const bool bTokenNeeded =
-        policy.bBeyondLoopback && !request.bLoopbackPeer && !(bRead && policy.bOpenReads);
+    const bool bTokenNeeded = policy.bBeyondLoopback && !(bRead && policy.bOpenReads);
     if (!bTokenNeeded || bearerMatches(request.authorization, policy.token)) return AccessVerdict::Allow;
     reason = request.authorization.empty()
                  ? "this meter needs its token, sent as \"Authorization: Bearer <token>\""

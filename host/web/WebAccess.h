@@ -9,10 +9,10 @@
 //   is 403 when it carries an Origin other than "http://" + its Host ("null"
 //   included): another page's script. Without an Origin it comes from a
 //   client that is no browser, and the Host check stands alone.
-// - Listening beyond the loopback, a peer that is not on the loopback needs
-//   "Authorization: Bearer <token>" to change anything, and to read unless
-//   reads are open (--web-open); else 401. A peer on the loopback (a tunnel,
-//   the board itself) needs no token, as when the server listens there only.
+// - Listening beyond the loopback, every client needs "Authorization: Bearer
+//   <token>" to change anything, and to read unless reads are open
+//   (--web-open); else 401. Clients on the board itself too: a proxy or a
+//   tunnel there would otherwise carry anyone past the token.
 #pragma once
 
 #include <string>
@@ -27,7 +27,6 @@ struct AccessPolicy {
 
 struct AccessRequest {
     std::string method, origin, host, authorization;  // the headers as sent ("" when absent)
-    bool bLoopbackPeer = false;
 };
 
 enum class AccessVerdict { Allow, Forbidden, Unauthorized };  // 403, 401

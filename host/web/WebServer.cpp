@@ -325,7 +325,7 @@ struct WebServer::Routes {
     void routeAccess() {
         server.guard([this](const Request& request, Response& response) {
             const AccessRequest asked{request.method, request.header("origin"), request.header("host"),
-                                      request.header("authorization"), request.bLoopbackPeer};
+                                      request.header("authorization")};
             AccessPolicy policy = accessPolicy;
             policy.port = server.port();  // the one taken when 0 was asked
             std::string reason;
