@@ -138,7 +138,9 @@ double Browser::waitFor(const std::string& expression, double seconds) {
 bool Browser::press(const std::string& key, std::string& error) {
     static const std::map<std::string, std::pair<int, std::string>> codesAndTexts = {
         {"Tab", {9, ""}}, {"Enter", {13, "\r"}}, {"ArrowDown", {40, ""}}};
-    const auto& [nCode, text] = codesAndTexts.at(key);
+    const auto found = codesAndTexts.find(key);
+    if (found == codesAndTexts.end()) return error = "no key \"" + key + "\"", false;
+    const auto& [nCode, text] = found->second;
     nlohmann::json event = {{"type", text.empty() ? "rawKeyDown" : "keyDown"},
                             {"key", key},
                             {"code", key},
