@@ -265,7 +265,7 @@ TEST_F(WebPage, ApiServesTheModulesAnswersAndRefusesBadRequests) {
     request("/api/values", 200);
 }
 
-TEST_F(WebPage, ChromiumShowsTheMeterAndASwellWithItsRecording) {
+TEST_F(WebPage, ChromiumShowsTheMeterASwellChosenFromTheKeyboardAndWhatFails) {
     Browser browser;
     std::string error;
     ASSERT_TRUE(browser.start(s_pHost->dir.path("chromium"), 1280, 1700, error)) << error;
