@@ -11,6 +11,7 @@
 #include <tuple>
 #include <vector>
 
+#include "Browser.h"
 #include "WebHost.h"
 
 namespace {
@@ -125,8 +126,8 @@ TEST(WebServerLimits, ANormalClientIsAnsweredWithinASecondWhileSlowClientsHoldCo
 }
 
 // Beyond the loopback every client needs the page's token, the board's own
-// too; and each client address holds at most 16 connections: the 17th is
-// closed at once.
+// too, and the page asks for it once; each client address holds at most 16
+// connections: the 17th is closed at once.
 TEST(WebServerLimits, BeyondTheLoopbackTheTokenIsNeededAndAnAddressHoldsSixteenConnections) {
     Host host("0.0.0.0:0");
     ASSERT_EQ(host.error, "");
@@ -148,6 +149,18 @@ TEST(WebServerLimits, BeyondTheLoopbackTheTokenIsNeededAndAnAddressHoldsSixteenC
                                            ? client.Get("/api/snapshot", headers)
                                            : client.Post("/api/snapshot", headers, "", "text/plain");
         EXPECT_TRUE(result && result->status == status) << pszMethod << " " << authorization.size();
+    }
+    Browser browser;
+    std::string error;
+    ASSERT_TRUE(browser.start(host.dir.path("chromium"), 1024, 768, error)) << error;
+    const std::string connected = "document.querySelector('#status').textContent.startsWith('connected')";
+    for (int visit = 0; visit < 2; visit++) {  // the second is not asked again
+        ASSERT_TRUE(browser.open(host.url(), error)) << error;
+        EXPECT_EQ(browser.waitFor("!document.querySelector('#token-form').hidden", 5) >= 0, visit == 0);
+        browser.evaluate("document.querySelector('#token-input').value = '" + token +
+                             "'; document.querySelector('#token-form').requestSubmit()",
+                         error);
+        EXPECT_GE(browser.waitFor(connected, 10), 0) << visit;
     }
 
     std::vector<pollfd> polls;

@@ -13,9 +13,11 @@ if(NOT CMAKE_CROSSCOMPILING)
                                               QM_ARTIFACTS_DIR="${QM_ARTIFACTS_DIR}")
   add_dependencies(test_web qmhost)
 endif()
-# The server against slow and hostile clients, in real time.
+# The server against slow and hostile clients, in real time, and the page
+# beyond the loopback.
 if(NOT CMAKE_CROSSCOMPILING)
-  qm_add_test(test_web_limits SOURCES test_web_limits.cpp ScratchFiles.cpp LIBS cpp-httplib)
+  qm_add_test(test_web_limits SOURCES test_web_limits.cpp Browser.cpp ScratchFiles.cpp LIBS cpp-httplib)
+  target_include_directories(test_web_limits SYSTEM PRIVATE ${QM_TEST_JSON_INCLUDE})
   target_compile_definitions(test_web_limits PRIVATE ${QM_HTTPLIB_FEATURES} QM_HOST_PATH="${CMAKE_BINARY_DIR}/qmhost"
                                                      QM_CONFIG_DIR="${PROJECT_SOURCE_DIR}/config")
   add_dependencies(test_web_limits qmhost)
