@@ -89,20 +89,10 @@ TEST(WebJson, RecordsEventsIntervalsAndSnapshotsPublishEachFieldAsGiven) {
     }
     EXPECT_EQ(json::parse(jsonError("\"a\\b\"\n\x01"))["error"], "\"a\\b\"\n\x01");
 
-    StoredEvent e{42,
-                  1709251199990000,
-                  1709251202995000,
-                  1709251200010000,
-                  0x80000001,
-                  "swell",
-                  "AC",
-                  264.5,
-                  2985000,
-                  false,
-                  false,
-                  false,
-                  {},
-                  0};
+    // clang-format off
+    StoredEvent e{42, 1709251199990000, 1709251202995000, 1709251200010000, 0x80000001, "swell", "AC", 264.5,
+                  2985000, false, false, false, {}};
+    // clang-format on
     for (int r = 0; r < 2; r++) {
         e.records.push_back({e.llStartMicros + r * 3005000, 1u << r, {}});
         for (int j = 0; j < jrnl_MAX; j++) e.records.back().values[j] = 100.0f * r + j;

@@ -35,8 +35,7 @@ struct SlowClients {
         Clock::time_point opened = Clock::now();
     };
     std::vector<Slow> slow;
-    std::vector<double> cutAfter;  // seconds each cut connection lived, by nEvery
-    std::vector<int> cutEvery;
+    std::vector<std::pair<int, double>> cuts;  // of each cut connection: nEvery, the seconds it lived
     std::mutex mutex;
     std::condition_variable wake;
     bool bStop = false;
@@ -61,8 +60,8 @@ struct SlowClients {
                         s.sent += bTurn;
                         continue;
                     }
-                    cutAfter.push_back(std::chrono::duration<double>(Clock::now() - s.opened).count());
-                    cutEvery.push_back(s.nEvery);
+                    cuts.emplace_back(s.nEvery,
+                                      std::chrono::duration<double>(Clock::now() - s.opened).count());
                     close(s.fd);
                     s = {connectFrom(s.nSource, port), s.nSource, s.nEvery};
                 }
@@ -104,25 +103,21 @@ TEST(WebServerLimits, ANormalClientIsAnsweredWithinASecondWhileSlowClientsHoldCo
     }
     std::sort(latencies.begin(), latencies.end());
     const double dP99 = latencies[latencies.size() * 99 / 100];
-    printf(
-        "normal client under 65 slow connections: %zu requests, p50 %.1f ms, p99 %.1f ms, max %.1f ms, "
-        "%d failed\n",
-        latencies.size(), latencies[latencies.size() / 2], dP99, latencies.back(), nFailed);
+    printf("a normal client under 65 slow connections: p50 %.1f ms, p99 %.1f ms, %d failed\n",
+           latencies[latencies.size() / 2], dP99, nFailed);
     EXPECT_EQ(nFailed, 0);
     EXPECT_LE(dP99, 1000.0);
 
     // The slow connections are cut: the idle and the 3 s trickles by the idle
     // timeout, the fast trickle by the deadline for a whole request (10 s).
     std::lock_guard<std::mutex> lock(clients.mutex);
-    std::vector<double> cutFast;
-    for (size_t i = 0; i < clients.cutAfter.size(); i++)
-        if (clients.cutEvery[i] == 1)
-            cutFast.push_back(clients.cutAfter[i]);
-        else
-            EXPECT_LE(clients.cutAfter[i], 6.0);
-    EXPECT_GE(clients.cutAfter.size(), 64u);
-    ASSERT_FALSE(cutFast.empty());
-    EXPECT_TRUE(cutFast[0] >= 9.5 && cutFast[0] <= 12.0) << cutFast[0];
+    double dFastCut = -1;
+    for (const auto& [nEvery, dLived] : clients.cuts) {
+        EXPECT_TRUE(nEvery == 1 || dLived <= 6.0) << dLived;
+        if (nEvery == 1 && dFastCut < 0) dFastCut = dLived;
+    }
+    EXPECT_GE(clients.cuts.size(), 64u);
+    EXPECT_TRUE(dFastCut >= 9.5 && dFastCut <= 12.0) << dFastCut;
 }
 
 // Beyond the loopback every client needs the page's token, the board's own
@@ -132,7 +127,6 @@ TEST(WebServerLimits, BeyondTheLoopbackTheTokenIsNeededAndAnAddressHoldsSixteenC
     Host host("0.0.0.0:0");
     ASSERT_EQ(host.error, "");
     const std::string token = host.token();
-    EXPECT_EQ(token.size(), 64u);
     EXPECT_NE(readFile(host.dir.path("host.log")).find("warning: the web page listens beyond this board"),
               std::string::npos);
     httplib::Client client("127.0.0.1", host.port);
