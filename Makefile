@@ -21,13 +21,13 @@ BOARD_OPTIONS = -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/arm-linux-gnueabihf.cmake
                 -DQM_BOARD_TIMER=ON -DQM_DEFAULT_BOARD=hw -DQM_BUILD_TESTS=OFF
 
 # What a build needs (the packages too), and what only the tests need besides.
-BUILD_PACKAGES  = cmake g++ make libgpiod-dev libcli11-dev libsqlite3-dev libcpp-httplib-dev libjs-dygraphs \
+BUILD_PACKAGES  = cmake g++ make libgpiod-dev libcli11-dev libsqlite3-dev libmicrohttpd-dev libjs-dygraphs \
                   libsystemd-dev dpkg-dev file
-TEST_PACKAGES   = googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev chromium
+TEST_PACKAGES   = libcpp-httplib-dev googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev chromium
 # The board's: the cross compiler and Debian's armhf libraries (dpkg-shlibdeps
 # reads the versions of the board package's dependencies from the armhf
 # libc6, libstdc++6 and libgcc-s1); qemu only to run the tests.
-ARM_BUILD_PACKAGES = g++-arm-linux-gnueabihf libsqlite3-dev:armhf libcpp-httplib-dev:armhf libsystemd-dev:armhf \
+ARM_BUILD_PACKAGES = g++-arm-linux-gnueabihf libsqlite3-dev:armhf libmicrohttpd-dev:armhf libsystemd-dev:armhf \
                      libc6:armhf libstdc++6:armhf libgcc-s1:armhf
 ARM_TEST_PACKAGES  = qemu-user
 FUZZ_PACKAGES   = clang libclang-rt-14-dev
@@ -95,13 +95,15 @@ test-arm: deps deps-arm
 	cd $(ARM_BUILD) && QEMU_LD_PREFIX=$(ARM_SYSROOT) ctest --output-on-failure -j$(JOBS)
 
 # The concurrency suites under ThreadSanitizer, in a small build of just what
-# they need: a lock dropped from the module or the recorder fails here.
+# they need: a lock dropped from the module, the recorder or the page's shared
+# capture fails here.
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=thread
-	cmake --build $(TSAN_BUILD) -j$(JOBS) --target test_concurrency test_board test_recorder QM9000
+	cmake --build $(TSAN_BUILD) -j$(JOBS) --target test_concurrency test_board test_recorder test_web_access QM9000
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_concurrency
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_board
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_recorder
+	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_web_access
 
 # The package's contents, lintian, and the unpacked qmhost running the
 # simulated meter on the unpacked example files (nothing is installed). The

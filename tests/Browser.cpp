@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <thread>
 
 namespace {
@@ -132,6 +133,27 @@ double Browser::waitFor(const std::string& expression, double seconds) {
         if (elapsed > seconds) return -1;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
+}
+
+bool Browser::press(const std::string& key, std::string& error) {
+    static const std::map<std::string, std::pair<int, std::string>> codesAndTexts = {
+        {"Tab", {9, ""}}, {"Enter", {13, "\r"}}, {"ArrowDown", {40, ""}}};
+    const auto found = codesAndTexts.find(key);
+    if (found == codesAndTexts.end()) return error = "no key \"" + key + "\"", false;
+    const auto& [nCode, text] = found->second;
+    nlohmann::json event = {{"type", text.empty() ? "rawKeyDown" : "keyDown"},
+                            {"key", key},
+                            {"code", key},
+                            {"windowsVirtualKeyCode", nCode},
+                            {"text", text}};
+    if (call("Input.dispatchKeyEvent", event, error).is_null()) return false;
+    event["type"] = "keyUp";
+    return !call("Input.dispatchKeyEvent", event, error).is_null();
+}
+
+bool Browser::blockUrls(const std::vector<std::string>& patterns, std::string& error) {
+    return !call("Network.enable", nlohmann::json::object(), error).is_null() &&
+           !call("Network.setBlockedURLs", {{"urls", patterns}}, error).is_null();
 }
 
 bool Browser::screenshot(const std::string& path, std::string& error) {

@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 class Browser {
 public:
@@ -24,6 +25,11 @@ public:
     // Waits (polling every 100 ms) until `expression` is true, at most `seconds`.
     // The seconds it took, or a negative number when it timed out.
     double waitFor(const std::string& expression, double seconds);
+    // A key pressed and released as a user would: "Tab", "Enter" or "ArrowDown".
+    bool press(const std::string& key, std::string& error);
+    // Requests to URLs matching a pattern ('*' any text) fail as if nothing
+    // answered; an empty list lets all through again.
+    bool blockUrls(const std::vector<std::string>& patterns, std::string& error);
     // The whole page as a PNG file.
     bool screenshot(const std::string& path, std::string& error);
 

@@ -1,14 +1,9 @@
 // The web page and its API against a running qmhost: the swell scenario on the
 // simulated board in real time, a real HTTP client, and Debian's Chromium
 // loading the page. One host serves the whole suite.
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <sqlite3.h>
 
 #include <chrono>
 #include <cmath>
@@ -21,72 +16,12 @@
 #include "ComtradeReader.h"
 #include "EventDatabase.h"
 #include "ScratchFiles.h"
+#include "WebHost.h"
 #include "WebJson.h"
 
 namespace {
 
 using nlohmann::json;
-
-// `qmhost run --scenario swell`: a 3 s swell on phase A to 264.5 V, 5 s after
-// the start and every 20 s after; its page on a free port of the loopback.
-struct Host {
-    ScratchDirectory dir;
-    pid_t pid = -1;
-    int port = 0;
-    std::string error;
-
-    Host() {
-        for (const char* pszName : {"QM9000.json", "Cal9000.json", "Init9000.json", "CfgProbe.json"})
-            dir.write(pszName, readFile(std::string(QM_CONFIG_DIR "/") + pszName));
-        pid = fork();
-        if (pid == 0) {
-            setenv("QM_APP_DIR", dir.path().c_str(), 1);
-            const int nLog = open(dir.path("host.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
-            dup2(nLog, STDOUT_FILENO);
-            dup2(nLog, STDERR_FILENO);
-            execl(QM_HOST_PATH, "qmhost", "run", "--log", "--scenario", "swell", "--web", "127.0.0.1:0",
-                  "--db", database().c_str(), "--seconds", "900", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        const std::string said = "qmhost: web page: http://127.0.0.1:";
-        for (int i = 0; i < 600 && port == 0; i++) {
-            const std::string log = readFile(dir.path("host.log"));
-            const size_t at = log.find(said);
-            if (at != std::string::npos) port = std::atoi(log.c_str() + at + said.size());
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        if (port == 0) error = "qmhost gave no web page:\n" + readFile(dir.path("host.log"));
-    }
-    ~Host() {
-        kill(pid, SIGTERM);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        const std::string log = readFile(dir.path("host.log"));
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << log;
-        EXPECT_NE(log.find("0 dropped"), std::string::npos) << log;
-    }
-    std::string database() const { return dir.path("qm9000.db"); }
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(port) + "/"; }
-};
-
-// The bytes a raw HTTP request gets back.
-std::string rawRequest(int port, const std::string& request) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::string answer;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
-        char buffer[4096];
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n > 0) answer.assign(buffer, static_cast<size_t>(n));
-    }
-    close(fd);
-    return answer;
-}
 
 // The smallest and the largest of an array of numbers.
 std::pair<double, double> rangeOf(const json& values) {
@@ -154,20 +89,10 @@ TEST(WebJson, RecordsEventsIntervalsAndSnapshotsPublishEachFieldAsGiven) {
     }
     EXPECT_EQ(json::parse(jsonError("\"a\\b\"\n\x01"))["error"], "\"a\\b\"\n\x01");
 
-    StoredEvent e{42,
-                  1709251199990000,
-                  1709251202995000,
-                  1709251200010000,
-                  0x80000001,
-                  "swell",
-                  "AC",
-                  264.5,
-                  2985000,
-                  false,
-                  false,
-                  false,
-                  {},
-                  0};
+    // clang-format off
+    StoredEvent e{42, 1709251199990000, 1709251202995000, 1709251200010000, 0x80000001, "swell", "AC", 264.5,
+                  2985000, false, false, false, {}};
+    // clang-format on
     for (int r = 0; r < 2; r++) {
         e.records.push_back({e.llStartMicros + r * 3005000, 1u << r, {}});
         for (int j = 0; j < jrnl_MAX; j++) e.records.back().values[j] = 100.0f * r + j;
@@ -258,13 +183,46 @@ TEST_F(WebPage, ApiServesTheModulesAnswersAndRefusesBadRequests) {
           "404 /api/snapshots/77.cfg", "404 /no-such-page.html", "404 /lib/dygraphs/../../../etc/passwd"})
         EXPECT_TRUE(request(refusal.substr(4), std::stoi(refusal)).contains("error")) << refusal;
     EXPECT_EQ(request("/api/records/3", 404)["error"], "no record \"3\": records are 0, 2, 5 and 10");
-    // A body without a length is refused, and the server still answers after it.
-    EXPECT_NE(rawRequest(s_pHost->port, "POST /api/snapshot HTTP/1.1\r\nHost: x\r\n\r\n").find("411"),
-              std::string::npos);
-    request("/api/values", 200);
+    // What HTTP asks of methods, lengths and sizes: the status, a header the
+    // answer carries, and a JSON body naming the reason (none on 204 and HEAD).
+    const std::string longTarget = "/api/values?x=" + std::string(3000, 'a');
+    const std::string bigHeader = "X-Big: " + std::string(9000, 'a') + "\r\n";
+    const std::string allowSnapshot = "Allow: GET, HEAD, POST, OPTIONS",
+                      allowFile = "Allow: GET, HEAD, OPTIONS";
+    const std::string self = "127.0.0.1:" + std::to_string(s_pHost->port);
+    for (const auto& [ask, extra, status, header] :
+         std::vector<std::tuple<std::string, std::string, int, std::string>>{
+             {"POST /api/snapshot", "", 411, ""},
+             {"POST /api/snapshot", "Content-Length: 1\r\nContent-Length: 2\r\n", 400, ""},
+             {"POST /api/snapshot", "Content-Length: 5000\r\n", 413, ""},
+             {"GET " + longTarget, "", 414, ""},
+             {"GET /api/values", bigHeader, 431, ""},
+             {"DELETE /api/values", "", 405, "Allow: GET, HEAD, OPTIONS"},
+             {"PUT /api/snapshot", "Content-Length: 0\r\n", 405, allowSnapshot},
+             {"POST /index.html", "Content-Length: 0\r\n", 405, allowFile},
+             {"OPTIONS /api/snapshot", "", 204, allowSnapshot},
+             {"OPTIONS /index.html", "", 204, allowFile},
+             {"HEAD /api/values", "", 200, "Content-Type: application/json"},
+             // Another page's script may not change the meter, nor a name rebound to it read it.
+             {"POST /api/snapshot", "Origin: http://evil.example\r\nContent-Length: 0\r\n", 403, ""},
+             {"POST /api/snapshot", "Origin: null\r\nContent-Length: 0\r\n", 403, ""},
+             {"GET /api/values", "Host: evil.example:" + std::to_string(s_pHost->port) + "\r\n", 403, ""}}) {
+        const std::string host = extra.find("Host:") == std::string::npos ? "Host: " + self + "\r\n" : "";
+        const std::string answer =
+            rawRequest(s_pHost->port, ask + " HTTP/1.1\r\n" + host + extra + "Connection: close\r\n\r\n");
+        const size_t end = answer.find("\r\n\r\n");
+        const std::string head = answer.substr(0, end),
+                          body = end == std::string::npos ? "" : answer.substr(end + 4);
+        EXPECT_EQ(head.substr(0, 12), "HTTP/1.1 " + std::to_string(status))
+            << ask.substr(0, 40) << ": " << head;
+        EXPECT_NE(head.find(header), std::string::npos) << ask.substr(0, 40) << ": " << head;
+        EXPECT_EQ(status >= 400 && json::parse(body, nullptr, false).contains("error"), !body.empty())
+            << ask.substr(0, 40) << ": " << body;
+    }
+    request("/api/values", 200);  // still answering
 }
 
-TEST_F(WebPage, ChromiumShowsTheMeterAndASwellWithItsRecording) {
+TEST_F(WebPage, ChromiumShowsTheMeterASwellChosenFromTheKeyboardAndWhatFails) {
     Browser browser;
     std::string error;
     ASSERT_TRUE(browser.start(s_pHost->dir.path("chromium"), 1280, 1700, error)) << error;
@@ -272,8 +230,14 @@ TEST_F(WebPage, ChromiumShowsTheMeterAndASwellWithItsRecording) {
     std::vector<int64_t> known;  // events before the page was there
     for (const json& event : request("/api/events", 200)) known.push_back(event["id"]);
 
-    // The live table, the phasors and the six traces.
-    ASSERT_GE(browser.waitFor("document.body.dataset.liveUpdates >= 2 && meterPage.phasorsDrawn > 0", 10), 0);
+    // The live table, the phasors with their legend and the six traces.
+    const std::string statusLine = "document.querySelector('#status').textContent";
+    ASSERT_GE(
+        browser.waitFor(statusLine +
+                            ".startsWith('connected') && /VB\\s+2(29\\.[89]|30\\.[01]) V ∠\\s+-1"
+                            "(20\\.[01]|19\\.9)°/.test(document.querySelector('#phasor-legend').textContent)",
+                        10),
+        0);
     const json shown = browser.evaluate(
         "Object.fromEntries([...document.querySelectorAll('#live td[data-key]')].map(td => [td.dataset.key, "
         "td.textContent]))",
@@ -302,31 +266,31 @@ TEST_F(WebPage, ChromiumShowsTheMeterAndASwellWithItsRecording) {
     })())",
                                           error);
     EXPECT_EQ(phasors, json({true, true, true, true, true, true})) << error;
-    ASSERT_GE(browser.waitFor("meterPage.snapshotChart && meterPage.snapshotChart.numRows() === 128", 10), 0);
-    EXPECT_EQ(browser.evaluate("meterPage.snapshotChart.getLabels()", error),
+    // The column `label` of the table of a chart's values.
+    const auto column = [&](const std::string& table, const std::string& label) {
+        return browser.evaluate(R"(((t, label) => [...t.tBodies[0].rows].map(tr => Number(tr.cells[
+            [...t.tHead.rows[0].cells].findIndex(th => th.textContent === label)].textContent)))()" +
+                                    ("document.querySelector('" + table + "'), '" + label + "')"),
+                                error);
+    };
+    ASSERT_GE(browser.waitFor("document.querySelector('#snapshot-values tbody').rows.length === 128", 10), 0);
+    EXPECT_EQ(browser.evaluate(
+                  "[...document.querySelectorAll('#snapshot-values th')].map(th => th.textContent)", error),
               json({"ms", "VA", "VB", "VC", "IA", "IB", "IC"}));
-    const json peakVB = browser.evaluate(
-        "Math.max(...Array.from({length: 128}, (_, r) => meterPage.snapshotChart.getValue(r, 2)))", error);
-    EXPECT_NEAR(peakVB.is_number() ? peakVB.get<double>() : 0, 230.0 * std::sqrt(2.0), 3.0);
+    EXPECT_NEAR(rangeOf(column("#snapshot-values", "VB")).second, 230.0 * std::sqrt(2.0), 3.0);
     // The status strip says what /api/status says: measuring, recording, nothing lost.
-    ASSERT_GE(browser.waitFor("meterPage.statusUpdates >= 2", 10), 0);
+    ASSERT_GE(
+        browser.waitFor("document.querySelector('#health-recorder').textContent.startsWith('recording')", 10),
+        0);
     const json strip = browser.evaluate(
         "[...document.querySelectorAll('#health span')].map(s => s.className + '|' + s.textContent)", error);
-    const json status = request("/api/status", 200);
-    ASSERT_EQ(strip.size(), 3u) << error;
-    EXPECT_TRUE(std::regex_match(strip[0].get<std::string>(),
-                                 std::regex(R"(\|measuring · \d+ records/s · chip answering · up .*)")))
-        << strip;
-    EXPECT_TRUE(
-        std::regex_match(strip[1].get<std::string>(),
-                         std::regex(R"(\|recording · stored \d+ windows, \d+ intervals · pending \d+ · )"
-                                    R"(retried 0 · dropped 0 · lost 0)")))
-        << strip;
-    EXPECT_EQ(strip[2].get<std::string>().rfind("|database " + s_pHost->database() + " · ", 0), 0u) << strip;
-    EXPECT_TRUE(status["recorder"]["recording"] == true && status["database"]["writable"] == true &&
-                status["measurement"]["chipAnswering"] == true &&
-                status["measurement"]["recordsPerSecond"] > 20)
-        << status;
+    const std::vector<std::string> wanted = {
+        R"(\|measuring · ([2-9]\d|\d{3,}) records/s · chip answering · up .*)",
+        R"(\|recording · stored \d+ windows, \d+ intervals · pending \d+ · retried 0 · dropped 0 · lost 0)",
+        "\\|database " + s_pHost->database() + " · \\d+ kB of .* · writable"};
+    ASSERT_EQ(strip.size(), wanted.size()) << error;
+    for (size_t i = 0; i < wanted.size(); i++)
+        EXPECT_TRUE(std::regex_match(strip[i].get<std::string>(), std::regex(wanted[i]))) << strip;
     EXPECT_TRUE(browser.screenshot(QM_ARTIFACTS_DIR "/web-live.png", error)) << error;
 
     // A swell recorded while the page is open is on the page within two
@@ -364,18 +328,19 @@ TEST_F(WebPage, ChromiumShowsTheMeterAndASwellWithItsRecording) {
     EXPECT_NEAR(std::stod(row["duration"].get<std::string>()), event["duration"].get<double>(), 0.001);
     EXPECT_NEAR(event["duration"].get<double>(), 3.0, 0.05);  // the scenario's swell lasts 3 s
 
-    // Chosen, it plots its one-cycle RMS voltages: the swell and the normal level.
-    browser.evaluate("document.querySelector('#events tr[data-id=\"" + std::to_string(id) + "\"]').click()",
-                     error);
-    const std::string rows = std::to_string(event["records"].get<int>());
-    ASSERT_GE(browser.waitFor("meterPage.selectedEvent == " + std::to_string(id) +
-                                  " && meterPage.rmsChart && meterPage.rmsChart.numRows() === " + rows,
-                              10),
-              0);
-    const json plotted = browser.evaluate("Array.from({length: " + rows +
-                                              "}, (_, r) => meterPage.rmsChart.getValue(r, "
-                                              "meterPage.rmsChart.getLabels().indexOf('VRMS1_A')))",
-                                          error);
+    // Chosen from the keyboard (Tab to the list, down to its row, Enter), it
+    // plots its one-cycle RMS voltages: the swell and the normal level.
+    const std::string chosen = "document.querySelector('#events tr[data-id=\"" + std::to_string(id) + "\"]')";
+    const std::string inList = "document.activeElement.closest('#events') !== null";
+    for (int i = 0; i < 100 && browser.evaluate(chosen + " === document.activeElement", error) != true; i++)
+        browser.press(browser.evaluate(inList, error) == true ? "ArrowDown" : "Tab", error);
+    ASSERT_TRUE(browser.press("Enter", error)) << error;
+    const std::string shows = chosen +
+                              ".getAttribute('aria-selected') === 'true' && document.querySelector(" +
+                              "'#event-rms canvas') && document.querySelector('#event-values tbody').rows" +
+                              ".length === " + std::to_string(event["records"].get<int>());
+    ASSERT_GE(browser.waitFor(shows, 10), 0);
+    const json plotted = column("#event-values", "VRMS1_A");
     ASSERT_TRUE(plotted.is_array()) << error;
     EXPECT_NEAR(rangeOf(plotted).second, 264.5, 0.5);
     EXPECT_NEAR(rangeOf(plotted).first, 230.0, 0.5) << plotted;
@@ -393,6 +358,26 @@ TEST_F(WebPage, ChromiumShowsTheMeterAndASwellWithItsRecording) {
     StoredEvent stored;
     ASSERT_TRUE(database.open(s_pHost->database(), error) && database.loadEvent(id, stored, error)) << error;
     expectRecords(comtrade, stored.records);
+
+    // The status line names what does not answer, until it answers again.
+    ASSERT_TRUE(browser.blockUrls({"*/api/*"}, error)) << error;
+    const std::string silent = "/^no answer since \\d\\d:\\d\\d:\\d\\d · .*live values[^;]*: no answer/";
+    EXPECT_GE(browser.waitFor(silent + ".test(" + statusLine + ")", 5), 0);
+    ASSERT_TRUE(browser.blockUrls({}, error)) << error;
+    EXPECT_GE(browser.waitFor(statusLine + ".startsWith('connected')", 10), 0);
+    // A database another program holds: the strip names the lock, marked bad,
+    // until the recorder writes again.
+    sqlite3* pHolder = nullptr;
+    ASSERT_EQ(sqlite3_open(s_pHost->database().c_str(), &pHolder), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(pHolder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    const std::string locked =
+        "[...document.querySelectorAll('#health .bad')].some(s => s.textContent.includes("
+        "'database is locked')) && /locked/.test(document.querySelector('#health-summary')"
+        ".textContent)";
+    EXPECT_GE(browser.waitFor(locked, 45), 0);
+    sqlite3_close_v2(pHolder);  // its transaction rolled back
+    EXPECT_GE(browser.waitFor("!document.querySelector('#health .bad')", 10), 0)
+        << browser.evaluate("document.querySelector('#health').textContent", error);
 }
 
 }  // namespace

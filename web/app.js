@@ -1,5 +1,6 @@
 // QM9000 meter page: polls the host's JSON API and draws the live table,
-// phasors, waveform snapshot, events and per-interval energy.
+// phasors, waveform snapshot, events and per-interval energy; the status line
+// names every part that stopped answering.
 "use strict";
 
 (function () {
@@ -9,38 +10,84 @@
   const PHASES = ["A", "B", "C"];
   // Voltage traces solid, current traces dashed, in phase colours: VA VB VC IA IB IC.
   const SIX_COLOURS = PHASE_COLOURS.concat(PHASE_COLOURS);
+  const RETRY_MS = 2000; // a failing part is asked again this soon, whatever its period
+  // A request still unanswered this long has failed: a stalled server must not
+  // leave the page saying "connected" (a snapshot takes up to 1.5 s).
+  const ANSWER_WITHIN_MS = 10000;
 
-  // Kept as one object the test can hold on to; fields change in place.
-  const page = {
-    snapshotChart: null,
-    rmsChart: null,
-    intervalChart: null,
-    selectedEvent: null,
-    phasorsDrawn: 0,
-    statusUpdates: 0,
-  };
-  window.meterPage = page;
-  let liveUpdates = 0;
-  document.body.dataset.liveUpdates = "0";
+  const charts = { snapshot: null, rms: null, intervals: null };
+  let selectedEvent = null;
+
+  // ---- access token -------------------------------------------------------
+
+  // Beyond the loopback the meter wants a token; the browser keeps it.
+  const TOKEN_KEY = "qm9000.webToken";
+  let token = "";
+  try { token = localStorage.getItem(TOKEN_KEY) || ""; } catch (e) { /* storage disabled: asked each visit */ }
+
+  function keepToken(value) {
+    token = value;
+    try {
+      if (value) localStorage.setItem(TOKEN_KEY, value);
+      else localStorage.removeItem(TOKEN_KEY);
+    } catch (e) { /* kept for this visit only */ }
+  }
+
+  // Asked once: a form that stays until a token is given. `refused` is the
+  // token the 401 answered; a stale answer to an older one does not ask again.
+  function askForToken(refused) {
+    const form = $("#token-form");
+    if (refused !== token || !form.hidden) return;
+    $("#token-note").textContent = refused ? "That token was not accepted; enter it again." : "";
+    keepToken("");
+    form.hidden = false;
+    $("#token-input").focus();
+  }
 
   // ---- plumbing -----------------------------------------------------------
 
-  async function getJSON(url, options) {
-    const response = await fetch(url, Object.assign({ cache: "no-store" }, options));
-    if (!response.ok) {
-      const error = new Error(url + ": HTTP " + response.status);
-      error.status = response.status;
-      throw error;
+  // The response to `url`, with the token when there is one. A failure
+  // throws an error with `status` (0: nothing answered) and the server's reason.
+  async function request(url, options) {
+    const sent = token;
+    const headers = Object.assign({}, options && options.headers);
+    if (sent) headers.Authorization = "Bearer " + sent;
+    let response;
+    try {
+      response = await fetch(url, Object.assign({ cache: "no-store", signal: AbortSignal.timeout(ANSWER_WITHIN_MS) },
+        options, { headers: headers }));
+    } catch (e) {
+      const reason = e.name === "TimeoutError" ? "no answer within " + ANSWER_WITHIN_MS / 1000 + " s" : "no answer";
+      throw Object.assign(new Error(reason), { status: 0 });
     }
-    return response.json();
+    if (response.ok) return response;
+    let reason = "HTTP " + response.status;
+    try {
+      const body = await response.json();
+      if (body && body.error) reason += ": " + body.error;
+    } catch (e) { /* no JSON: the status says it */ }
+    if (response.status === 401) askForToken(sent);
+    throw Object.assign(new Error(reason), { status: response.status });
+  }
+
+  // JSON from `url`; `part` names it in the status line (null: not watched there).
+  async function getJSON(part, url, options) {
+    try {
+      const body = await (await request(url, options)).json();
+      if (part) answered(part);
+      return body;
+    } catch (e) {
+      if (part) failed(part, e);
+      throw e;
+    }
   }
 
   // Reschedule only after the previous run settles, so a slow meter (a snapshot
   // takes up to a second) never piles up requests.
-  function every(ms, task) {
+  function every(ms, part, task) {
     const run = async () => {
-      try { await task(); } catch (e) { /* the task reports its own failure */ }
-      setTimeout(run, ms);
+      try { await task(); } catch (e) { /* shown in the status line */ }
+      setTimeout(run, failures.has(part) ? Math.min(ms, RETRY_MS) : ms);
     };
     run();
   }
@@ -58,6 +105,8 @@
     return withDate ? d.getFullYear() + "-" + pad(d.getMonth() + 1) + "-" + pad(d.getDate()) + " " + time : time;
   }
 
+  const clock = (ms) => localTime(ms * 1000, false).slice(0, 8);
+
   function link(href, text, cls) {
     const a = document.createElement("a");
     a.href = href;
@@ -67,16 +116,72 @@
     return a;
   }
 
+  // A download cannot carry a header: with a token, it is fetched here and
+  // saved from memory; a failure is written next to the link.
+  async function download(a) {
+    try {
+      const url = URL.createObjectURL(await (await request(a.href)).blob());
+      const [kind, file] = a.pathname.split("/").slice(-2); // as the server names it: event-12.cfg
+      Object.assign(document.createElement("a"), { href: url, download: kind.replace(/s$/, "") + "-" + file }).click();
+      setTimeout(() => URL.revokeObjectURL(url), 60000);
+    } catch (e) {
+      a.closest(".controls").querySelector(".note").textContent = a.textContent + " not downloaded: " + e.message;
+    }
+  }
+
   const dashed = (names) => Object.fromEntries(names.map((n) => [n, { axis: "y2", strokePattern: Dygraph.DASHED_LINE }]));
+
+  // A chart's values as a table under it, for reading them and for those who cannot see the chart.
+  function showValues(sel, labels, rows, format) {
+    const head = document.createElement("tr");
+    for (const label of labels) {
+      const th = document.createElement("th");
+      th.scope = "col";
+      th.textContent = label;
+      head.appendChild(th);
+    }
+    $(sel + " thead").replaceChildren(head);
+    $(sel + " tbody").innerHTML = rows.map((row) =>
+      "<tr><td>" + row.map((v, i) => format(v, i)).join("</td><td>") + "</td></tr>").join("");
+  }
 
   // ---- status line --------------------------------------------------------
 
-  let lastUpdate = null;
-  function setStatus(ok) {
+  const failures = new Map(); // part -> its latest error, while it fails
+  let failingSince = null; // ms of the first failure since every part last answered
+  let latestAnswer = null;
+
+  function answered(part) {
+    latestAnswer = Date.now();
+    failures.delete(part);
+    if (!failures.size) failingSince = null;
+    showStatus();
+  }
+
+  function failed(part, error) {
+    if (!failures.size) failingSince = Date.now();
+    failures.set(part, error);
+    showStatus();
+  }
+
+  // "connected" only while every part answers; otherwise since when something
+  // has failed, and what each failing part got.
+  function showStatus() {
     const el = $("#status");
-    const when = lastUpdate ? "last update " + localTime(lastUpdate, false).slice(0, 8) : "no update yet";
-    el.className = "status " + (ok ? "ok" : "fail");
-    el.textContent = (ok ? "connected" : "no answer from the meter") + " · " + when;
+    if (!failures.size) {
+      el.className = "status ok";
+      // The ticking time is left out of what a screen reader announces.
+      const when = document.createElement("span");
+      when.setAttribute("aria-hidden", "true");
+      when.textContent = " · last update " + clock(latestAnswer);
+      el.replaceChildren("connected", when);
+      return;
+    }
+    el.className = "status fail";
+    const parts = new Map(); // reason -> the parts that got it
+    for (const [part, e] of failures) parts.set(e.message, (parts.get(e.message) || []).concat(part));
+    el.textContent = "no answer since " + clock(failingSince) + " · " +
+      [...parts].map(([reason, names]) => names.join(", ") + ": " + reason).join("; ");
   }
 
   // ---- health strip -------------------------------------------------------
@@ -91,42 +196,51 @@
     return (d ? d + " d " : "") + (d || h ? h + " h " : "") + m + " min " + (s % 60) + " s";
   }
 
-  // A part of the strip: its text, marked bad when something is wrong.
-  function healthPart(sel, text, bad) {
+  // A part of the strip: its text, marked bad when it has a problem. Its
+  // counters tick, so only the problems go to the announced summary.
+  const problems = {};
+  function healthPart(sel, text, problem) {
     const el = $(sel);
     el.textContent = text;
-    el.className = bad ? "bad" : "";
+    el.className = problem ? "bad" : "";
+    problems[sel] = problem;
+    const summary = Object.values(problems).filter(Boolean).join("; ") || "the meter is well";
+    if ($("#health-summary").textContent !== summary) $("#health-summary").textContent = summary;
   }
 
   function showHealth(status) {
     const m = status.measurement, r = status.recorder, d = status.database;
     healthPart("#health-measurement", (m.measuring ? "measuring" : "NOT MEASURING: " + m.fault) + " · " +
       fixed(m.recordsPerSecond, 0) + " records/s · chip " + (m.chipAnswering ? "answering" : "NOT ANSWERING") +
-      " · up " + duration(m.uptimeSeconds), !m.measuring || !m.chipAnswering);
+      " · up " + duration(m.uptimeSeconds),
+      !m.measuring ? "not measuring: " + m.fault : m.chipAnswering ? "" : "the chip does not answer");
     const losses = r.windows.dropped + r.windows.lost + r.intervals.dropped;
     healthPart("#health-recorder", (r.recording ? "recording" : "NOT RECORDING") + " · stored " +
       r.windows.stored + " windows, " + r.intervals.stored + " intervals · pending " +
       (r.windows.pending + r.intervals.pending) + " · retried " + r.retriedWrites + " · dropped " +
       (r.windows.dropped + r.intervals.dropped) + " · lost " + r.windows.lost +
-      (r.lastError ? " · " + r.lastError : ""), !r.recording || losses > 0 || r.lastError !== "");
+      (r.lastError ? " · " + r.lastError : ""),
+      [r.recording ? "" : "not recording", r.lastError, losses ? losses + " windows or intervals not recorded" : ""]
+        .filter(Boolean).map((p) => "recorder: " + p).join(", "));
     healthPart("#health-database", "database " + d.path + " · " + megabytes(d.sizeBytes) +
       (d.maxBytes > 0 ? " of " + megabytes(d.maxBytes) : "") + " · " + (d.writable ? "writable" : "NOT WRITABLE") +
       (d.prunedEvents || d.prunedSnapshots ? " · pruned: records of " + d.prunedEvents + " events, " +
-        d.prunedSnapshots + " snapshots" : "") + (d.error ? " · " + d.error : ""), !d.writable || d.error !== "");
+        d.prunedSnapshots + " snapshots" : "") + (d.error ? " · " + d.error : ""),
+      [d.writable ? "" : "not writable", d.error].filter(Boolean).map((p) => "database: " + p).join(", "));
     $("#health-lost").replaceChildren(...r.lostWindows.map((w) => {
       const li = document.createElement("li");
       li.textContent = "not recorded: " + localTime(w.startMicros) + " – " + localTime(w.endMicros, false) +
         " (" + w.reason + ")";
       return li;
     }));
-    page.statusUpdates++;
   }
 
   async function refreshHealth() {
     try {
-      showHealth(await getJSON("/api/status"));
+      showHealth(await getJSON("status", "/api/status"));
     } catch (e) {
-      healthPart("#health-measurement", "no status from the meter", true);
+      healthPart("#health-measurement", "no status from the meter", "no status from the meter");
+      throw e;
     }
   }
 
@@ -152,6 +266,7 @@
     for (const [label, unit, prefix, digits, total] of LIVE_ROWS) {
       const tr = body.insertRow();
       const th = document.createElement("th");
+      th.scope = "row";
       th.textContent = label + " ";
       if (unit) th.insertAdjacentHTML("beforeend", '<span class="unit">(' + unit + ")</span>");
       tr.appendChild(th);
@@ -234,23 +349,15 @@
           fixed(amps[i], 3).padStart(6) + " A ∠ " + fixed(iAngle, 1).padStart(6) + "°</div>");
     });
     $("#phasor-legend").innerHTML = legend.join("").replace(/ (?= )/g, "&nbsp;");
-    page.phasorsDrawn++;
   }
 
   async function refreshLive() {
-    try {
-      const [live, phase] = await Promise.all([
-        getJSON("/api/records/10"),
-        getJSON("/api/records/2").catch(() => null),
-      ]);
-      showLive(live.values);
-      if (phase) drawPhasors(live.values, phase.values);
-      lastUpdate = Date.now() * 1000;
-      document.body.dataset.liveUpdates = String(++liveUpdates);
-      setStatus(true);
-    } catch (e) {
-      setStatus(false);
-    }
+    const [live, phase] = await Promise.all([
+      getJSON("live values", "/api/records/10"),
+      getJSON("phase angles", "/api/records/2").catch(() => null), // the values still show without them
+    ]);
+    showLive(live.values);
+    if (phase) drawPhasors(live.values, phase.values);
   }
 
   // ---- waveform snapshot --------------------------------------------------
@@ -265,11 +372,12 @@
     const labels = ["ms"].concat(snap.channels.map((ch) => ch.name));
     $("#snapshot-note").textContent = "taken " + localTime(snap.timeMicros) + ", " +
       fixed(snap.frequency, 3) + " Hz, " + perCycle + " samples";
-    if (page.snapshotChart) {
-      page.snapshotChart.updateOptions({ file: rows, labels: labels });
+    showValues("#snapshot-values", labels, rows, (v) => fixed(v, 3));
+    if (charts.snapshot) {
+      charts.snapshot.updateOptions({ file: rows, labels: labels });
       return;
     }
-    page.snapshotChart = new Dygraph($("#snapshot-chart"), rows, {
+    charts.snapshot = new Dygraph($("#snapshot-chart"), rows, {
       labels: labels,
       colors: SIX_COLOURS,
       series: dashed(labels.filter((l) => l.startsWith("I"))),
@@ -283,11 +391,14 @@
     });
   }
 
+  // A periodic take or, with `keep`, one kept as COMTRADE: a one-off, its
+  // failure told in the note beside it, not in the status line.
   async function takeSnapshot(keep) {
     if (snapshotBusy) return;
     snapshotBusy = true;
     try {
-      const snap = await getJSON("/api/snapshot", keep ? { method: "POST" } : undefined);
+      const snap = await getJSON(keep ? null : "snapshot", "/api/snapshot",
+        keep ? { method: "POST" } : undefined);
       showSnapshot(snap);
       if (keep && snap.id !== undefined) {
         const base = "/api/snapshots/" + encodeURIComponent(snap.id);
@@ -295,7 +406,7 @@
           link(base + ".cfg", "COMTRADE .cfg"), link(base + ".dat", "COMTRADE .dat"));
       }
     } catch (e) {
-      $("#snapshot-note").textContent = e.status === 503 ? "no snapshot yet" : "snapshot failed (" + e.message + ")";
+      $("#snapshot-note").textContent = "snapshot failed (" + e.message + ")";
     } finally {
       snapshotBusy = false;
     }
@@ -304,15 +415,17 @@
   // ---- events -------------------------------------------------------------
 
   let eventsSignature = "";
-  let eventRequest = 0; // lets only the latest click draw
+  let eventRequest = 0; // lets only the latest choice draw
   let loadedEvent = ""; // id:records:end of what the RMS chart shows
 
   const eventKey = (ev) => ev.id + ":" + ev.records + ":" + ev.endMicros;
+  const eventRows = () => [...document.querySelectorAll("#events tbody tr")];
 
   function renderEvents(list) {
     const signature = JSON.stringify(list);
     if (signature === eventsSignature) return; // untouched rows keep hover and selection
     eventsSignature = signature;
+    const focused = eventRows().find((tr) => tr === document.activeElement);
     const body = $("#events tbody");
     body.replaceChildren();
     for (const ev of list) {
@@ -334,24 +447,34 @@
       }
     }
     markSelected();
+    // Whoever was on a row stays on it when the list changes under them.
+    if (focused) eventRows().find((tr) => tr.dataset.id === focused.dataset.id)?.focus();
     $("#events-note").textContent = list.length ? "" : "no events recorded";
   }
 
+  // One row of the grid is in the Tab order: the chosen one, else the focused or first one.
   function markSelected() {
-    for (const tr of document.querySelectorAll("#events tbody tr"))
-      tr.classList.toggle("selected", tr.dataset.id === String(page.selectedEvent));
+    const rows = eventRows();
+    const current = rows.find((tr) => tr.dataset.id === String(selectedEvent)) ||
+      rows.find((tr) => tr === document.activeElement) || rows[0];
+    for (const tr of rows) {
+      const chosen = tr.dataset.id === String(selectedEvent);
+      tr.classList.toggle("selected", chosen);
+      tr.setAttribute("aria-selected", String(chosen));
+      tr.tabIndex = tr === current ? 0 : -1;
+    }
   }
 
   async function refreshEvents() {
-    const list = await getJSON("/api/events");
+    const list = await getJSON("events", "/api/events");
     renderEvents(list);
     // An event still being recorded grows; redraw it when its row changes.
-    const current = list.find((ev) => String(ev.id) === String(page.selectedEvent));
+    const current = list.find((ev) => String(ev.id) === String(selectedEvent));
     if (current && loadedEvent && eventKey(current) !== loadedEvent) loadEvent(current.id);
   }
 
   function selectEvent(id) {
-    page.selectedEvent = /^\d+$/.test(id) ? Number(id) : id; // ids are numbers in the API
+    selectedEvent = /^\d+$/.test(id) ? Number(id) : id; // ids are numbers in the API
     loadedEvent = ""; // no growth-driven reloads until this one has arrived
     markSelected();
     const url = new URL(location.href);
@@ -361,15 +484,15 @@
   }
 
   async function loadEvent(id) {
-    const request = ++eventRequest;
+    const ticket = ++eventRequest;
     let ev;
     try {
-      ev = await getJSON("/api/events/" + encodeURIComponent(id));
+      ev = await getJSON(null, "/api/events/" + encodeURIComponent(id));
     } catch (e) {
-      if (request === eventRequest) $("#event-title").textContent = "event " + id + ": " + e.message;
+      if (ticket === eventRequest) $("#event-title").textContent = "event " + id + ": " + e.message;
       return;
     }
-    if (request !== eventRequest) return;
+    if (ticket !== eventRequest) return;
     loadedEvent = eventKey(ev);
     $("#event-title").textContent = "event " + ev.id + ": " + ev.classification + " on " + ev.phases +
       ", " + localTime(ev.startMicros) + ", " + ev.records + " records" +
@@ -388,11 +511,12 @@
     const columns = names.map((n) => series.values[n] || []);
     const rows = series.timeMicros.map((t, i) => [new Date(t / 1000)].concat(columns.map((c) => c[i] ?? null)));
     const labels = ["time"].concat(names);
-    if (page.rmsChart) {
-      page.rmsChart.updateOptions({ file: rows, dateWindow: null });
+    showValues("#event-values", labels, rows, (v, i) => (i ? fixed(v, 3) : localTime(v.getTime() * 1000)));
+    if (charts.rms) {
+      charts.rms.updateOptions({ file: rows, dateWindow: null });
       return;
     }
-    page.rmsChart = new Dygraph($("#event-rms"), rows, {
+    charts.rms = new Dygraph($("#event-rms"), rows, {
       labels: labels,
       colors: SIX_COLOURS,
       series: dashed(names.slice(3)),
@@ -427,8 +551,10 @@
     }
   }
 
+  const INTERVAL_LABELS = ["interval ending", "TOT_WATTHR (Wh)", "peak TOT_WATT (W)"];
+
   async function refreshIntervals() {
-    const list = (await getJSON("/api/intervals")).slice().reverse(); // oldest left
+    const list = (await getJSON("intervals", "/api/intervals")).slice().reverse(); // oldest left
     $("#intervals-note").textContent = list.length ? "" : "no completed interval yet";
     if (!list.length) return;
     const rows = list.map((iv) => [new Date(iv.endMicros / 1000),
@@ -436,12 +562,14 @@
     // Pad half an interval each side so the outer bars are not cut off.
     const step = rows.length > 1 ? rows[1][0] - rows[0][0] : 15 * 60 * 1000;
     const window_ = [rows[0][0] - step / 2, rows[rows.length - 1][0].getTime() + step / 2];
-    if (page.intervalChart) {
-      page.intervalChart.updateOptions({ file: rows, dateWindow: window_ });
+    showValues("#intervals-values", INTERVAL_LABELS, rows,
+      (v, i) => (i ? fixed(v, 1) : localTime(v.getTime() * 1000)));
+    if (charts.intervals) {
+      charts.intervals.updateOptions({ file: rows, dateWindow: window_ });
       return;
     }
-    page.intervalChart = new Dygraph($("#intervals-chart"), rows, {
-      labels: ["interval ending", "TOT_WATTHR (Wh)", "peak TOT_WATT (W)"],
+    charts.intervals = new Dygraph($("#intervals-chart"), rows, {
+      labels: INTERVAL_LABELS,
       colors: ["#4a6f8a", "#c98a2b"],
       plotter: barPlotter,
       series: { "peak TOT_WATT (W)": { axis: "y2" } },
@@ -463,9 +591,36 @@
 
   buildLiveTable();
 
-  $("#events tbody").addEventListener("click", (e) => {
+  $("#token-form").addEventListener("submit", (e) => {
+    e.preventDefault();
+    keepToken($("#token-input").value.trim());
+    $("#token-input").value = "";
+    e.target.hidden = true;
+  });
+  document.addEventListener("click", (e) => {
+    const a = e.target.closest("a[download]");
+    if (!a || !token) return; // without a token the browser fetches it itself
+    e.preventDefault();
+    download(a);
+  });
+
+  // The events are a grid of rows: Tab reaches it, the arrows move between
+  // rows, Enter or Space chooses one as a click does.
+  const events = $("#events tbody");
+  events.addEventListener("click", (e) => {
     const tr = e.target.closest("tr[data-id]");
     if (tr) selectEvent(tr.dataset.id);
+  });
+  events.addEventListener("keydown", (e) => {
+    const tr = e.target.closest("tr[data-id]");
+    const next = { ArrowDown: tr?.nextElementSibling, ArrowUp: tr?.previousElementSibling }[e.key];
+    if (!tr || !(next || e.key === "Enter" || e.key === " ")) return;
+    e.preventDefault();
+    if (next) next.focus();
+    else selectEvent(tr.dataset.id);
+  });
+  events.addEventListener("focusin", (e) => {
+    for (const tr of eventRows()) tr.tabIndex = tr === e.target ? 0 : -1;
   });
   $("#snapshot-take").addEventListener("click", () => takeSnapshot(false));
   $("#snapshot-keep").addEventListener("click", async () => {
@@ -477,9 +632,9 @@
   const wanted = new URLSearchParams(location.search).get("select");
   if (wanted) selectEvent(wanted);
 
-  every(1000, refreshLive);
-  every(2000, refreshHealth);
-  every(1000, refreshEvents);
-  every(5000, () => takeSnapshot(false));
-  every(10000, refreshIntervals);
+  every(1000, "live values", refreshLive);
+  every(2000, "status", refreshHealth);
+  every(1000, "events", refreshEvents);
+  every(5000, "snapshot", () => takeSnapshot(false));
+  every(10000, "intervals", refreshIntervals);
 })();

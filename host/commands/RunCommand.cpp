@@ -31,6 +31,7 @@
 #include "Scenarios.h"
 #include "ServiceNotifier.h"
 #include "SimulatedEeprom.h"
+#include "WebAccess.h"
 #include "WebServer.h"
 
 namespace {
@@ -54,6 +55,8 @@ struct RunOptions {
     int64_t llDatabaseMegabytes = StorageLimits::DEFAULT_MAX_BYTES >> 20;
     int nMaxSnapshots = StorageLimits::DEFAULT_MAX_SNAPSHOTS;
     std::string webAddress;     // empty: no web page
+    std::string webToken;       // empty: <appDir>/web-token
+    bool bWebOpen = false;      // beyond the loopback, reading needs no token
     double dGraceSeconds = 30;  // not measuring this long: exit, so a service manager restarts the meter
     double dLogSeconds = 1;     // --log's line every this many seconds
 };
@@ -117,6 +120,7 @@ struct Meter {
     std::unique_ptr<Recorder> recorder;
     ModuleSession session;
     std::unique_ptr<WebServer> web;
+    AccessPolicy webAccess;
     MeasurementHealth health;  // the loop's view of the measurement, for the page
 };
 
@@ -151,21 +155,57 @@ void startRecorder(Meter& meter, const RunOptions& options) {
         fprintf(stderr, "qmhost: nothing is recorded: %s\n", error.c_str());
 }
 
+// Beyond the loopback the page needs its token: read, or made and shown
+// once. False, saying why, when there is none: the page is not served then.
+bool prepareWebAccess(AccessPolicy& policy, const RunOptions& options, const std::string& host) {
+    policy.bBeyondLoopback = beyondLoopback(host);
+    policy.bOpenReads = options.bWebOpen;
+    if (!policy.bBeyondLoopback) return true;
+    const std::string path = options.webToken.empty() ? appDirectory() + "/web-token" : options.webToken;
+    bool bCreated = false;
+    std::string error;
+    if (!loadOrCreateWebToken(path, policy.token, bCreated, error)) {
+        fprintf(stderr, "qmhost: no web page: beyond this board it needs its token: %s\n", error.c_str());
+        return false;
+    }
+    if (bCreated)
+        printf(
+            "qmhost: web token written to %s (the page asks for it once; other clients send "
+            "\"Authorization: Bearer <token>\"): %s\n",
+            path.c_str(), policy.token.c_str());
+    return true;
+}
+
+void warnBeyondLoopback(const AccessPolicy& policy, const std::string& host) {
+    std::string urls;
+    for (const std::string& url : listeningAddresses(host, policy.port))
+        urls += (urls.empty() ? "" : " ") + url;
+    fprintf(stderr, "qmhost: warning: the web page listens beyond this board (%s): %s\n", urls.c_str(),
+            policy.bOpenReads ? "it is open to read, changes need the token" : "reading it needs the token");
+}
+
 // The web page when asked for; a page that cannot be served leaves the meter
 // running without it, and says so.
 void startWeb(Meter& meter, const RunOptions& options) {
     if (options.webAddress.empty()) return;
+    std::string host, error;
+    int port = 0;
+    parseWebAddress(options.webAddress, host, port, error);  // checked on the command line
+    if (!prepareWebAccess(meter.webAccess, options, host)) return;
     const std::string webRoot = hostDataDirectory("web");
     const auto status = [&meter] {
         return MeterStatus{meter.health.get(), meter.recorder->counts(), {}, {}};
     };
     meter.web = std::make_unique<WebServer>(meter.session.module(), Recorder::databasePath(*meter.block),
                                             webRoot, storageLimits(options), status);
-    std::string error;
-    if (meter.web->start(options.webAddress, error))
+    meter.web->setAccessPolicy(meter.webAccess);
+    if (meter.web->start(options.webAddress, error)) {
         meter.webLine = "web page: " + meter.web->url();
-    else
+        meter.webAccess.port = meter.web->port();
+        if (meter.webAccess.bBeyondLoopback) warnBeyondLoopback(meter.webAccess, host);
+    } else {
         fprintf(stderr, "qmhost: no web page: %s\n", error.c_str());
+    }
     if (webRoot.empty()) fprintf(stderr, "qmhost: the web page's files are not installed\n");
     if (!meter.webLine.empty()) printf("qmhost: %s\n", meter.webLine.c_str());
 }
@@ -396,6 +436,13 @@ ToolAction addRunCommand(CLI::App& command, HostOptions& host) {
                 return parseWebAddress(text, host, port, error);
             },
             "[ADDRESS:]PORT with a port from 0 to 65535"));
+    command
+        .add_option("--web-token", options->webToken,
+                    "The web page's token beyond the loopback, made there at the first start (default: "
+                    "<appdir>/web-token, mode 0600); clients send \"Authorization: Bearer <token>\"")
+        ->type_name("FILE");
+    command.add_flag("--web-open", options->bWebOpen,
+                     "Beyond the loopback, reading the page needs no token (changing it still does)");
     addPluginOption(command, host);
     command
         .add_option("--scenario", options->scenario,

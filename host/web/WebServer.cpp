@@ -1,49 +1,36 @@
 #include "WebServer.h"
 
-#include <httplib.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "ComtradeExport.h"
 #include "CsvExport.h"
 #include "EventDatabase.h"
+#include "HttpServer.h"
 #include "LiveSnapshot.h"
+#include "SnapshotCache.h"
+#include "WebAccess.h"
 #include "WebJson.h"
 
 namespace {
 
-using Request = httplib::Request;
-using Response = httplib::Response;
+using Request = HttpRequest;
+using Response = HttpResponse;
 
 constexpr const char* JSON = "application/json";
 constexpr const char* STATION = "QM9000";
 // Debian's charting library (libjs-dygraphs), which the page draws with.
 constexpr const char* DYGRAPHS_DIR = "/usr/share/javascript/dygraphs";
-constexpr int SERVER_THREADS = 8;
-constexpr time_t KEEP_ALIVE_SECONDS = 2;   // an idle browser connection frees its thread soon
-constexpr size_t MAX_REQUEST_BODY = 4096;  // the API takes no uploads
 constexpr int DEFAULT_EVENTS = 100, DEFAULT_INTERVALS = 96, MAX_LIST = 1000;
-constexpr std::chrono::milliseconds SNAPSHOT_WAIT{1500};
+constexpr std::chrono::milliseconds SNAPSHOT_PERIOD{5000};
 // Big enough for the JSON reports: the values, the scaled values and the register list.
 constexpr uint32_t REPORT_BUFFER = 65536;
 // inDatabase's status for a lookup: 404 or 503 by what went wrong.
 constexpr int LOOKUP_STATUS = 0;
-
-// "qmhost: <what>: <why>" on standard error: the live view redraws standard
-// output and would hide it. A control character (a client's path may carry
-// one) is shown as '?', so the terminal takes no orders from it.
-void warn(std::string what, const std::string& why) {
-    what += ": " + why;
-    for (char& c : what)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
-    fprintf(stderr, "qmhost: %s\n", what.c_str());
-}
 
 void sendError(Response& response, int nStatus, const std::string& message) {
     response.status = nStatus;
@@ -155,20 +142,21 @@ struct WebServer::Routes {
         : module(module),
           databasePath(std::move(path)),
           storageLimits(limits),
-          statusSource(std::move(source)) {}
+          statusSource(std::move(source)),
+          snapshots(module, SNAPSHOT_PERIOD) {}
 
     MeasSOM& module;
     const std::string databasePath;
     const StorageLimits storageLimits;
     const MeterStatusSource statusSource;
-    httplib::Server server;
-    std::thread thread;
+    HttpServer server;
     std::mutex databaseMutex;  // the server's threads share one connection
     EventDatabase database;
-    std::mutex snapshotMutex;  // one capture at a time: each re-arms the chip's buffer
+    SnapshotCache snapshots;  // the capture every viewer is served
+    AccessPolicy accessPolicy;
 
     // A handler of ours, as the server calls it.
-    httplib::Server::Handler handler(void (Routes::*pHandler)(const Request&, Response&)) {
+    HttpServer::Handler handler(void (Routes::*pHandler)(const Request&, Response&)) {
         return [this, pHandler](const Request& request, Response& response) {
             (this->*pHandler)(request, response);
         };
@@ -219,14 +207,14 @@ struct WebServer::Routes {
     }
 
     void routeReports() {
-        server.Get("/api/values", [this](const Request&, Response& response) {
+        server.route("GET", "/api/values", [this](const Request&, Response& response) {
             report(REQ_JSON_VALUES, "{", "}", response);
         });
-        server.Get("/api/scaled", [this](const Request&, Response& response) {
+        server.route("GET", "/api/scaled", [this](const Request&, Response& response) {
             report(REQ_SCALED_JSON, "{\"sections\":[", "]}", response);
         });
-        server.Get("/api/registers",
-                   [this](const Request&, Response& response) { report(REQ_REGLIST, "{", "}", response); });
+        server.route("GET", "/api/registers",
+                     [this](const Request&, Response& response) { report(REQ_REGLIST, "{", "}", response); });
     }
 
     // A binary record by its journal's and accumulator's names.
@@ -241,16 +229,13 @@ struct WebServer::Routes {
         response.set_content(jsonOfRecordRequest(nType, values.data()), JSON);
     }
 
-    void routeRecords() { server.Get(R"(/api/records/([^/]*))", handler(&Routes::record)); }
+    void routeRecords() { server.route("GET", R"(/api/records/([^/]*))", handler(&Routes::record)); }
 
-    // A waveform snapshot taken now; kept in the database when `bStore`.
+    // The latest waveform snapshot; kept in the database when `bStore`.
     void snapshot(bool bStore, Response& response) {
         StoredSnapshot taken;
-        {
-            std::lock_guard<std::mutex> lock(snapshotMutex);
-            if (!takeSnapshot(module, taken, SNAPSHOT_WAIT))
-                return sendError(response, 503, "no waveform snapshot from the module; try again");
-        }
+        std::string why;
+        if (!snapshots.latest(taken, why)) return sendError(response, 503, why);
         const auto stored = [&](std::string& error) { return database.storeSnapshot(taken, error); };
         if (!bStore || inDatabase(response, 503, "not stored: ", stored))
             response.set_content(jsonOfSnapshot(taken), JSON);
@@ -271,11 +256,14 @@ struct WebServer::Routes {
     }
 
     void routeSnapshots() {
-        server.Get("/api/snapshot",
-                   [this](const Request&, Response& response) { snapshot(false, response); });
-        server.Post("/api/snapshot",
-                    [this](const Request&, Response& response) { snapshot(true, response); });
-        server.Get(R"(/api/snapshots/([^/]*))", handler(&Routes::storedSnapshot));
+        // Slow: a capture waits for the module up to a second and a half.
+        server.route(
+            "GET", "/api/snapshot", [this](const Request&, Response& response) { snapshot(false, response); },
+            true);
+        server.route(
+            "POST", "/api/snapshot", [this](const Request&, Response& response) { snapshot(true, response); },
+            true);
+        server.route("GET", R"(/api/snapshots/([^/]*))", handler(&Routes::storedSnapshot));
     }
 
     // A recorded event as JSON with its records, or as COMTRADE or CSV files.
@@ -296,14 +284,14 @@ struct WebServer::Routes {
     }
 
     void routeEvents() {
-        server.Get("/api/events", [this](const Request& request, Response& response) {
+        server.route("GET", "/api/events", [this](const Request& request, Response& response) {
             listing(request, response, DEFAULT_EVENTS, &EventDatabase::listEvents, jsonOfEvents);
         });
-        server.Get(R"(/api/events/([^/]*))", handler(&Routes::event));
+        server.route("GET", R"(/api/events/([^/]*))", handler(&Routes::event));
     }
 
     void routeIntervals() {
-        server.Get("/api/intervals", [this](const Request& request, Response& response) {
+        server.route("GET", "/api/intervals", [this](const Request& request, Response& response) {
             listing(request, response, DEFAULT_INTERVALS, &EventDatabase::listIntervals, jsonOfIntervals);
         });
     }
@@ -324,51 +312,32 @@ struct WebServer::Routes {
     }
 
     void routeStatus() {
-        server.Get("/api/status", [this](const Request&, Response& response) { status(response); });
+        server.route("GET", "/api/status", [this](const Request&, Response& response) { status(response); });
     }
 
     // The page's files, and the charting library beside them.
     void routeFiles(const std::string& webRoot) {
-        if (!webRoot.empty()) server.set_mount_point("/", webRoot);
-        server.set_mount_point("/lib/dygraphs", DYGRAPHS_DIR);
+        if (!webRoot.empty()) server.mount("/", webRoot);
+        server.mount("/lib/dygraphs", DYGRAPHS_DIR);
     }
 
-    // Every refusal is JSON, also those httplib makes itself (unknown path,
-    // wrong method, too large).
-    void routeErrors() {
-        server.set_error_handler([](const Request& request, Response& response) {
-            if (!response.body.empty()) return;
-            const std::string what = response.status == 404
-                                         ? "no such path " + request.path
-                                         : "refused: " + request.method + " " + request.path;
-            response.set_content(jsonError(what), JSON);
+    // Who may do what, before any route: 403, or 401 asking for the token.
+    void routeAccess() {
+        server.guard([this](const Request& request, Response& response) {
+            const AccessRequest asked{request.method, request.header("origin"), request.header("host"),
+                                      request.header("authorization")};
+            AccessPolicy policy = accessPolicy;
+            policy.port = server.port();  // the one taken when 0 was asked
+            // The page's own files hold no readings, and a browser loads them
+            // before the page can send the token.
+            if (request.path.rfind("/api/", 0) != 0) policy.bOpenReads = true;
+            std::string reason;
+            const AccessVerdict verdict = judgeAccess(policy, asked, reason);
+            if (verdict == AccessVerdict::Allow) return true;
+            if (verdict == AccessVerdict::Unauthorized) response.set_header("WWW-Authenticate", "Bearer");
+            sendError(response, verdict == AccessVerdict::Unauthorized ? 401 : 403, reason);
+            return false;
         });
-        // Debian's httplib 0.11 stops listening after a request with a body
-        // but no Content-Length; such requests are refused before it reads one.
-        server.set_pre_routing_handler([](const Request& request, Response& response) {
-            if (request.method == "GET" || request.method == "HEAD" || request.has_header("Content-Length"))
-                return httplib::Server::HandlerResponse::Unhandled;
-            sendError(response, 411, request.method + " needs a Content-Length");
-            return httplib::Server::HandlerResponse::Handled;
-        });
-        server.set_exception_handler(
-            [](const Request& request, Response& response, std::exception_ptr pError) {
-                std::string why = "an unknown exception";
-                try {
-                    if (pError) std::rethrow_exception(pError);
-                } catch (const std::exception& e) {
-                    why = e.what();
-                } catch (...) {
-                }
-                warn("web request " + request.method + " " + request.path, why);
-                sendError(response, 500, "the request failed inside the host");
-            });
-    }
-
-    void setLimits() {
-        server.new_task_queue = [] { return new httplib::ThreadPool(SERVER_THREADS); };
-        server.set_keep_alive_timeout(KEEP_ALIVE_SECONDS);
-        server.set_payload_max_length(MAX_REQUEST_BODY);
     }
 };
 
@@ -382,33 +351,25 @@ WebServer::WebServer(MeasSOM& module, std::string databasePath, std::string webR
     m_pRoutes->routeIntervals();
     m_pRoutes->routeStatus();
     m_pRoutes->routeFiles(webRoot);
-    m_pRoutes->routeErrors();
-    m_pRoutes->setLimits();
+    m_pRoutes->routeAccess();
 }
 
 WebServer::~WebServer() {
     stop();
 }
 
+void WebServer::setAccessPolicy(const AccessPolicy& policy) {
+    m_pRoutes->accessPolicy = policy;
+}
+
 bool WebServer::start(const std::string& address, std::string& error) {
     int nPort = 0;
     if (!parseWebAddress(address, m_host, nPort, error)) return false;
-    errno = 0;
-    httplib::Server& server = m_pRoutes->server;
-    const bool bBound =
-        nPort == 0 ? (nPort = server.bind_to_any_port(m_host)) > 0 : server.bind_to_port(m_host, nPort);
-    if (!bBound) {
-        error = "cannot listen on " + address + ": " + (errno ? strerror(errno) : "address not available");
+    if (!m_pRoutes->server.start(m_host, nPort, error)) {
+        error = "cannot listen on " + address + ": " + error;
         return false;
     }
-    m_nPort = nPort;
-    m_pRoutes->thread = std::thread([&server] {
-        if (!server.listen_after_bind())
-            warn("web page stopped", errno ? strerror(errno) : "the listening socket failed");
-    });
-    // Until it runs, a stop would not reach it.
-    for (int i = 0; i < 2000 && !server.is_running(); i++)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    m_nPort = m_pRoutes->server.port();
     return true;
 }
 
@@ -418,7 +379,5 @@ std::string WebServer::url() const {
 }
 
 void WebServer::stop() {
-    if (!m_pRoutes->thread.joinable()) return;
     m_pRoutes->server.stop();
-    m_pRoutes->thread.join();
 }

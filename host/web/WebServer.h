@@ -1,5 +1,5 @@
-// The meter's web page and its JSON API, served from a thread pool of its
-// own while the host's loop runs the module. Everything it answers comes from
+// The meter's web page and its JSON API, served by threads of its own (see
+// HttpServer.h for its limits) while the host's loop runs the module. Everything it answers comes from
 // the module's realtime requests (safe from any thread) and from its own
 // connection to the event database, so no request ever holds up `process`.
 #pragma once
@@ -10,6 +10,7 @@
 #include "MeasSOM.h"
 #include "MeterStatus.h"
 #include "StorageLimits.h"
+#include "WebAccess.h"
 
 // "[ADDRESS:]PORT": the address to listen on, 127.0.0.1 when only a port is
 // given; port 0 takes any free one. False with `error` set for anything else.
@@ -26,7 +27,10 @@ public:
     WebServer(const WebServer&) = delete;
     WebServer& operator=(const WebServer&) = delete;
 
-    // Listens on "[ADDRESS:]PORT" and serves from a thread of its own.
+    // Who may read and who may change what; before start. Everything is
+    // allowed without one.
+    void setAccessPolicy(const AccessPolicy& policy);
+    // Listens on "[ADDRESS:]PORT" and serves from threads of its own.
     bool start(const std::string& address, std::string& error);
     // The port it listens on (the one taken when 0 was asked), 0 before start.
     int port() const { return m_nPort; }
