@@ -280,7 +280,9 @@ TEST_F(WebPage, ChromiumShowsTheMeterASwellChosenFromTheKeyboardAndWhatFails) {
     EXPECT_NEAR(rangeOf(column("#snapshot-values", "VB")).second, 230.0 * std::sqrt(2.0), 3.0);
     // The status strip says what /api/status says: measuring, recording, nothing lost.
     ASSERT_GE(
-        browser.waitFor("document.querySelector('#health-recorder').textContent.startsWith('recording')", 10),
+        browser.waitFor("document.querySelector('#health-recorder').textContent.startsWith('recording') && "
+                        "document.querySelector('#health-measurement').textContent.startsWith('measuring')",
+                        10),
         0);
     const json strip = browser.evaluate(
         "[...document.querySelectorAll('#health span')].map(s => s.className + '|' + s.textContent)", error);

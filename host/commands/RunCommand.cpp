@@ -265,7 +265,14 @@ void tellMeasuring(const MeasuringState& state, const RunOptions& options, Servi
 // the last second, the chip's answer and what the watch found.
 class HealthReport {
 public:
-    explicit HealthReport(uint64_t ullStartMicros) : m_ullStart(ullStartMicros), m_ullLast(ullStartMicros) {}
+    // Until the first second is over the page says the meter is starting,
+    // with what the chip said at the start.
+    HealthReport(Meter& meter, uint64_t ullStartMicros)
+        : m_ullStart(ullStartMicros), m_ullLast(ullStartMicros) {
+        MeasurementStatus status;
+        status.bChipAnswering = (meter.block->s_unSignalValidFlags & SIGNAL_CHIP_NOT_ANSWERING) == 0;
+        meter.health.set(status);
+    }
     void update(Meter& meter, uint64_t ullNow, const MeasuringState& state, uint64_t ullRecords) {
         if (ullNow - m_ullLast < REPORT_MICROS) return;
         MeasurementStatus status;
@@ -298,7 +305,7 @@ bool runUntilStopped(Meter& meter, const RunOptions& options) {
     uint64_t ullNextReport = ullStart + ullReportMicros;
     MeasuringWatch watch({5000000, static_cast<uint64_t>(options.dGraceSeconds * 1e6)}, ullStart,
                          meter.block->s_unAcqBufferNextIn);
-    HealthReport health(ullStart);
+    HealthReport health(meter, ullStart);
     while (!g_bStop) {
         module.process();
         meter.recorder->afterProcess();

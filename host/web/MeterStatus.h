@@ -15,7 +15,7 @@ struct MeasurementStatus {
     double dRecordsPerSecond = 0;  // over the last second
     bool bMeasuring = false;
     bool bChipAnswering = false;
-    std::string fault;  // what stops it measuring; "" while it measures
+    std::string fault = "starting";  // what stops it measuring; "" while it measures
     double dUptimeSeconds = 0;
 };
 
