@@ -1,0 +1,30 @@
+// The quantities the meter publishes, in one table: the MQTT state message,
+// the Home Assistant discovery messages and the Prometheus metrics are all
+// made from it, so a quantity added here appears everywhere at once.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "JournalTables.h"
+
+// Where a quantity's value comes from.
+enum class QuantitySource {
+    Journal,   // the published record's journal field `nJournal`
+    Lifetime,  // a lifetime energy counter, `nLifetime` (LifetimeEnergy.h)
+};
+
+struct PublishedQuantity {
+    std::string key;          // the JSON key (MQTT state, /api/values "lifetime"), e.g. "VRMS_A"
+    std::string name;         // for people and Home Assistant, e.g. "Voltage A"
+    std::string unit;         // "V", "A", "W", "VA", "var", "Hz", "%", "Wh", "varh" or "" (power factor)
+    std::string deviceClass;  // Home Assistant's, "" for none (THD)
+    std::string stateClass;   // "measurement" or "total_increasing"
+    std::string metric;       // Prometheus metric name, e.g. "qm9000_voltage_volts"
+    std::string phase;        // "A", "B", "C", "N" or "" for totals: a metric label
+    QuantitySource source = QuantitySource::Journal;
+    int nIndex = 0;  // the journal field (jrnl_*) or the lifetime counter
+};
+
+// Every published quantity, in a fixed order.
+const std::vector<PublishedQuantity>& publishedQuantities();
