@@ -8,6 +8,7 @@
 #include "ComtradeExport.h"
 #include "CsvExport.h"
 #include "EventDatabase.h"
+#include "EventSchema.h"
 #include "ScratchFiles.h"
 
 namespace {
@@ -78,12 +79,22 @@ TEST_F(EventDatabaseTest, TodaysDatabaseMovesToColumnsKeepingEverything) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "qmhost: " + m_path +
                   ": moved to layout version 1: 2 events kept, 3 intervals put into columns; " +
-                  "1 intervals of a size no build writes are kept apart in table undecoded_intervals\n");
+                  "1 intervals of a size no build writes are kept apart in table undecoded_intervals; " +
+                  "moved to layout version 2: a table for the lifetime energy counters\n");
     EXPECT_EQ(dump(m_path, kept), before);
     EXPECT_EQ(dump(m_path,
                    "SELECT hex(data) FROM undecoded_intervals; PRAGMA user_version;"
                    "SELECT time_us FROM intervals WHERE id > 1"),
-              "00\n1\n2147483647000000\n4102444800000000\n");
+              "00\n2\n2147483647000000\n4102444800000000\n");
+    // A version 1 database, as every meter has it before the lifetime energy, moves on keeping everything.
+    m_database.close();
+    dump(m_path, "DROP TABLE lifetime_energy; PRAGMA user_version = 1");
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(m_database.open(m_path, m_error)) << m_error;
+    EXPECT_EQ(
+        testing::internal::GetCapturedStderr(),
+        "qmhost: " + m_path + ": moved to layout version 2: a table for the lifetime energy counters\n");
+    EXPECT_EQ(dump(m_path, kept + "; SELECT COUNT(*) FROM lifetime_energy"), before + "0\n");
     const std::vector<ACCUMULATOR_DATA> listed = m_database.listIntervals(10, m_error);
     ASSERT_EQ(listed.size(), 3u);
     for (const ACCUMULATOR_DATA& got : {listed[0], listed[1]})
@@ -94,12 +105,13 @@ TEST_F(EventDatabaseTest, TodaysDatabaseMovesToColumnsKeepingEverything) {
                 run == hex(&listed[2], sizeof(ACCUMULATOR_DATA)) + "\n");
 
     // A database of a newer layout is refused and left as it is.
-    dump(m_path, "PRAGMA user_version = 2");
+    const std::string newer = std::to_string(EVENT_SCHEMA_VERSION + 1);
+    dump(m_path, "PRAGMA user_version = " + newer);
     EXPECT_FALSE(m_database.open(m_path, m_error));
-    EXPECT_EQ(m_error, m_path +
-                           ": its layout is version 2, newer than this build's (1): left as it is; a "
-                           "newer qmhost reads it");
-    EXPECT_EQ(dump(m_path, kept + "; PRAGMA user_version"), before + "2\n");
+    EXPECT_EQ(m_error, m_path + ": its layout is version " + newer + ", newer than this build's (" +
+                           std::to_string(EVENT_SCHEMA_VERSION) +
+                           "): left as it is; a newer qmhost reads it");
+    EXPECT_EQ(dump(m_path, kept + "; PRAGMA user_version"), before + newer + "\n");
 }
 
 // Events left open by a stop (or a crash) are closed as incomplete, and the exports say so.
