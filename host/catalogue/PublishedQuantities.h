@@ -3,10 +3,13 @@
 // made from it, so a quantity added here appears everywhere at once.
 #pragma once
 
+#include <array>
 #include <string>
 #include <vector>
 
 #include "JournalTables.h"
+#include "LifetimeEnergy.h"
+#include "MeasSOM.h"
 
 // Where a quantity's value comes from.
 enum class QuantitySource {
@@ -24,7 +27,16 @@ struct PublishedQuantity {
     std::string phase;        // "A", "B", "C", "N" or "" for totals: a metric label
     QuantitySource source = QuantitySource::Journal;
     int nIndex = 0;  // the journal field (jrnl_*) or the lifetime counter
+    // The metric is in base units: the quantity times this (THD: % to a ratio).
+    double dMetricScale = 1.0;
 };
 
 // Every published quantity, in a fixed order.
 const std::vector<PublishedQuantity>& publishedQuantities();
+
+// The journal of the module's published record (request 10's first
+// jrnl_MAX floats); false when the module did not answer.
+bool readPublishedJournal(MeasSOM& module, std::array<float, jrnl_MAX>& journal);
+// A quantity's value from the journal or the lifetime counters.
+double publishedValue(const PublishedQuantity& quantity, const std::array<float, jrnl_MAX>& journal,
+                      const LifetimeTotals& lifetime);
