@@ -59,6 +59,7 @@ bool LifetimeEnergy::open(const std::string& path, const StorageLimits& limits, 
         }
         restored.values[c] = found->second;
     }
+    if (restored.llTimeMicros == 0) restored.llTimeMicros = wallClockMicros();  // none saved: zero as of now
     std::lock_guard<std::mutex> lock(m_mutex);
     m_restored = m_published = restored;
     m_bOpen = true;
