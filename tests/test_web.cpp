@@ -160,6 +160,12 @@ TEST_F(WebPage, ApiServesTheModulesAnswersAndRefusesBadRequests) {
     EXPECT_NEAR(angles["IANGLE_B"].get<double>(), 36.87, 0.1);
     EXPECT_EQ(request("/api/records/5", 200)["demandMax"].size(), 24u);
     EXPECT_NEAR(request("/api/records/10", 200)["values"]["WATT_B"].get<double>(), 920.0, 0.1);
+    // The lifetime counters beside the module's report, and in the metrics.
+    EXPECT_TRUE(request("/api/values", 200)["lifetime"]["counters"].contains("WH_IMPORT_TOT"));
+    const httplib::Result metrics = m_client.Get("/metrics");
+    ASSERT_TRUE(metrics &&
+                metrics->get_header_value("Content-Type") == "text/plain; version=0.0.4; charset=utf-8");
+    EXPECT_NE(metrics->body.find("\nqm9000_energy_import_watt_hours_total{phase=\"A\"} "), std::string::npos);
 
     // A snapshot kept, and its COMTRADE record matching what the page was shown.
     const json snapshot = request("/api/snapshot", 200, true);
@@ -245,6 +251,10 @@ TEST_F(WebPage, ChromiumShowsTheMeterASwellChosenFromTheKeyboardAndWhatFails) {
     EXPECT_NEAR(std::stod(shown.value("VRMS_B", "0")), 230.0, 0.23) << error;
     EXPECT_NEAR(std::stod(shown.value("IRMS_C", "0")), 5.0, 0.005);
     EXPECT_NEAR(std::stod(shown.value("FREQ_A", "0")), 50.0, 0.05);
+    EXPECT_GE(browser.waitFor("/^\\d+\\.\\d{3}$/.test(document.querySelector('#lifetime "
+                              "td[data-key=WH_IMPORT_TOT]').textContent)",
+                              15),
+              0);
     // Each phasor in its phase's colour where its angle puts it: the voltages
     // (0, -120, 120 degrees) near the rim, the currents (36.87 degrees behind
     // them, shorter) near the centre.
