@@ -4,11 +4,13 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "ComtradeExport.h"
 #include "CsvExport.h"
 #include "EventDatabase.h"
 #include "EventSchema.h"
+#include "LifetimeEnergy.h"
 #include "ScratchFiles.h"
 
 namespace {
@@ -89,11 +91,7 @@ TEST_F(EventDatabaseTest, TodaysDatabaseMovesToColumnsKeepingEverything) {
     // A version 1 database, as every meter has it before the lifetime energy, moves on keeping everything.
     m_database.close();
     dump(m_path, "DROP TABLE lifetime_energy; PRAGMA user_version = 1");
-    testing::internal::CaptureStderr();
     ASSERT_TRUE(m_database.open(m_path, m_error)) << m_error;
-    EXPECT_EQ(
-        testing::internal::GetCapturedStderr(),
-        "qmhost: " + m_path + ": moved to layout version 2: a table for the lifetime energy counters\n");
     EXPECT_EQ(dump(m_path, kept + "; SELECT COUNT(*) FROM lifetime_energy"), before + "0\n");
     const std::vector<ACCUMULATOR_DATA> listed = m_database.listIntervals(10, m_error);
     ASSERT_EQ(listed.size(), 3u);
@@ -212,6 +210,33 @@ TEST_F(EventDatabaseTest, StorageStaysWithinItsBoundLosingNoEvent) {
         EXPECT_EQ(storageOf(m_database), "42 events, 1 whole, 5 snapshots pruned, over");
         testing::internal::GetCapturedStderr();
         sqlite3_reset_auto_extension();
+    }
+}
+
+// Lifetime energy counters as stored: restored, never lowered, one a later build added left as it is;
+// one that is no count of watt-hours refused by its name, nothing changed.
+TEST_F(EventDatabaseTest, LifetimeCountersAreRestoredNeverLoweredAndThoseNoCountRefused) {
+    for (const auto& [pszStored, pszRefused, pszAfter] :
+         std::vector<std::tuple<const char*, const char*, const char*>>{
+             {"('wh_import_b', 12.5, 7), ('wh_later', 3, 5)", "", "wh_import_b|12.5\nwh_later|3.0\n"},
+             {"('wh_import_a', 'lots', 7)", "wh_import_a", "wh_import_a|lots\n"},
+             {"('varh_export_total', -1, 7)", "varh_export_total", "varh_export_total|-1.0\n"}}) {
+        SCOPED_TRACE(pszStored);
+        ASSERT_TRUE(m_database.open(m_path, m_error)) << m_error;
+        dump(m_path,
+             std::string("DELETE FROM lifetime_energy; INSERT INTO lifetime_energy VALUES ") + pszStored);
+        LifetimeEnergy lifetime;
+        LifetimeTotals totals;
+        const bool bOpened = lifetime.open(m_path, StorageLimits{}, m_error) && lifetime.published(totals) &&
+                             lifetime.save(m_error);
+        EXPECT_TRUE(bOpened
+                        ? !*pszRefused && totals.values[life_WH_IMPORT_B] == 12.5 && totals.llTimeMicros == 7
+                        : m_error.find(std::string("counter ") + pszRefused + " is stored as no count") !=
+                              std::string::npos)
+            << m_error;
+        EXPECT_TRUE(!bOpened || m_database.storeLifetimeEnergy({{"wh_import_b", 1.0}}, 8, m_error))
+            << m_error;
+        EXPECT_EQ(dump(m_path, "SELECT name, value FROM lifetime_energy WHERE value != 0"), pszAfter);
     }
 }
 

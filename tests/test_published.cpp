@@ -3,6 +3,7 @@
 // the lifetime counters /api/values carries; the catalogue's keys the API's.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -16,18 +17,17 @@
 
 namespace {
 
-struct Series {
-    std::string type;
-    double dValue;
-};
+using Series = std::pair<std::string, double>;  // type, value
 
-// Every series of the exposition by name and labels (sorted, as written), each breach of the format a
-// failure: names and labels' syntax and escapes, # HELP and # TYPE once and before the metric's samples,
-// a metric's samples together, counters ending in _total and not negative, no series twice.
+// Every series of the exposition ("name{labels}" as written), each breach of the format a failure: names
+// and labels' syntax and escapes, # HELP and # TYPE once and before the metric's samples, a metric's
+// samples together, counters ending in _total and not negative, no series twice.
 std::map<std::string, Series> parseExposition(const std::string& text) {
-    static const std::regex NAME("[a-zA-Z_:][a-zA-Z0-9_:]*"), HELP(R"((?:[^\\\n]|\\[\\n])*)"),
-        SAMPLE(R"(([a-zA-Z_:][a-zA-Z0-9_:]*)(?:\{(.*)\})? (\S+))"),
-        LABEL(R"re(([a-zA-Z_][a-zA-Z0-9_]*)="((?:[^"\\\n]|\\[\\"n])*)",?)re");
+    static const std::string NAME = "([a-zA-Z_:][a-zA-Z0-9_:]*)",
+                             LABEL = R"re([a-zA-Z_][a-zA-Z0-9_]*="(?:[^"\\\n]|\\[\\"n])*")re";
+    static const std::regex DESCRIPTOR("# (?:HELP " + NAME + R"( (?:[^\\\n]|\\[\\n])*|TYPE )" + NAME +
+                                       " (counter|gauge))"),
+        SAMPLE(NAME + "(\\{(?:" + LABEL + "(?:," + LABEL + ")*,?)?\\})? (\\S+)");
     std::map<std::string, std::string> types, helps;
     std::set<std::string> done;
     std::string current;
@@ -36,45 +36,31 @@ std::map<std::string, Series> parseExposition(const std::string& text) {
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) {
         std::smatch m;
-        if (line.rfind("# HELP ", 0) == 0 || line.rfind("# TYPE ", 0) == 0) {
-            const std::string name = line.substr(7, line.find(' ', 7) - 7),
-                              what = line.substr(8 + name.size());
-            std::map<std::string, std::string>& kind = line[2] == 'T' ? types : helps;
-            EXPECT_TRUE(std::regex_match(name, NAME) && done.count(name) + kind.count(name) == 0) << line;
-            EXPECT_TRUE(line[2] == 'T' ? what == "counter" || what == "gauge" : std::regex_match(what, HELP))
-                << line;
-            kind[name] = what;
+        if (std::regex_match(line, m, DESCRIPTOR)) {
+            const std::string name = m[2].matched ? m[2] : m[1];
+            std::map<std::string, std::string>& kind = m[2].matched ? types : helps;
+            EXPECT_TRUE(done.count(name) + kind.count(name) == 0) << "late or twice: " << line;
+            kind[name] = m[3];
             continue;
         }
         if (!std::regex_match(line, m, SAMPLE)) {
-            ADD_FAILURE() << "not a sample: " << line;
+            ADD_FAILURE() << "neither a sample nor # HELP or # TYPE: " << line;
             continue;
         }
-        const std::string name = m[1], value = m[3];
+        const std::string name = m[1];
         if (name != current) {
             EXPECT_TRUE(done.insert(current).second && done.count(name) == 0) << line;
             current = name;
         }
         EXPECT_TRUE(types.count(name) && helps.count(name)) << "no # TYPE or # HELP before " << line;
-        std::map<std::string, std::string> labels;
-        std::smatch l;
-        for (std::string rest = m[2]; !rest.empty(); rest = l.suffix())
-            if (!std::regex_search(rest, l, LABEL, std::regex_constants::match_continuous) ||
-                !labels.emplace(l[1], l[2]).second) {
-                ADD_FAILURE() << "labels: " << line;
-                break;
-            }
-        std::string key = name;
-        for (const auto& [label, labelValue] : labels)
-            key += (key == name ? "{" : ",") + label + "=\"" + labelValue + "\"";
-        key += labels.empty() ? "" : "}";
         char* pszEnd = nullptr;
-        const double dValue = value == "+Inf" || value == "-Inf" ? 0 : std::strtod(value.c_str(), &pszEnd);
-        EXPECT_TRUE(value == "NaN" || value == "+Inf" || value == "-Inf" || *pszEnd == '\0') << line;
-        const bool bCounter = types[name] == "counter";
-        EXPECT_TRUE(!bCounter || (name.size() > 6 && name.substr(name.size() - 6) == "_total" && dValue >= 0))
+        const double dValue = std::strtod(m[3].str().c_str(), &pszEnd);  // NaN, +Inf and -Inf too
+        EXPECT_EQ(*pszEnd, '\0') << line;
+        EXPECT_TRUE(types[name] != "counter" ||
+                    (std::regex_search(name, std::regex("_total$")) && dValue >= 0))
             << line;
-        EXPECT_TRUE(series.emplace(key, Series{types[name], dValue}).second) << "twice: " << line;
+        EXPECT_TRUE(series.emplace(name + m[2].str(), Series{types[name], dValue}).second)
+            << "twice: " << line;
     }
     return series;
 }
@@ -100,30 +86,26 @@ TEST(PublishedInterfaces, MetricsAndTheLifetimeJsonCarryEachQuantityOfTheCatalog
         SCOPED_TRACE(q.key);
         EXPECT_TRUE(keys.insert(q.key).second);
         const bool bJournal = q.source == QuantitySource::Journal;
-        if (bJournal) {  // named and measured as the API's records name them
-            EXPECT_EQ(journalChannels()[q.nIndex].name, q.key);
-            EXPECT_EQ(journalChannels()[q.nIndex].unit, q.unit);
-        } else {
-            EXPECT_EQ(json["counters"][q.key], lifetime.values[q.nIndex]);
-            lifetimeKeys++;
-        }
+        const ExportChannel& channel =
+            journalChannels()[bJournal ? q.nIndex : 0];  // the API's records' names
+        EXPECT_TRUE(!bJournal || (channel.name == q.key && channel.unit == q.unit)) << channel.name;
+        // Journal values as the floats they were, in base units; the counters' doubles exactly.
+        const double dWanted =
+            bJournal ? float(journal[q.nIndex] * q.dMetricScale) : lifetime.values[q.nIndex];
+        lifetimeKeys += !bJournal && json["counters"].value(q.key, -1.0) == dWanted;
         const auto found = series.find(q.metric + (q.phase.empty() ? "" : "{phase=\"" + q.phase + "\"}"));
         ASSERT_NE(found, series.end());
-        EXPECT_EQ(found->second.type, q.stateClass == "total_increasing" ? "counter" : "gauge");
-        if (bJournal)  // as the float it was, in base units
-            EXPECT_EQ(float(found->second.dValue), float(journal[q.nIndex] * q.dMetricScale));
-        else
-            EXPECT_EQ(found->second.dValue, lifetime.values[q.nIndex]);
+        EXPECT_EQ(found->second.first, q.stateClass == "total_increasing" ? "counter" : "gauge");
+        EXPECT_EQ(bJournal ? float(found->second.second) : found->second.second, dWanted);
     }
-    EXPECT_EQ(json["counters"].size(), lifetimeKeys);
+    EXPECT_EQ(json["counters"].size(), lifetimeKeys);  // each counter, as it is
     EXPECT_EQ(json["timeMicros"], lifetime.llTimeMicros);
-    for (const auto& [key, dValue] :
-         std::map<std::string, double>{{R"(qm9000_info{serial="QM\"9\\00\n1",version="1.0.0"})", 1},
-                                       {"qm9000_recorder_windows_stored_total", 3},
-                                       {"qm9000_mqtt_dropped_messages_total", 4}}) {
-        ASSERT_TRUE(series.count(key)) << key;
-        EXPECT_EQ(series.at(key).dValue, dValue) << key;
-    }
+    const auto value = [&](const std::string& key) {
+        return series.count(key) ? series.at(key).second : NAN;
+    };
+    EXPECT_EQ(value(R"(qm9000_info{serial="QM\"9\\00\n1",version="1.0.0"})"), 1);
+    EXPECT_EQ(value("qm9000_recorder_windows_stored_total"), 3);
+    EXPECT_EQ(value("qm9000_mqtt_dropped_messages_total"), 4);
 }
 
 }  // namespace
