@@ -89,10 +89,10 @@ TEST(PublishedInterfaces, MetricsAndTheLifetimeJsonCarryEachQuantityOfTheCatalog
         const ExportChannel& channel =
             journalChannels()[bJournal ? q.nIndex : 0];  // the API's records' names
         EXPECT_TRUE(!bJournal || (channel.name == q.key && channel.unit == q.unit)) << channel.name;
-        // Journal values as the floats they were, in base units; the counters' doubles exactly.
+        // Journal values as the floats they were, the counters' doubles exactly, in base units.
         const double dWanted =
-            bJournal ? float(journal[q.nIndex] * q.dMetricScale) : lifetime.values[q.nIndex];
-        lifetimeKeys += !bJournal && json["counters"].value(q.key, -1.0) == dWanted;
+            bJournal ? float(journal[q.nIndex] * q.dMetricScale) : lifetime.values[q.nIndex] * q.dMetricScale;
+        lifetimeKeys += !bJournal && json["counters"].value(q.key, -1.0) == lifetime.values[q.nIndex];
         const auto found = series.find(q.metric + (q.phase.empty() ? "" : "{phase=\"" + q.phase + "\"}"));
         ASSERT_NE(found, series.end());
         EXPECT_EQ(found->second.first, q.stateClass == "total_increasing" ? "counter" : "gauge");

@@ -165,7 +165,7 @@ TEST_F(WebPage, ApiServesTheModulesAnswersAndRefusesBadRequests) {
     const httplib::Result metrics = m_client.Get("/metrics");
     ASSERT_TRUE(metrics &&
                 metrics->get_header_value("Content-Type") == "text/plain; version=0.0.4; charset=utf-8");
-    EXPECT_NE(metrics->body.find("\nqm9000_energy_import_watt_hours_total{phase=\"A\"} "), std::string::npos);
+    EXPECT_NE(metrics->body.find("\nqm9000_energy_import_joules_total{phase=\"A\"} "), std::string::npos);
 
     // A snapshot kept, and its COMTRADE record matching what the page was shown.
     const json snapshot = request("/api/snapshot", 200, true);

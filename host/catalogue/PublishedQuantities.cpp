@@ -43,19 +43,21 @@ constexpr JournalQuantity TOTALS[] = {
 // The lifetime counters in LifetimeCounter order: active (Wh) then reactive
 // (varh), import then export, phases A, B, C then the total. Home Assistant
 // knows reactive energy by no device class in every version that reads
-// discovery, so it has none.
+// discovery, so it has none. Prometheus counts energy in its base unit, the
+// joule (watt-second), and so reactive energy in var-seconds.
 struct LifetimeQuantity {
     const char *pszKey, *pszName, *pszUnit, *pszDeviceClass, *pszMetric;
 };
 constexpr LifetimeQuantity LIFETIME[] = {
-    {"WH_IMPORT", "Energy import", "Wh", "energy", "energy_import_watt_hours_total"},
-    {"WH_EXPORT", "Energy export", "Wh", "energy", "energy_export_watt_hours_total"},
-    {"VARH_IMPORT", "Reactive energy import", "varh", "", "reactive_energy_import_var_hours_total"},
-    {"VARH_EXPORT", "Reactive energy export", "varh", "", "reactive_energy_export_var_hours_total"},
+    {"WH_IMPORT", "Energy import", "Wh", "energy", "energy_import_joules_total"},
+    {"WH_EXPORT", "Energy export", "Wh", "energy", "energy_export_joules_total"},
+    {"VARH_IMPORT", "Reactive energy import", "varh", "", "reactive_energy_import_var_seconds_total"},
+    {"VARH_EXPORT", "Reactive energy export", "varh", "", "reactive_energy_export_var_seconds_total"},
 };
 static_assert(std::size(LIFETIME) * 4 == life_MAX, "each lifetime quantity on three phases and in total");
 
 constexpr const char* PHASES[] = {"A", "B", "C"};
+constexpr double SECONDS_PER_HOUR = 3600;
 
 std::string lowerFirst(std::string text) {
     text[0] = static_cast<char>(text[0] - 'A' + 'a');
@@ -83,7 +85,7 @@ std::vector<PublishedQuantity> buildCatalogue() {
                  bTotal ? "Total " + lowerFirst(q.pszName) : std::string(q.pszName) + " " + PHASES[p],
                  q.pszUnit, q.pszDeviceClass, "total_increasing",
                  std::string(bTotal ? "qm9000_three_phase_" : "qm9000_") + q.pszMetric,
-                 bTotal ? "" : PHASES[p], QuantitySource::Lifetime, nCounter});
+                 bTotal ? "" : PHASES[p], QuantitySource::Lifetime, nCounter, SECONDS_PER_HOUR});
         }
     return list;
 }

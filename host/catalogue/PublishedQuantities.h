@@ -27,7 +27,8 @@ struct PublishedQuantity {
     std::string phase;        // "A", "B", "C", "N" or "" for totals: a metric label
     QuantitySource source = QuantitySource::Journal;
     int nIndex = 0;  // the journal field (jrnl_*) or the lifetime counter
-    // The metric is in base units: the quantity times this (THD: % to a ratio).
+    // The metric is in base units: the quantity times this (THD: % to a
+    // ratio; energy: Wh to joules, varh to var-seconds).
     double dMetricScale = 1.0;
 };
 

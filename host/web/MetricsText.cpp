@@ -72,7 +72,7 @@ void addQuantities(Exposition& out, const MetricsInputs& in) {
         if (!(bLifetime ? in.pLifetime != nullptr : in.pJournal != nullptr)) continue;
         const std::string labels = q.phase.empty() ? "" : "{phase=\"" + escaped(q.phase, true) + "\"}";
         const std::string value = bLifetime
-                                      ? number(in.pLifetime->values[q.nIndex])
+                                      ? number(in.pLifetime->values[q.nIndex] * q.dMetricScale)
                                       : number(static_cast<float>((*in.pJournal)[q.nIndex] * q.dMetricScale));
         out.add(q.metric, q.stateClass == "total_increasing", helpOf(q), labels, value);
     }
