@@ -47,14 +47,14 @@ std::map<std::string, Series> parseExposition(const std::string& text) {
             ADD_FAILURE() << "neither a sample nor # HELP or # TYPE: " << line;
             continue;
         }
-        const std::string name = m[1];
+        const std::string name = m[1], value = m[3];
         if (name != current) {
             EXPECT_TRUE(done.insert(current).second && done.count(name) == 0) << line;
             current = name;
         }
         EXPECT_TRUE(types.count(name) && helps.count(name)) << "no # TYPE or # HELP before " << line;
         char* pszEnd = nullptr;
-        const double dValue = std::strtod(m[3].str().c_str(), &pszEnd);  // NaN, +Inf and -Inf too
+        const double dValue = std::strtod(value.c_str(), &pszEnd);  // NaN, +Inf and -Inf too
         EXPECT_EQ(*pszEnd, '\0') << line;
         EXPECT_TRUE(types[name] != "counter" ||
                     (std::regex_search(name, std::regex("_total$")) && dValue >= 0))
