@@ -67,7 +67,9 @@ public:
     // nothing is published or saved then.
     bool open(const std::string& path, const StorageLimits& limits, std::string& error);
     // The host's loop, after each process call, on its thread: counts what
-    // the module's intervals gained. `llSteadyMicros` paces the looks.
+    // the module's intervals gained, all of what they hold at the first call
+    // (the module's first process since monitorStart). `llSteadyMicros`
+    // paces the looks.
     void afterProcess(MeasSOM& module, const STATUS_AND_CONTROL& block, int64_t llSteadyMicros);
     // Saves the totals as counted now; once on disk they are published.
     // False with `error` (what is published stays as it was).
