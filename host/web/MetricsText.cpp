@@ -67,14 +67,18 @@ std::string helpOf(const PublishedQuantity& q) {
 }
 
 void addQuantities(Exposition& out, const MetricsInputs& in) {
+    static const std::array<float, jrnl_MAX> NO_JOURNAL{};
+    static const LifetimeTotals NO_LIFETIME;
     for (const PublishedQuantity& q : publishedQuantities()) {
         const bool bLifetime = q.source == QuantitySource::Lifetime;
         if (!(bLifetime ? in.pLifetime != nullptr : in.pJournal != nullptr)) continue;
         const std::string labels = q.phase.empty() ? "" : "{phase=\"" + escaped(q.phase, true) + "\"}";
-        const std::string value = bLifetime
-                                      ? number(in.pLifetime->values[q.nIndex] * q.dMetricScale)
-                                      : number(static_cast<float>((*in.pJournal)[q.nIndex] * q.dMetricScale));
-        out.add(q.metric, q.stateClass == "total_increasing", helpOf(q), labels, value);
+        const double dValue = publishedValue(q, in.pJournal ? *in.pJournal : NO_JOURNAL,
+                                             in.pLifetime ? *in.pLifetime : NO_LIFETIME) *
+                              q.dMetricScale;
+        // A journal value is a float: as many digits as it has.
+        out.add(q.metric, q.stateClass == "total_increasing", helpOf(q), labels,
+                bLifetime ? number(dValue) : number(static_cast<float>(dValue)));
     }
 }
 
