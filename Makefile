@@ -34,9 +34,13 @@ FUZZ_PACKAGES   = clang libclang-rt-14-dev
 # Checking a package: lintian, curl for its web page, systemd-analyze (systemd)
 # and man (man-db) for its unit.
 PKG_PACKAGES    = lintian curl systemd man-db
+# Checking /metrics with Prometheus' own promtool: the whole server's package
+# (about 100 MB), so only `make check-metrics` installs it, not `make test`.
+METRICS_PACKAGES = prometheus curl
+METRICS_WEB     ?= 127.0.0.1:18090
 
 .PHONY: all deps deps-build deps-arm deps-arm-build deps-fuzz deps-pkg build run test test-native test-arm test-tsan test-deb test-deb-arm \
-        arm deb deb-arm asan tsan bench fuzz format clean
+        check-metrics arm deb deb-arm asan tsan bench fuzz format clean
 
 all: build
 
@@ -115,6 +119,18 @@ test-deb: build deps-pkg
 # The same for the board's package, its qmhost run under qemu-arm.
 test-deb-arm: deb-arm deps-pkg deps-arm
 	sh packaging/check-deb.sh $(ARM_DEB)
+
+# promtool's check of a live simulated meter's /metrics (on METRICS_WEB), its
+# samples taken a few seconds in, once the lifetime energy has been saved.
+check-metrics: build
+	$(call install_missing,$(METRICS_PACKAGES))
+	@dir=$$(mktemp -d); cp config/*.json $$dir/; \
+	QM_APP_DIR=$$dir $(BUILD)/qmhost run --log --web $(METRICS_WEB) --seconds 60 > $$dir/log 2>&1 & pid=$$!; \
+	sleep 12; curl -sf http://$(METRICS_WEB)/metrics > $$dir/metrics; got=$$?; kill $$pid; wait $$pid; \
+	if [ $$got != 0 ]; then cat $$dir/log; rm -rf $$dir; echo "no /metrics from qmhost"; exit 1; fi; \
+	promtool check metrics < $$dir/metrics; status=$$?; \
+	[ $$status = 0 ] && echo "/metrics: $$(grep -vc '^#' $$dir/metrics) samples, promtool finds nothing wrong"; \
+	rm -rf $$dir; exit $$status
 
 # The board build: the plug-in, the board libraries and qmhost.
 arm: deps-build deps-arm-build

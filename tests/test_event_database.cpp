@@ -4,10 +4,13 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "ComtradeExport.h"
 #include "CsvExport.h"
 #include "EventDatabase.h"
+#include "EventSchema.h"
+#include "LifetimeEnergy.h"
 #include "ScratchFiles.h"
 
 namespace {
@@ -78,12 +81,18 @@ TEST_F(EventDatabaseTest, TodaysDatabaseMovesToColumnsKeepingEverything) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "qmhost: " + m_path +
                   ": moved to layout version 1: 2 events kept, 3 intervals put into columns; " +
-                  "1 intervals of a size no build writes are kept apart in table undecoded_intervals\n");
+                  "1 intervals of a size no build writes are kept apart in table undecoded_intervals; " +
+                  "moved to layout version 2: a table for the lifetime energy counters\n");
     EXPECT_EQ(dump(m_path, kept), before);
     EXPECT_EQ(dump(m_path,
                    "SELECT hex(data) FROM undecoded_intervals; PRAGMA user_version;"
                    "SELECT time_us FROM intervals WHERE id > 1"),
-              "00\n1\n2147483647000000\n4102444800000000\n");
+              "00\n2\n2147483647000000\n4102444800000000\n");
+    // A version 1 database, as every meter has it before the lifetime energy, moves on keeping everything.
+    m_database.close();
+    dump(m_path, "DROP TABLE lifetime_energy; PRAGMA user_version = 1");
+    ASSERT_TRUE(m_database.open(m_path, m_error)) << m_error;
+    EXPECT_EQ(dump(m_path, kept + "; SELECT COUNT(*) FROM lifetime_energy"), before + "0\n");
     const std::vector<ACCUMULATOR_DATA> listed = m_database.listIntervals(10, m_error);
     ASSERT_EQ(listed.size(), 3u);
     for (const ACCUMULATOR_DATA& got : {listed[0], listed[1]})
@@ -94,12 +103,13 @@ TEST_F(EventDatabaseTest, TodaysDatabaseMovesToColumnsKeepingEverything) {
                 run == hex(&listed[2], sizeof(ACCUMULATOR_DATA)) + "\n");
 
     // A database of a newer layout is refused and left as it is.
-    dump(m_path, "PRAGMA user_version = 2");
+    const std::string newer = std::to_string(EVENT_SCHEMA_VERSION + 1);
+    dump(m_path, "PRAGMA user_version = " + newer);
     EXPECT_FALSE(m_database.open(m_path, m_error));
-    EXPECT_EQ(m_error, m_path +
-                           ": its layout is version 2, newer than this build's (1): left as it is; a "
-                           "newer qmhost reads it");
-    EXPECT_EQ(dump(m_path, kept + "; PRAGMA user_version"), before + "2\n");
+    EXPECT_EQ(m_error, m_path + ": its layout is version " + newer + ", newer than this build's (" +
+                           std::to_string(EVENT_SCHEMA_VERSION) +
+                           "): left as it is; a newer qmhost reads it");
+    EXPECT_EQ(dump(m_path, kept + "; PRAGMA user_version"), before + newer + "\n");
 }
 
 // Events left open by a stop (or a crash) are closed as incomplete, and the exports say so.
@@ -200,6 +210,33 @@ TEST_F(EventDatabaseTest, StorageStaysWithinItsBoundLosingNoEvent) {
         EXPECT_EQ(storageOf(m_database), "42 events, 1 whole, 5 snapshots pruned, over");
         testing::internal::GetCapturedStderr();
         sqlite3_reset_auto_extension();
+    }
+}
+
+// Lifetime energy counters as stored: restored, never lowered, one a later build added left as it is;
+// one that is no count of watt-hours refused by its name, nothing changed.
+TEST_F(EventDatabaseTest, LifetimeCountersAreRestoredNeverLoweredAndThoseNoCountRefused) {
+    for (const auto& [pszStored, pszRefused, pszAfter] :
+         std::vector<std::tuple<const char*, const char*, const char*>>{
+             {"('wh_import_b', 12.5, 7), ('wh_later', 3, 5)", "", "wh_import_b|12.5\nwh_later|3.0\n"},
+             {"('wh_import_a', 'lots', 7)", "wh_import_a", "wh_import_a|lots\n"},
+             {"('varh_export_total', -1, 7)", "varh_export_total", "varh_export_total|-1.0\n"}}) {
+        SCOPED_TRACE(pszStored);
+        ASSERT_TRUE(m_database.open(m_path, m_error)) << m_error;
+        dump(m_path,
+             std::string("DELETE FROM lifetime_energy; INSERT INTO lifetime_energy VALUES ") + pszStored);
+        LifetimeEnergy lifetime;
+        LifetimeTotals totals;
+        const bool bOpened = lifetime.open(m_path, StorageLimits{}, m_error) && lifetime.published(totals) &&
+                             lifetime.save(m_error);
+        EXPECT_TRUE(bOpened
+                        ? !*pszRefused && totals.values[life_WH_IMPORT_B] == 12.5 && totals.llTimeMicros == 7
+                        : m_error.find(std::string("counter ") + pszRefused + " is stored as no count") !=
+                              std::string::npos)
+            << m_error;
+        EXPECT_TRUE(!bOpened || m_database.storeLifetimeEnergy({{"wh_import_b", 1.0}}, 8, m_error))
+            << m_error;
+        EXPECT_EQ(dump(m_path, "SELECT name, value FROM lifetime_energy WHERE value != 0"), pszAfter);
     }
 }
 

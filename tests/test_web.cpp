@@ -145,7 +145,7 @@ TEST(WebJson, RecordsEventsIntervalsAndSnapshotsPublishEachFieldAsGiven) {
 
 // Phase B stays at 230 V and 5 A through the swell on A.
 TEST_F(WebPage, ApiServesTheModulesAnswersAndRefusesBadRequests) {
-    const json power = request("/api/values", 200)["registers"]["power"];
+    const json values = request("/api/values", 200), power = values["registers"]["power"];
     ASSERT_EQ(power.size(), 70u);
     EXPECT_EQ(power[4]["name"], "RMS Voltage B");
     EXPECT_NEAR(std::stod(power[4]["value"].get<std::string>()), 230.0, 0.01);
@@ -160,6 +160,12 @@ TEST_F(WebPage, ApiServesTheModulesAnswersAndRefusesBadRequests) {
     EXPECT_NEAR(angles["IANGLE_B"].get<double>(), 36.87, 0.1);
     EXPECT_EQ(request("/api/records/5", 200)["demandMax"].size(), 24u);
     EXPECT_NEAR(request("/api/records/10", 200)["values"]["WATT_B"].get<double>(), 920.0, 0.1);
+    // The lifetime counters beside the module's report, and in the metrics.
+    EXPECT_TRUE(values["lifetime"]["counters"].contains("WH_IMPORT_TOT"));
+    const httplib::Result metrics = m_client.Get("/metrics");
+    ASSERT_TRUE(metrics &&
+                metrics->get_header_value("Content-Type") == "text/plain; version=0.0.4; charset=utf-8");
+    EXPECT_NE(metrics->body.find("\nqm9000_energy_import_joules_total{phase=\"A\"} "), std::string::npos);
 
     // A snapshot kept, and its COMTRADE record matching what the page was shown.
     const json snapshot = request("/api/snapshot", 200, true);
@@ -245,6 +251,8 @@ TEST_F(WebPage, ChromiumShowsTheMeterASwellChosenFromTheKeyboardAndWhatFails) {
     EXPECT_NEAR(std::stod(shown.value("VRMS_B", "0")), 230.0, 0.23) << error;
     EXPECT_NEAR(std::stod(shown.value("IRMS_C", "0")), 5.0, 0.005);
     EXPECT_NEAR(std::stod(shown.value("FREQ_A", "0")), 50.0, 0.05);
+    const std::string lifetime = "document.querySelector('#lifetime td[data-key=WH_IMPORT_TOT]').textContent";
+    EXPECT_GE(browser.waitFor("/^\\d+\\.\\d{3}$/.test(" + lifetime + ")", 15), 0);
     // Each phasor in its phase's colour where its angle puts it: the voltages
     // (0, -120, 120 degrees) near the rim, the currents (36.87 degrees behind
     // them, shorter) near the centre.

@@ -144,6 +144,8 @@ TEST(WebServerLimits, BeyondTheLoopbackTheTokenIsNeededAndAnAddressHoldsSixteenC
                                            : client.Post("/api/snapshot", headers, "", "text/plain");
         EXPECT_TRUE(result && result->status == status) << pszMethod << " " << authorization.size();
     }
+    const httplib::Result metrics = client.Get("/metrics");  // readings too, though not under /api/
+    EXPECT_TRUE(metrics && metrics->status == 401);
     Browser browser;
     std::string error;
     ASSERT_TRUE(browser.start(host.dir.path("chromium"), 1024, 768, error)) << error;

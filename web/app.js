@@ -261,9 +261,10 @@
   ];
   const liveCells = []; // [td, key, decimals]
 
-  function buildLiveTable() {
-    const body = $("#live tbody");
-    for (const [label, unit, prefix, digits, total] of LIVE_ROWS) {
+  // A table of per-phase and total values: a row each, its cells keyed by name.
+  function buildValuesTable(sel, rows, cells) {
+    const body = $(sel + " tbody");
+    for (const [label, unit, prefix, digits, total] of rows) {
       const tr = body.insertRow();
       const th = document.createElement("th");
       th.scope = "row";
@@ -276,13 +277,32 @@
         if (!key) continue;
         td.dataset.key = key;
         td.textContent = "–";
-        liveCells.push([td, key, digits]);
+        cells.push([td, key, digits]);
       }
     }
   }
 
   function showLive(values) {
     for (const [td, key, digits] of liveCells) td.textContent = fixed(values[key], digits);
+  }
+
+  // ---- lifetime energy ----------------------------------------------------
+
+  // The meter's counters as last saved, in kWh and kvarh; never lower than before.
+  const LIFETIME_ROWS = [
+    ["Energy import", "kWh", "WH_IMPORT", 3, "WH_IMPORT_TOT"],
+    ["Energy export", "kWh", "WH_EXPORT", 3, "WH_EXPORT_TOT"],
+    ["Reactive energy import", "kvarh", "VARH_IMPORT", 3, "VARH_IMPORT_TOT"],
+    ["Reactive energy export", "kvarh", "VARH_EXPORT", 3, "VARH_EXPORT_TOT"],
+  ];
+  const lifetimeCells = [];
+
+  async function refreshLifetime() {
+    const lifetime = (await getJSON("lifetime energy", "/api/values")).lifetime;
+    $("#lifetime-note").textContent = lifetime ? "as of " + localTime(lifetime.timeMicros)
+      : "not kept: the meter has no event database it can write";
+    for (const [td, key, digits] of lifetimeCells)
+      td.textContent = lifetime ? fixed(lifetime.counters[key] / 1000, digits) : "–";
   }
 
   // ---- phasors ------------------------------------------------------------
@@ -589,7 +609,8 @@
 
   // ---- start --------------------------------------------------------------
 
-  buildLiveTable();
+  buildValuesTable("#live", LIVE_ROWS, liveCells);
+  buildValuesTable("#lifetime", LIFETIME_ROWS, lifetimeCells);
 
   $("#token-form").addEventListener("submit", (e) => {
     e.preventDefault();
@@ -637,4 +658,5 @@
   every(1000, "events", refreshEvents);
   every(5000, "snapshot", () => takeSnapshot(false));
   every(10000, "intervals", refreshIntervals);
+  every(10000, "lifetime energy", refreshLifetime);
 })();

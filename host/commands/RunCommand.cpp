@@ -20,6 +20,7 @@
 #include "HostCommandLine.h"
 #include "HostCommands.h"
 #include "HostLibraries.h"
+#include "LifetimeEnergy.h"
 #include "LineSettings.h"
 #include "LiveView.h"
 #include "MeasuringWatch.h"
@@ -114,10 +115,11 @@ void prepareSimulatedBoard(SimulatedLine& line, const RunOptions& options, MDT& 
 // Everything the live meter runs with, in the order it is set up (and the
 // reverse of the order it goes).
 struct Meter {
-    std::string configFile, moduleLine, boardLine, webLine;
+    std::string configFile, moduleLine, boardLine, webLine, serialNumber;
     HostBlockPtr block = makeHostBlock();
     std::unique_ptr<CfgProbe> probes;
     std::unique_ptr<Recorder> recorder;
+    std::unique_ptr<LifetimeEnergy> lifetime;  // none when its database cannot be written
     ModuleSession session;
     std::unique_ptr<WebServer> web;
     AccessPolicy webAccess;
@@ -153,6 +155,19 @@ void startRecorder(Meter& meter, const RunOptions& options) {
         meter.recorder->start();
     else
         fprintf(stderr, "qmhost: nothing is recorded: %s\n", error.c_str());
+}
+
+// The lifetime energy counters, restored from the recorder's database and
+// saved there; without one the meter measures and records without them.
+void startLifetimeEnergy(Meter& meter, const RunOptions& options) {
+    auto lifetime = std::make_unique<LifetimeEnergy>();
+    std::string error;
+    if (!lifetime->open(Recorder::databasePath(*meter.block), storageLimits(options), error)) {
+        fprintf(stderr, "qmhost: no lifetime energy: %s\n", error.c_str());
+        return;
+    }
+    lifetime->start();
+    meter.lifetime = std::move(lifetime);
 }
 
 // Beyond the loopback the page needs its token: read, or made and shown
@@ -199,6 +214,11 @@ void startWeb(Meter& meter, const RunOptions& options) {
     meter.web = std::make_unique<WebServer>(meter.session.module(), Recorder::databasePath(*meter.block),
                                             webRoot, storageLimits(options), status);
     meter.web->setAccessPolicy(meter.webAccess);
+    PublishedSources sources;
+    if (meter.lifetime)
+        sources.lifetime = [&meter](LifetimeTotals& totals) { return meter.lifetime->published(totals); };
+    sources.serialNumber = meter.serialNumber;
+    meter.web->setPublishedSources(std::move(sources));
     if (meter.web->start(options.webAddress, error)) {
         meter.webLine = "web page: " + meter.web->url();
         meter.webAccess.port = meter.web->port();
@@ -310,6 +330,7 @@ bool runUntilStopped(Meter& meter, const RunOptions& options) {
         module.process();
         meter.recorder->afterProcess();
         const uint64_t ullNow = steadyMicros();
+        if (meter.lifetime) meter.lifetime->afterProcess(module, *meter.block, static_cast<int64_t>(ullNow));
         const MeasuringState state =
             watch.look(ullNow, meter.block->s_unAcqBufferNextIn, meter.block->s_unSignalValidFlags);
         if (state.bFaultChanged) tellMeasuring(state, options, service);
@@ -345,6 +366,11 @@ int stopMeter(Meter& meter, bool bMeasured) {
     if (meter.web) meter.web->stop();
     meter.session.end();
     meter.recorder->stop();
+    LifetimeTotals lifetime;
+    if (meter.lifetime) meter.lifetime->stop();  // what the loop counted last, saved
+    if (meter.lifetime && meter.lifetime->published(lifetime))
+        printf("qmhost: lifetime energy saved: %.3f Wh imported, %.3f Wh exported\n",
+               lifetime.values[life_WH_IMPORT_TOT], lifetime.values[life_WH_EXPORT_TOT]);
     const RecorderCounts counts = meter.recorder->counts();
     printf("qmhost: stopped; %u recording windows, %lu records and %u intervals stored, %u dropped\n",
            counts.unWindows, counts.ulRecords, counts.unIntervals, counts.dropped());
@@ -366,6 +392,7 @@ int runMeter(const HostOptions& host, const RunOptions& options) {
         return toolFailed("the simulated board", e.what());
     }
     meter.moduleLine = setUpModuleTable(mdt, eepromSource);
+    meter.serialNumber = readSerialNumber(mdt);
     if (host.pLine) host.pLine->runInRealTime();
 
     std::string failure;
@@ -381,6 +408,7 @@ int runMeter(const HostOptions& host, const RunOptions& options) {
     if (host.pLine) host.pLine->scheduleScenario(options.scenario, host.pLine->nowMicros(), 0);
 
     startRecorder(meter, options);
+    startLifetimeEnergy(meter, options);
     startWeb(meter, options);
     const bool bMeasured = runUntilStopped(meter, options);
     return stopMeter(meter, bMeasured);

@@ -2,7 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -15,7 +17,8 @@ namespace {
 constexpr int BUSY_WAIT_MILLIS = 100;  // another writer: the caller retries later
 // What a write takes, roughly, for the room made before it.
 constexpr int64_t ROW_BYTES = 64, RECORD_BYTES = sizeof(StoredRecord::values) + ROW_BYTES;
-constexpr int64_t INTERVAL_BYTES = 1024, SNAPSHOT_BYTES = sizeof(StoredSnapshot::samples) + ROW_BYTES;
+constexpr int64_t INTERVAL_BYTES = 1024, COUNTER_BYTES = ROW_BYTES,
+                  SNAPSHOT_BYTES = sizeof(StoredSnapshot::samples) + ROW_BYTES;
 // The write-ahead log is cut back to this after a checkpoint (every 1000 pages).
 constexpr int64_t WAL_KEPT_BYTES = 4 << 20;
 
@@ -67,6 +70,7 @@ void EventDatabase::close() {
     if (m_pDb) sqlite3_close(m_pDb);
     m_pDb = nullptr;
     m_bWritable = false;
+    m_bSyncsEveryWrite = false;
 }
 
 std::string EventDatabase::lastError() const {
@@ -353,4 +357,45 @@ bool EventDatabase::loadSnapshot(int64_t llId, StoredSnapshot& snapshot, std::st
     snapshot.dFrequency = sqlite3_column_double(select.get(), 1);
     memcpy(snapshot.samples.data(), sqlite3_column_blob(select.get(), 2), sizeof(snapshot.samples));
     return true;
+}
+
+bool EventDatabase::storeLifetimeEnergy(const std::map<std::string, double>& counters, int64_t llTimeMicros,
+                                        std::string& error) {
+    // Not inside a transaction, and before the write: WAL then syncs at each commit.
+    if (!m_pDb) return error = lastError(), false;
+    if (!m_bSyncsEveryWrite && !execute("PRAGMA synchronous=FULL", error)) return false;
+    m_bSyncsEveryWrite = true;
+    const auto body = [&](std::string& why) {
+        Statement upsert = prepare(m_pDb,
+                                   "INSERT INTO lifetime_energy(name, value, time_us) VALUES(?,?,?) "
+                                   "ON CONFLICT(name) DO UPDATE SET value = max(value, excluded.value), "
+                                   "time_us = excluded.time_us");
+        if (!upsert) return failed(why);
+        for (const auto& [name, dValue] : counters) {
+            sqlite3_reset(upsert.get());
+            sqlite3_bind_text(upsert.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_double(upsert.get(), 2, dValue);
+            sqlite3_bind_int64(upsert.get(), 3, llTimeMicros);
+            if (sqlite3_step(upsert.get()) != SQLITE_DONE) return failed(why);
+        }
+        return true;
+    };
+    return write(COUNTER_BYTES * static_cast<int64_t>(counters.size()), body, error);
+}
+
+bool EventDatabase::loadLifetimeEnergy(std::map<std::string, double>& counters, int64_t& llTimeMicros,
+                                       std::string& error) {
+    counters.clear();
+    llTimeMicros = 0;
+    if (!m_pDb) return error = lastError(), false;
+    Statement select = prepare(m_pDb, "SELECT name, value, time_us FROM lifetime_energy");
+    if (!select) return error = lastError(), false;
+    int nStep;
+    while ((nStep = sqlite3_step(select.get())) == SQLITE_ROW) {
+        const int nType = sqlite3_column_type(select.get(), 1);
+        counters[text(select.get(), 0)] =
+            nType == SQLITE_FLOAT || nType == SQLITE_INTEGER ? sqlite3_column_double(select.get(), 1) : NAN;
+        llTimeMicros = std::max<int64_t>(llTimeMicros, sqlite3_column_int64(select.get(), 2));
+    }
+    return nStep == SQLITE_DONE || (error = lastError(), false);
 }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,17 @@ public:
     // deleted; false with `error` set.
     bool storeSnapshot(StoredSnapshot& snapshot, std::string& error);
     bool loadSnapshot(int64_t llId, StoredSnapshot& snapshot, std::string& error);
+    // Named counters that only grow (the lifetime energy), stored with the
+    // moment they were brought up to date in one transaction that is on disk
+    // when it returns, whatever cuts the power: this connection syncs every
+    // write from then on. A stored value is never lowered. False with `error`.
+    bool storeLifetimeEnergy(const std::map<std::string, double>& counters, int64_t llTimeMicros,
+                             std::string& error);
+    // Every stored counter, a value that is not a number read as NaN, and the
+    // latest time (0 when there are none).
+    bool loadLifetimeEnergy(std::map<std::string, double>& counters, int64_t& llTimeMicros,
+                            std::string& error);
+
     // After a load that failed: true when the event or snapshot is not there,
     // false when the database failed (locked, unreadable).
     bool lastLoadMissed() const { return m_bMissed; }
@@ -95,6 +107,7 @@ private:
     std::string m_path;
     bool m_bWritable = false;
     bool m_bMissed = false;
+    bool m_bSyncsEveryWrite = false;
     int m_nFailure = 0;  // the primary SQLite code of the latest failure in a write
     StoragePruner m_pruner;
 };

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -130,19 +131,46 @@ bool moveIntervals(sqlite3* pDb, int64_t& llMoved, int64_t& llKeptApart) {
                                     : "DROP TABLE intervals_v0");
 }
 
-// Version 0 to 1 inside the caller's transaction.
-bool moveToVersion1(sqlite3* pDb, std::string& note) {
-    const bool bHadTables = single(pDb, "SELECT COUNT(*) FROM sqlite_master WHERE name = 'events'") > 0;
+// Version 0 to 1 inside the caller's transaction; `what` says what it did.
+bool moveToVersion1(sqlite3* pDb, std::string& what) {
     int64_t llMoved = 0, llKeptApart = 0;
     if (!execute(pDb, VERSION_0_TABLES) || !execute(pDb, VERSION_1_CHANGES) ||
-        !moveIntervals(pDb, llMoved, llKeptApart) || !execute(pDb, "PRAGMA user_version = 1"))
+        !moveIntervals(pDb, llMoved, llKeptApart))
         return false;
-    if (!bHadTables) return true;
-    note = "moved to layout version 1: " + std::to_string(single(pDb, "SELECT COUNT(*) FROM events")) +
-           " events kept, " + std::to_string(llMoved) + " intervals put into columns";
+    what = std::to_string(single(pDb, "SELECT COUNT(*) FROM events")) + " events kept, " +
+           std::to_string(llMoved) + " intervals put into columns";
     if (llKeptApart)
-        note += "; " + std::to_string(llKeptApart) +
+        what += "; " + std::to_string(llKeptApart) +
                 " intervals of a size no build writes are kept apart in table undecoded_intervals";
+    return true;
+}
+
+// Version 1 to 2: the lifetime energy counters, a row each by a name that
+// never changes, so counters added later need no new layout.
+bool moveToVersion2(sqlite3* pDb, std::string& what) {
+    what = "a table for the lifetime energy counters";
+    return execute(pDb,
+                   "CREATE TABLE lifetime_energy(name TEXT PRIMARY KEY, value REAL NOT NULL, "
+                   "time_us INTEGER NOT NULL)");
+}
+
+// Each version's move from the one before, in order: entry n makes version n + 1.
+using Move = bool (*)(sqlite3*, std::string&);
+constexpr Move MOVES[] = {moveToVersion1, moveToVersion2};
+static_assert(std::size(MOVES) == EVENT_SCHEMA_VERSION, "a move to each version");
+
+// From `llVersion` to this build's inside the caller's transaction. A new
+// database (no tables yet) is made the same way, without a note.
+bool moveFrom(sqlite3* pDb, int64_t llVersion, std::string& note) {
+    const bool bHadTables = single(pDb, "SELECT COUNT(*) FROM sqlite_master WHERE name = 'events'") > 0;
+    std::string what;
+    for (int64_t v = llVersion; v < EVENT_SCHEMA_VERSION; v++) {
+        if (!MOVES[v](pDb, what) || !execute(pDb, "PRAGMA user_version = " + std::to_string(v + 1)))
+            return false;
+        if (bHadTables)
+            note += (note.empty() ? "" : "; ") +
+                    ("moved to layout version " + std::to_string(v + 1) + ": " + what);
+    }
     return true;
 }
 
@@ -231,10 +259,13 @@ bool upgradeEventSchema(sqlite3* pDb, bool bWritable, std::string& error, std::s
     if (llVersion == EVENT_SCHEMA_VERSION) return true;
     if (llVersion > EVENT_SCHEMA_VERSION) return failed(refusal(llVersion));
     if (!bWritable)
-        return failed("its layout is version 0 and must be moved to version 1, but it is read-only");
+        return failed("its layout is version " + std::to_string(llVersion) +
+                      " and must be moved to version " + std::to_string(EVENT_SCHEMA_VERSION) +
+                      ", but it is read-only");
     if (!execute(pDb, "BEGIN IMMEDIATE")) return failed(sqlite3_errmsg(pDb));
     llVersion = single(pDb, "PRAGMA user_version");  // another connection may have moved it meanwhile
-    bool bDone = llVersion == EVENT_SCHEMA_VERSION || (llVersion == 0 && moveToVersion1(pDb, note));
+    bool bDone = llVersion == EVENT_SCHEMA_VERSION ||
+                 (llVersion >= 0 && llVersion < EVENT_SCHEMA_VERSION && moveFrom(pDb, llVersion, note));
     if (bDone && execute(pDb, "COMMIT")) return true;
     error = llVersion > EVENT_SCHEMA_VERSION ? refusal(llVersion) : sqlite3_errmsg(pDb);
     note.clear();

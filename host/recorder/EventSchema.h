@@ -6,6 +6,7 @@
 // events without their open, incomplete and pruned marks.
 // Version 1: intervals in columns, one per quantity, with their time as
 // 64-bit microseconds; events marked; the pruning counts.
+// Version 2: the lifetime energy counters.
 #pragma once
 
 #include <sqlite3.h>
@@ -16,10 +17,11 @@
 
 #include "AccumulatorTables.h"
 
-constexpr int EVENT_SCHEMA_VERSION = 1;
+constexpr int EVENT_SCHEMA_VERSION = 2;
 
 // Brings an open, writable database to EVENT_SCHEMA_VERSION in one
-// transaction; a new one is made at version 0 and moved like any other.
+// transaction, a version at a time; a new one is made at version 0 and moved
+// like any other.
 // False with `error` set for a newer version (left as it is), a read-only
 // database that needs moving, or a failure (nothing changed). `note` says what
 // a move did, for the caller to tell; empty when there was none.

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "ExportChannels.h"
+#include "PublishedQuantities.h"
 #include "UtcTime.h"
 
 namespace {
@@ -223,4 +224,12 @@ std::string jsonOfStatus(const MeterStatus& status) {
            ",\"prunedEvents\":" + number(d.llPrunedEvents) +
            ",\"prunedSnapshots\":" + number(d.llPrunedSnapshots) +
            ",\"error\":" + quoted(status.databaseError) + "}}";
+}
+
+std::string jsonOfLifetime(const LifetimeTotals& totals) {
+    std::string counters;
+    for (const PublishedQuantity& q : publishedQuantities())
+        if (q.source == QuantitySource::Lifetime)
+            counters += (counters.empty() ? "" : ",") + quoted(q.key) + ":" + number(totals.values[q.nIndex]);
+    return "{" + timeFields("time", totals.llTimeMicros) + ",\"counters\":{" + counters + "}}";
 }

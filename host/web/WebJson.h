@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "AccumulatorTables.h"
+#include "LifetimeEnergy.h"
 #include "MeterStatus.h"
 #include "Requests.h"
 #include "StoredEvent.h"
@@ -38,3 +39,7 @@ std::string jsonOfSnapshot(const StoredSnapshot& snapshot);
 
 // {"measurement":{...},"recorder":{...},"database":{...}} (see the API in the README).
 std::string jsonOfStatus(const MeterStatus& status);
+
+// {"time":"...","timeMicros":N,"counters":{"WH_IMPORT_A":Wh,...}}: the lifetime
+// counters by their published keys.
+std::string jsonOfLifetime(const LifetimeTotals& totals);

@@ -12,6 +12,8 @@
 #include "EventDatabase.h"
 #include "HttpServer.h"
 #include "LiveSnapshot.h"
+#include "MetricsText.h"
+#include "PublishedQuantities.h"
 #include "SnapshotCache.h"
 #include "WebAccess.h"
 #include "WebJson.h"
@@ -22,6 +24,7 @@ using Request = HttpRequest;
 using Response = HttpResponse;
 
 constexpr const char* JSON = "application/json";
+constexpr const char* METRICS = "text/plain; version=0.0.4; charset=utf-8";
 constexpr const char* STATION = "QM9000";
 // Debian's charting library (libjs-dygraphs), which the page draws with.
 constexpr const char* DYGRAPHS_DIR = "/usr/share/javascript/dygraphs";
@@ -154,6 +157,7 @@ struct WebServer::Routes {
     EventDatabase database;
     SnapshotCache snapshots;  // the capture every viewer is served
     AccessPolicy accessPolicy;
+    PublishedSources published;
 
     // A handler of ours, as the server calls it.
     HttpServer::Handler handler(void (Routes::*pHandler)(const Request&, Response&)) {
@@ -206,9 +210,15 @@ struct WebServer::Routes {
         response.set_content(std::string(pszBefore) + text.data() + pszAfter, JSON);
     }
 
+    // The lifetime energy counters saved last, or none.
+    bool lifetime(LifetimeTotals& totals) { return published.lifetime && published.lifetime(totals); }
+
     void routeReports() {
         server.route("GET", "/api/values", [this](const Request&, Response& response) {
-            report(REQ_JSON_VALUES, "{", "}", response);
+            LifetimeTotals totals;
+            const std::string after =
+                ",\"lifetime\":" + (lifetime(totals) ? jsonOfLifetime(totals) : "null") + "}";
+            report(REQ_JSON_VALUES, "{", after.c_str(), response);
         });
         server.route("GET", "/api/scaled", [this](const Request&, Response& response) {
             report(REQ_SCALED_JSON, "{\"sections\":[", "]}", response);
@@ -298,7 +308,7 @@ struct WebServer::Routes {
 
     // The meter's health: what the host's loop and the recorder say, and the
     // database as this server's connection finds it.
-    void status(Response& response) {
+    MeterStatus currentStatus() {
         MeterStatus status = statusSource ? statusSource() : MeterStatus{};
         {
             std::lock_guard<std::mutex> lock(databaseMutex);
@@ -308,11 +318,27 @@ struct WebServer::Routes {
         status.database.path = databasePath;
         // Writable when the recorder takes its writes, not only when the file allows them.
         status.database.bWritable = status.database.bWritable && status.recorder.bRecording;
-        response.set_content(jsonOfStatus(status), JSON);
+        return status;
+    }
+
+    void metrics(Response& response) {
+        MetricsInputs inputs;
+        std::array<float, jrnl_MAX> journal{};
+        LifetimeTotals totals;
+        if (readPublishedJournal(module, journal)) inputs.pJournal = &journal;
+        if (lifetime(totals)) inputs.pLifetime = &totals;
+        inputs.status = currentStatus();
+        if (published.outbox) inputs.outbox = published.outbox();
+        inputs.serialNumber = published.serialNumber;
+        inputs.version = QM_VERSION;
+        response.set_content(metricsText(inputs), METRICS);
     }
 
     void routeStatus() {
-        server.route("GET", "/api/status", [this](const Request&, Response& response) { status(response); });
+        server.route("GET", "/api/status", [this](const Request&, Response& response) {
+            response.set_content(jsonOfStatus(currentStatus()), JSON);
+        });
+        server.route("GET", "/metrics", [this](const Request&, Response& response) { metrics(response); });
     }
 
     // The page's files, and the charting library beside them.
@@ -330,7 +356,7 @@ struct WebServer::Routes {
             policy.port = server.port();  // the one taken when 0 was asked
             // The page's own files hold no readings, and a browser loads them
             // before the page can send the token.
-            if (request.path.rfind("/api/", 0) != 0) policy.bOpenReads = true;
+            if (request.path.rfind("/api/", 0) != 0 && request.path != "/metrics") policy.bOpenReads = true;
             std::string reason;
             const AccessVerdict verdict = judgeAccess(policy, asked, reason);
             if (verdict == AccessVerdict::Allow) return true;
@@ -360,6 +386,10 @@ WebServer::~WebServer() {
 
 void WebServer::setAccessPolicy(const AccessPolicy& policy) {
     m_pRoutes->accessPolicy = policy;
+}
+
+void WebServer::setPublishedSources(PublishedSources sources) {
+    m_pRoutes->published = std::move(sources);
 }
 
 bool WebServer::start(const std::string& address, std::string& error) {

@@ -9,6 +9,7 @@
 
 #include "MeasSOM.h"
 #include "MeterStatus.h"
+#include "MetricsText.h"
 #include "StorageLimits.h"
 #include "WebAccess.h"
 
@@ -30,6 +31,9 @@ public:
     // Who may read and who may change what; before start. Everything is
     // allowed without one.
     void setAccessPolicy(const AccessPolicy& policy);
+    // The lifetime energy (/api/values, /metrics), the MQTT queue and the
+    // serial number (/metrics); before start. Without them they are left out.
+    void setPublishedSources(PublishedSources sources);
     // Listens on "[ADDRESS:]PORT" and serves from threads of its own.
     bool start(const std::string& address, std::string& error);
     // The port it listens on (the one taken when 0 was asked), 0 before start.
