@@ -83,7 +83,7 @@ TEST_F(EventDatabaseTest, TodaysDatabaseMovesToColumnsKeepingEverything) {
     EXPECT_EQ(dump(m_path,
                    "SELECT hex(data) FROM undecoded_intervals; PRAGMA user_version;"
                    "SELECT time_us FROM intervals WHERE id > 1"),
-              "00\n1\n2147483647000000\n4102444800000000\n");
+              "00\n3\n2147483647000000\n4102444800000000\n");
     const std::vector<ACCUMULATOR_DATA> listed = m_database.listIntervals(10, m_error);
     ASSERT_EQ(listed.size(), 3u);
     for (const ACCUMULATOR_DATA& got : {listed[0], listed[1]})
@@ -94,12 +94,12 @@ TEST_F(EventDatabaseTest, TodaysDatabaseMovesToColumnsKeepingEverything) {
                 run == hex(&listed[2], sizeof(ACCUMULATOR_DATA)) + "\n");
 
     // A database of a newer layout is refused and left as it is.
-    dump(m_path, "PRAGMA user_version = 2");
+    dump(m_path, "PRAGMA user_version = 4");
     EXPECT_FALSE(m_database.open(m_path, m_error));
     EXPECT_EQ(m_error, m_path +
-                           ": its layout is version 2, newer than this build's (1): left as it is; a "
+                           ": its layout is version 4, newer than this build's (3): left as it is; a "
                            "newer qmhost reads it");
-    EXPECT_EQ(dump(m_path, kept + "; PRAGMA user_version"), before + "2\n");
+    EXPECT_EQ(dump(m_path, kept + "; PRAGMA user_version"), before + "4\n");
 }
 
 // Events left open by a stop (or a crash) are closed as incomplete, and the exports say so.

@@ -23,8 +23,11 @@
 #include "LineSettings.h"
 #include "LiveView.h"
 #include "MeasuringWatch.h"
+#include "MeterId.h"
 #include "ModuleSession.h"
 #include "ModuleTable.h"
+#include "MqttPublisher.h"
+#include "MqttUrl.h"
 #include "PluginLoader.h"
 #include "Recorder.h"
 #include "Requests.h"
@@ -59,6 +62,11 @@ struct RunOptions {
     bool bWebOpen = false;      // beyond the loopback, reading needs no token
     double dGraceSeconds = 30;  // not measuring this long: exit, so a service manager restarts the meter
     double dLogSeconds = 1;     // --log's line every this many seconds
+    std::string mqttUrl;        // empty: no MQTT
+    std::string mqttCaFile;
+    std::string mqttId;         // empty: the serial number, else the host's name
+    std::string mqttDiscovery;  // "on", "off"; empty: on with JSON, off with Influx
+    std::string mqttFormat = "json";
 };
 
 uint64_t steadyMicros() {
@@ -114,7 +122,8 @@ void prepareSimulatedBoard(SimulatedLine& line, const RunOptions& options, MDT& 
 // Everything the live meter runs with, in the order it is set up (and the
 // reverse of the order it goes).
 struct Meter {
-    std::string configFile, moduleLine, boardLine, webLine;
+    std::string configFile, moduleLine, boardLine, webLine, mqttLine;
+    std::string serialNumber;  // the module table's, "" when it has none
     HostBlockPtr block = makeHostBlock();
     std::unique_ptr<CfgProbe> probes;
     std::unique_ptr<Recorder> recorder;
@@ -122,6 +131,7 @@ struct Meter {
     std::unique_ptr<WebServer> web;
     AccessPolicy webAccess;
     MeasurementHealth health;  // the loop's view of the measurement, for the page
+    std::unique_ptr<MqttPublisher> mqtt;
 };
 
 // The block as the meter's host fills it: the probe catalogue, the
@@ -210,6 +220,63 @@ void startWeb(Meter& meter, const RunOptions& options) {
     if (!meter.webLine.empty()) printf("qmhost: %s\n", meter.webLine.c_str());
 }
 
+// Stand-in until the lifetime energy is merged: no totals known, so no
+// `energy` message is sent.
+LifetimeTotals lifetimeTotals() {
+    return LifetimeTotals{};
+}
+
+// The MQTT publisher when asked for; one that cannot start leaves the meter
+// running without it, and says so.
+void startMqtt(Meter& meter, const RunOptions& options) {
+    if (options.mqttUrl.empty()) return;
+    MqttOptions mqtt;
+    std::string error;
+    parseMqttUrl(options.mqttUrl, mqtt.connection.url, error);  // checked on the command line
+    mqtt.connection.caFile = options.mqttCaFile;
+    mqtt.device = {chooseMeterId(options.mqttId, meter.serialNumber), meter.serialNumber, "QM9000",
+                   QM_VERSION};
+    mqtt.format = options.mqttFormat == "influx" ? MqttFormat::Influx : MqttFormat::Json;
+    // Home Assistant reads the JSON payloads only.
+    mqtt.bDiscovery =
+        options.mqttDiscovery.empty() ? mqtt.format == MqttFormat::Json : options.mqttDiscovery == "on";
+    if (mqtt.bDiscovery && mqtt.format != MqttFormat::Json) {
+        fprintf(stderr, "qmhost: no Home Assistant discovery: it reads --mqtt-format json, not influx\n");
+        mqtt.bDiscovery = false;
+    }
+    mqtt.databasePath = Recorder::databasePath(*meter.block);
+    MqttSources sources;
+    MeasSOM& module = meter.session.module();
+    sources.readJournal = [&module](std::array<float, jrnl_MAX>& journal) {
+        // Request 10 carries the whole published record, the totals too.
+        float afValues[MODBUS_FLOATS];
+        if (module.realtimeGet(REQ_MODBUS, afValues, sizeof afValues) != REQ_OK) return false;
+        std::copy(afValues, afValues + jrnl_MAX, journal.begin());
+        return true;
+    };
+    sources.lifetime = lifetimeTotals;
+    sources.status = [&meter] { return MeterStatus{meter.health.get(), meter.recorder->counts(), {}, {}}; };
+    meter.mqtt = std::make_unique<MqttPublisher>(mqtt, sources);
+    if (!meter.mqtt->start(error)) {
+        fprintf(stderr, "qmhost: no MQTT: %s\n", error.c_str());
+        meter.mqtt.reset();
+        return;
+    }
+    meter.mqttLine = "MQTT: " + options.mqttUrl.substr(0, options.mqttUrl.find("://") + 3) +
+                     mqtt.connection.url.host + ":" + std::to_string(mqtt.connection.url.port) + ", topics " +
+                     meter.mqtt->topics().topic("#");
+    printf("qmhost: %s\n", meter.mqttLine.c_str());
+}
+
+// "connected, 3 queued, 120 delivered, 0 dropped" and the latest failure.
+std::string mqttSummary(const MqttPublisher& mqtt) {
+    const MqttCounts counts = mqtt.counts();
+    return std::string("MQTT: ") + (counts.bConnected ? "connected" : "not connected") + ", " +
+           std::to_string(counts.ullQueued) + " queued, " + std::to_string(counts.ullDelivered) +
+           " delivered, " + std::to_string(counts.ullDropped) + " dropped" +
+           (counts.lastError.empty() ? "" : "; " + counts.lastError);
+}
+
 // The periodic line: the live view each second, or with --log a line of
 // progress every --log-interval.
 class ProgressReport {
@@ -222,6 +289,7 @@ public:
                   stdout);
             printf("  %s\n", meter.moduleLine.c_str());
             if (!meter.webLine.empty()) printf("  %s\n", meter.webLine.c_str());
+            if (meter.mqtt) printf("  %s\n", mqttSummary(*meter.mqtt).c_str());
             return;
         }
         const PublishedRecord published = readPublished(*meter.block);
@@ -336,6 +404,10 @@ bool runUntilStopped(Meter& meter, const RunOptions& options) {
 // module left it.
 int stopMeter(Meter& meter, bool bMeasured) {
     if (meter.web) meter.web->stop();
+    if (meter.mqtt) {
+        meter.mqtt->stop();
+        printf("qmhost: %s\n", mqttSummary(*meter.mqtt).c_str());
+    }
     meter.session.end();
     meter.recorder->stop();
     const RecorderCounts counts = meter.recorder->counts();
@@ -359,6 +431,7 @@ int runMeter(const HostOptions& host, const RunOptions& options) {
         return toolFailed("the simulated board", e.what());
     }
     meter.moduleLine = setUpModuleTable(mdt, eepromSource);
+    meter.serialNumber = readSerialNumber(mdt);
     if (host.pLine) host.pLine->runInRealTime();
 
     std::string failure;
@@ -375,6 +448,7 @@ int runMeter(const HostOptions& host, const RunOptions& options) {
 
     startRecorder(meter, options);
     startWeb(meter, options);
+    startMqtt(meter, options);
     const bool bMeasured = runUntilStopped(meter, options);
     return stopMeter(meter, bMeasured);
 }
@@ -443,6 +517,34 @@ ToolAction addRunCommand(CLI::App& command, HostOptions& host) {
         ->type_name("FILE");
     command.add_flag("--web-open", options->bWebOpen,
                      "Beyond the loopback, reading the page needs no token (changing it still does)");
+    command
+        .add_option("--mqtt", options->mqttUrl,
+                    "Publish to the MQTT broker at this URL (QoS 1; topics qm9000/<meter id>/...)")
+        ->type_name("mqtt[s]://[USER:PASSWORD@]HOST[:PORT]")
+        ->check(acceptedBy(
+            [](const std::string& text) {
+                MqttUrl url;
+                std::string error;
+                return parseMqttUrl(text, url, error);
+            },
+            "mqtt://[user:password@]host[:port] or mqtts://..."));
+    command
+        .add_option("--mqtt-ca", options->mqttCaFile, "mqtts: the CA certificates (default: the system's)")
+        ->type_name("FILE")
+        ->check(CLI::ExistingFile);
+    command
+        .add_option(
+            "--mqtt-id", options->mqttId,
+            "The meter's id in its topics (default: the module's serial number, else the host's name)")
+        ->type_name("ID");
+    command
+        .add_option("--mqtt-discovery", options->mqttDiscovery,
+                    "Home Assistant's discovery messages (on with json); off removes them from the broker")
+        ->check(CLI::IsMember({"on", "off"}));
+    command
+        .add_option("--mqtt-format", options->mqttFormat,
+                    "The payloads: json (default) or influx (line protocol)")
+        ->check(CLI::IsMember({"json", "influx"}));
     addPluginOption(command, host);
     command
         .add_option("--scenario", options->scenario,

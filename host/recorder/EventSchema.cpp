@@ -35,6 +35,19 @@ CREATE TABLE pruned(id INTEGER PRIMARY KEY CHECK(id = 1), events INTEGER NOT NUL
 INSERT INTO pruned VALUES(1, 0, 0);
 )sql";
 
+// Version 3's tables. mqtt_outbox: the interval, event and energy messages
+// in the order they were queued, each deleted once the broker acknowledged
+// it. mqtt_cursor: one row, the last event and interval queued (NULL until
+// the publisher first starts, which then begins with what is stored).
+constexpr const char* VERSION_3_TABLES = R"sql(
+CREATE TABLE IF NOT EXISTS mqtt_outbox(
+  id INTEGER PRIMARY KEY, time_us INTEGER NOT NULL, topic TEXT NOT NULL, payload BLOB NOT NULL,
+  retained INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS mqtt_cursor(id INTEGER PRIMARY KEY CHECK(id = 1), event_id INTEGER, interval_id INTEGER);
+INSERT OR IGNORE INTO mqtt_cursor VALUES(1, NULL, NULL);
+PRAGMA user_version = 3;
+)sql";
+
 constexpr size_t BOARD_BLOB_SIZE = 392, WIDE_TIME_BLOB_SIZE = 396;
 constexpr int QUANTITIES_PER_ARRAY = accum_POWER_MAX;
 // ACCUMULATOR_DATA's arrays in their order: each a column prefix and suffix.
@@ -231,10 +244,16 @@ bool upgradeEventSchema(sqlite3* pDb, bool bWritable, std::string& error, std::s
     if (llVersion == EVENT_SCHEMA_VERSION) return true;
     if (llVersion > EVENT_SCHEMA_VERSION) return failed(refusal(llVersion));
     if (!bWritable)
-        return failed("its layout is version 0 and must be moved to version 1, but it is read-only");
+        return failed("its layout is version " + std::to_string(llVersion) +
+                      " and must be moved to version " + std::to_string(EVENT_SCHEMA_VERSION) +
+                      ", but it is read-only");
     if (!execute(pDb, "BEGIN IMMEDIATE")) return failed(sqlite3_errmsg(pDb));
     llVersion = single(pDb, "PRAGMA user_version");  // another connection may have moved it meanwhile
-    bool bDone = llVersion == EVENT_SCHEMA_VERSION || (llVersion == 0 && moveToVersion1(pDb, note));
+    // Each move takes the layout one step on; version 2's (the lifetime
+    // energy) comes with it, so 1 and 2 both move on to 3 here.
+    bool bDone = llVersion == EVENT_SCHEMA_VERSION ||
+                 (llVersion >= 0 && llVersion < EVENT_SCHEMA_VERSION &&
+                  (llVersion > 0 || moveToVersion1(pDb, note)) && execute(pDb, VERSION_3_TABLES));
     if (bDone && execute(pDb, "COMMIT")) return true;
     error = llVersion > EVENT_SCHEMA_VERSION ? refusal(llVersion) : sqlite3_errmsg(pDb);
     note.clear();
