@@ -2,6 +2,7 @@
 
 #include <mosquitto.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -56,21 +57,28 @@ bool MqttConnection::start(const MqttConnectionSettings& settings, std::string& 
                 libraryError(nResult);
         return false;
     }
-    // Not reachable yet is no failure: the network thread keeps trying.
-    nResult = mosquitto_connect_async(m_pMosq, settings.url.host.c_str(), settings.url.port,
-                                      settings.nKeepAliveSeconds);
-    if (nResult != MOSQ_ERR_SUCCESS) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_news.error = "cannot connect to " + settings.url.host + ":" + std::to_string(settings.url.port) +
-                       ": " + libraryError(nResult);
-    }
-    nResult = mosquitto_loop_start(m_pMosq);
-    if (nResult != MOSQ_ERR_SUCCESS) {
-        error = "cannot start the MQTT network thread: " + libraryError(nResult);
-        return false;
-    }
-    m_bLoopRunning = true;
+    m_settings = settings;
+    m_nRetryDelay = settings.nMinReconnectSeconds;
+    // Not reachable yet is no failure: keepTrying() tries again.
+    if (!connect()) m_nextTry = std::chrono::steady_clock::now() + std::chrono::seconds(m_nRetryDelay);
     return true;
+}
+
+bool MqttConnection::connect() {
+    int nResult = mosquitto_connect_async(m_pMosq, m_settings.url.host.c_str(), m_settings.url.port,
+                                          m_settings.nKeepAliveSeconds);
+    if (nResult == MOSQ_ERR_SUCCESS) nResult = mosquitto_loop_start(m_pMosq);
+    if (nResult == MOSQ_ERR_SUCCESS) return m_bLoopRunning = true;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_news.error = "cannot connect to " + m_settings.url.host + ":" + std::to_string(m_settings.url.port) +
+                   ": " + libraryError(nResult);
+    return false;
+}
+
+void MqttConnection::keepTrying() {
+    if (!m_pMosq || m_bLoopRunning || std::chrono::steady_clock::now() < m_nextTry || connect()) return;
+    m_nRetryDelay = std::min(2 * m_nRetryDelay, m_settings.nMaxReconnectSeconds);
+    m_nextTry = std::chrono::steady_clock::now() + std::chrono::seconds(m_nRetryDelay);
 }
 
 bool MqttConnection::publish(const std::string& topic, const std::string& payload, bool bRetain, int& nMid,

@@ -44,6 +44,9 @@ public:
     // settings the library refuses (a CA file it cannot read). A broker
     // that cannot be reached yet is no failure: it is tried again.
     bool start(const MqttConnectionSettings& settings, std::string& error);
+    // Until a first connection is under way the library does not try again
+    // by itself: this does, with the growing delay. Call it often.
+    void keepTrying();
     // QoS 1; `nMid` the id its acknowledgement will carry. False with
     // `error` set when the library refuses it.
     bool publish(const std::string& topic, const std::string& payload, bool bRetain, int& nMid,
@@ -58,9 +61,15 @@ private:
     static void onDisconnect(mosquitto*, void* pvSelf, int nResult);
     static void onPublish(mosquitto*, void* pvSelf, int nMid);
 
+    // A connection begun: the network thread runs from then on.
+    bool connect();
+
     std::function<void()> m_wake;
     mosquitto* m_pMosq = nullptr;
+    MqttConnectionSettings m_settings;
     bool m_bLoopRunning = false;
+    int m_nRetryDelay = 0;  // seconds
+    std::chrono::steady_clock::time_point m_nextTry;
     std::mutex m_mutex;
     ConnectionNews m_news;
 };

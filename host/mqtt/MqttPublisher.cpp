@@ -111,6 +111,7 @@ void MqttPublisher::run() {
             if (m_bStop) break;
             m_bWoken = false;
         }
+        m_pConnection->keepTrying();
         handle(m_pConnection->take());
         const Clock::time_point now = Clock::now();
         if (now >= nextState) {
