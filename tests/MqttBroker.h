@@ -23,29 +23,23 @@
 
 #include "ScratchFiles.h"
 
-inline bool acceptsConnections(int port) {
+// With `port` 0 a free loopback port, else whether it accepts connections.
+inline int probeLoopback(int port) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool bAccepted = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    sockaddr_in address{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t length = sizeof address;
+    auto* pAddress = reinterpret_cast<sockaddr*>(&address);
+    const int nFound = port ? connect(fd, pAddress, length) == 0
+                       : bind(fd, pAddress, length) == 0 && getsockname(fd, pAddress, &length) == 0
+                           ? ntohs(address.sin_port)
+                           : 0;
     close(fd);
-    return bAccepted;
+    return nFound;
 }
 
 class MqttBroker {
 public:
-    MqttBroker() {
-        const int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-        close(fd);
+    MqttBroker() : m_port(probeLoopback(0)) {
         m_dir.write("broker.conf",
                     "listener " + std::to_string(m_port) +
                         " 127.0.0.1\nallow_anonymous true\npersistence true\npersistence_location " +
@@ -64,10 +58,10 @@ public:
                    static_cast<char*>(nullptr));
             _exit(127);
         }
-        for (int i = 0; i < 200 && !acceptsConnections(m_port); i++)
+        for (int i = 0; i < 200 && !probeLoopback(m_port); i++)
             std::this_thread::sleep_for(std::chrono::milliseconds(25));
-        ASSERT_TRUE(acceptsConnections(m_port)) << "mosquitto did not start:\n"
-                                                << readFile(m_dir.path("broker.log"));
+        ASSERT_TRUE(probeLoopback(m_port)) << "mosquitto did not start:\n"
+                                           << readFile(m_dir.path("broker.log"));
     }
     void stop() {
         if (m_pid <= 0) return;
@@ -78,7 +72,7 @@ public:
 
 private:
     ScratchDirectory m_dir;
-    int m_port = 0;
+    int m_port;
     pid_t m_pid = -1;
 };
 
@@ -134,6 +128,12 @@ public:
     }
 
 private:
+    void add(const ReceivedMessage& message) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_received.push_back(message);
+        m_arrived.notify_all();
+    }
+
     mosquitto* m_pMosq;
     std::mutex m_mutex;
     std::condition_variable m_arrived;
