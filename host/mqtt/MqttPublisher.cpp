@@ -54,7 +54,8 @@ MqttPublisher::~MqttPublisher() {
 bool MqttPublisher::start(std::string& error) {
     std::string outboxError;
     if (!m_outbox.open(m_options.databasePath, m_options.maxQueued, outboxError))
-        note("nothing is queued for the broker: " + outboxError);
+        m_outboxError = "nothing is queued for the broker: " + outboxError;
+    note(m_outboxError);
     m_pConnection = std::make_unique<MqttConnection>([this] {
         std::lock_guard<std::mutex> lock(m_wakeMutex);
         m_bWoken = true;
@@ -152,7 +153,7 @@ void MqttPublisher::handle(const ConnectionNews& news) {
     }
     m_bConnected = news.bConnected;
     if (news.unConnects > 0 && m_bConnected) {
-        note("");
+        note(m_outboxError);
         announce();
     }
 }

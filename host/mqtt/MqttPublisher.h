@@ -97,4 +97,5 @@ private:
     std::map<int, int64_t> m_inFlight;  // message id -> outbox id
     int64_t m_llLastSent = 0;           // the outbox id sent last in this connection
     std::string m_lastStatusKey;
+    std::string m_outboxError;  // why nothing is queued, said again after each connection
 };
