@@ -19,11 +19,10 @@ BENCHMARK(BM_StateMessage)->Arg(0)->Arg(1);
 
 void BM_OutboxQueuedAndAcknowledged(benchmark::State& state) {
     char szPath[] = "/tmp/bench_mqtt_XXXXXX";
-    const int fd = mkstemp(szPath);
+    close(mkstemp(szPath));
     MqttOutbox outbox;
     std::string error;
-    if (fd < 0 || !outbox.open(szPath, MqttOutbox::DEFAULT_MAX_MESSAGES, error))
-        state.SkipWithError(error.c_str());
+    if (!outbox.open(szPath, MqttOutbox::DEFAULT_MAX_MESSAGES, error)) state.SkipWithError(error.c_str());
     const OutboxMessage energy{0, 1, {"qm9000/meter-1/energy", std::string(600, 'x'), true}};
     std::vector<OutboxMessage> next;
     size_t dropped = 0;
@@ -32,7 +31,6 @@ void BM_OutboxQueuedAndAcknowledged(benchmark::State& state) {
         outbox.next(0, 1, next, error);
         outbox.remove(next.at(0).llId, error);
     }
-    close(fd);
     for (const char* pszSuffix : {"", "-wal", "-shm"}) unlink((szPath + std::string(pszSuffix)).c_str());
 }
 BENCHMARK(BM_OutboxQueuedAndAcknowledged);
