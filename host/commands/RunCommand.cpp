@@ -234,6 +234,9 @@ void startMqtt(Meter& meter, const RunOptions& options) {
     std::string error;
     parseMqttUrl(options.mqttUrl, mqtt.connection.url, error);  // checked on the command line
     mqtt.connection.caFile = options.mqttCaFile;
+    if (!mqtt.connection.url.bTls && !options.mqttCaFile.empty())
+        fprintf(stderr, "qmhost: --mqtt-ca is for an mqtts:// broker; %s is not encrypted\n",
+                options.mqttUrl.c_str());
     mqtt.device = {chooseMeterId(options.mqttId, meter.serialNumber), meter.serialNumber, "QM9000",
                    QM_VERSION};
     mqtt.format = options.mqttFormat == "influx" ? MqttFormat::Influx : MqttFormat::Json;
@@ -521,13 +524,13 @@ ToolAction addRunCommand(CLI::App& command, HostOptions& host) {
         .add_option("--mqtt", options->mqttUrl,
                     "Publish to the MQTT broker at this URL (QoS 1; topics qm9000/<meter id>/...)")
         ->type_name("mqtt[s]://[USER:PASSWORD@]HOST[:PORT]")
-        ->check(acceptedBy(
-            [](const std::string& text) {
+        ->check(CLI::Validator(
+            [](std::string& text) {
                 MqttUrl url;
                 std::string error;
-                return parseMqttUrl(text, url, error);
+                return parseMqttUrl(text, url, error) ? std::string() : error;
             },
-            "mqtt://[user:password@]host[:port] or mqtts://..."));
+            ""));
     command
         .add_option("--mqtt-ca", options->mqttCaFile, "mqtts: the CA certificates (default: the system's)")
         ->type_name("FILE")
