@@ -98,15 +98,16 @@ test-arm: deps deps-arm
 	cd $(ARM_BUILD) && QEMU_LD_PREFIX=$(ARM_SYSROOT) ctest --output-on-failure -j$(JOBS)
 
 # The concurrency suites under ThreadSanitizer, in a small build of just what
-# they need: a lock dropped from the module, the recorder or the page's shared
-# capture fails here.
+# they need: a lock dropped from the module, the recorder, the page's shared
+# capture or the MQTT publisher fails here.
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=thread
-	cmake --build $(TSAN_BUILD) -j$(JOBS) --target test_concurrency test_board test_recorder test_web_access QM9000
+	cmake --build $(TSAN_BUILD) -j$(JOBS) --target test_concurrency test_board test_recorder test_web_access test_mqtt QM9000
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_concurrency
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_board
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_recorder
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_web_access
+	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_mqtt
 
 # The package's contents, lintian, and the unpacked qmhost running the
 # simulated meter on the unpacked example files (nothing is installed). The

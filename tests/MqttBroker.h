@@ -114,7 +114,7 @@ public:
     }
     ~MqttSubscriber() {
         mosquitto_disconnect(m_pMosq);
-        mosquitto_loop_stop(m_pMosq, true);
+        mosquitto_loop_stop(m_pMosq, false);
         mosquitto_destroy(m_pMosq);
     }
     // True once `done` holds for what arrived, false after `seconds`.

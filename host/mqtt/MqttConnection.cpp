@@ -24,7 +24,7 @@ MqttConnection::MqttConnection(std::function<void()> wake) : m_wake(std::move(wa
 MqttConnection::~MqttConnection() {
     if (m_bLoopRunning) {
         mosquitto_disconnect(m_pMosq);
-        mosquitto_loop_stop(m_pMosq, true);
+        mosquitto_loop_stop(m_pMosq, false);
     }
     if (m_pMosq) mosquitto_destroy(m_pMosq);
 }
