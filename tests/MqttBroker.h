@@ -1,6 +1,6 @@
-// Debian's mosquitto on a free loopback port, its store in a scratch
-// directory (so a subscriber's session outlives a restart, as a fleet's
-// broker keeps it), and a subscriber on libmosquitto that collects every
+// Debian's mosquitto on a free loopback port, its store saved each second in
+// a scratch directory (so a subscriber's session outlives a restart, as a
+// fleet's broker keeps it), and a subscriber on libmosquitto that collects every
 // message. A broker that cannot start fails the test.
 #pragma once
 
@@ -40,10 +40,10 @@ inline int probeLoopback(int port) {
 class MqttBroker {
 public:
     MqttBroker() : m_port(probeLoopback(0)) {
-        m_dir.write("broker.conf",
-                    "listener " + std::to_string(m_port) +
-                        " 127.0.0.1\nallow_anonymous true\npersistence true\npersistence_location " +
-                        m_dir.path() + "/\n");
+        m_dir.write("broker.conf", "listener " + std::to_string(m_port) +
+                                       " 127.0.0.1\nallow_anonymous true\npersistence "
+                                       "true\nautosave_interval 1\npersistence_location " +
+                                       m_dir.path() + "/\n");
         start();
     }
     ~MqttBroker() { stop(); }
@@ -63,9 +63,10 @@ public:
         ASSERT_TRUE(probeLoopback(m_port)) << "mosquitto did not start:\n"
                                            << readFile(m_dir.path("broker.log"));
     }
-    void stop() {
-        if (m_pid <= 0) return;
-        kill(m_pid, SIGTERM);
+    // SIGSTOP leaves it connected and answering nothing; SIGKILL loses what it was sent since.
+    void stop(int nSignal = SIGTERM) {
+        if (m_pid <= 0 || kill(m_pid, nSignal) != 0 || nSignal == SIGSTOP) return;
+        kill(m_pid, SIGCONT);  // a frozen one ends only once it runs
         waitpid(m_pid, nullptr, 0);
         m_pid = -1;
     }

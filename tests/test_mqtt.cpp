@@ -183,9 +183,11 @@ TEST(MqttHost, PublishesTheCatalogueTheRecordAndEventsAndDiesOffline) {
         [](const Received& r) { return on(r, BASE + "availability").back().payload == "offline"; }, 10));
 }
 
-// The broker away during a swell and an interval (stored as the recorder
-// does: the shortest interval the module takes is 5 minutes), the host killed
-// and restarted meanwhile: both arrive once, in order, with their own times.
+// The broker frozen during a swell and an interval (stored as the recorder
+// does: the shortest interval the module takes is 5 minutes), so both are
+// sent and never acknowledged; the host killed, the broker too (losing them),
+// the host restarted while the broker is away, which comes back 20 s after it
+// froze: both arrive once, in order, with their own times.
 TEST(MqttHost, DeliversWhatHappenedWhileTheBrokerWasAwayOnceInOrder) {
     MqttBroker broker;
     MqttSubscriber subscriber(broker.port());
@@ -193,7 +195,7 @@ TEST(MqttHost, DeliversWhatHappenedWhileTheBrokerWasAwayOnceInOrder) {
     host.start({"--mqtt", broker.url()});
     ASSERT_TRUE(subscriber.waitFor([](const Received& r) { return !on(r, BASE + "state").empty(); }, 20))
         << host.log();
-    broker.stop();
+    broker.stop(SIGSTOP);
     const int64_t llAway = nowMicros();
     const std::string outboxed = "SELECT COUNT(*) FROM mqtt_outbox WHERE topic = '" + BASE;
     ASSERT_TRUE(waitUntil([&] { return queried(host.database(), outboxed + "event'") > 0; }, 40))
@@ -209,6 +211,7 @@ TEST(MqttHost, DeliversWhatHappenedWhileTheBrokerWasAwayOnceInOrder) {
         queried(host.database(), "SELECT start_us FROM events WHERE start_us > " + std::to_string(llAway) +
                                      " ORDER BY id LIMIT 1");
     host.kill(SIGKILL);
+    broker.stop(SIGKILL);
     host.start({"--mqtt", broker.url()});
     waitUntil([&] { return nowMicros() - llAway > 20000000; }, 30);
     broker.start();

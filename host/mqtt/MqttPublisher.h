@@ -64,7 +64,6 @@ public:
     const MqttTopics& topics() const { return m_topics; }
 
 private:
-    struct InFlight;
     void run();
     void handle(const ConnectionNews& news);
     void announce();
