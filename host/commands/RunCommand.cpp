@@ -258,7 +258,13 @@ void startMqtt(Meter& meter, const RunOptions& options) {
         return true;
     };
     sources.lifetime = lifetimeTotals;
-    sources.status = [&meter] { return MeterStatus{meter.health.get(), meter.recorder->counts(), {}, {}}; };
+    sources.status = [&meter] {
+        MeterStatus status{meter.health.get(), meter.recorder->counts(), {}, {}};
+        // The database as the recorder finds it; its size is the web server's to read.
+        status.database.path = status.recorder.databasePath;
+        status.database.bWritable = status.recorder.bRecording;
+        return status;
+    };
     meter.mqtt = std::make_unique<MqttPublisher>(mqtt, sources);
     if (!meter.mqtt->start(error)) {
         fprintf(stderr, "qmhost: no MQTT: %s\n", error.c_str());
