@@ -122,7 +122,7 @@ void prepareSimulatedBoard(SimulatedLine& line, const RunOptions& options, MDT& 
 // Everything the live meter runs with, in the order it is set up (and the
 // reverse of the order it goes).
 struct Meter {
-    std::string configFile, moduleLine, boardLine, webLine, mqttLine;
+    std::string configFile, moduleLine, boardLine, webLine;
     std::string serialNumber;  // the module table's, "" when it has none
     HostBlockPtr block = makeHostBlock();
     std::unique_ptr<CfgProbe> probes;
@@ -271,10 +271,10 @@ void startMqtt(Meter& meter, const RunOptions& options) {
         meter.mqtt.reset();
         return;
     }
-    meter.mqttLine = "MQTT: " + options.mqttUrl.substr(0, options.mqttUrl.find("://") + 3) +
-                     mqtt.connection.url.host + ":" + std::to_string(mqtt.connection.url.port) + ", topics " +
-                     meter.mqtt->topics().topic("#");
-    printf("qmhost: %s\n", meter.mqttLine.c_str());
+    const std::string where = options.mqttUrl.substr(0, options.mqttUrl.find("://") + 3) +
+                              mqtt.connection.url.host + ":" + std::to_string(mqtt.connection.url.port) +
+                              ", topics " + meter.mqtt->topics().topic("#");
+    printf("qmhost: MQTT: %s\n", where.c_str());
 }
 
 // "connected, 3 queued, 120 delivered, 0 dropped" and the latest failure.
