@@ -12,6 +12,7 @@ JOBS       ?= $(shell nproc)
 SECONDS    ?=
 WEB        ?= 127.0.0.1:8080
 SCENARIO   ?= steady
+MQTT       ?=
 ARM_SYSROOT = /usr/arm-linux-gnueabihf
 VERSION     = $(shell awk '/^project/ { print $$3 }' CMakeLists.txt)
 DEB         = $(PKG_BUILD)/qm9000_$(VERSION)_$(shell dpkg --print-architecture).deb
@@ -21,14 +22,14 @@ BOARD_OPTIONS = -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/arm-linux-gnueabihf.cmake
                 -DQM_BOARD_TIMER=ON -DQM_DEFAULT_BOARD=hw -DQM_BUILD_TESTS=OFF
 
 # What a build needs (the packages too), and what only the tests need besides.
-BUILD_PACKAGES  = cmake g++ make libgpiod-dev libcli11-dev libsqlite3-dev libmicrohttpd-dev libjs-dygraphs \
-                  libsystemd-dev dpkg-dev file
-TEST_PACKAGES   = libcpp-httplib-dev googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev chromium
+BUILD_PACKAGES  = cmake g++ make libgpiod-dev libcli11-dev libsqlite3-dev libmicrohttpd-dev libmosquitto-dev \
+                  libjs-dygraphs libsystemd-dev dpkg-dev file
+TEST_PACKAGES   = libcpp-httplib-dev googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev chromium mosquitto
 # The board's: the cross compiler and Debian's armhf libraries (dpkg-shlibdeps
 # reads the versions of the board package's dependencies from the armhf
 # libc6, libstdc++6 and libgcc-s1); qemu only to run the tests.
 ARM_BUILD_PACKAGES = g++-arm-linux-gnueabihf libsqlite3-dev:armhf libmicrohttpd-dev:armhf libsystemd-dev:armhf \
-                     libc6:armhf libstdc++6:armhf libgcc-s1:armhf
+                     libmosquitto-dev:armhf libc6:armhf libstdc++6:armhf libgcc-s1:armhf
 ARM_TEST_PACKAGES  = qemu-user
 FUZZ_PACKAGES   = clang libclang-rt-14-dev
 # Checking a package: lintian, curl for its web page, systemd-analyze (systemd)
@@ -83,9 +84,11 @@ build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) -j$(JOBS)
 
-# The simulated meter, until Ctrl-C or for SECONDS=N.
+# The simulated meter, until Ctrl-C or for SECONDS=N; MQTT=mqtt://HOST[:PORT]
+# publishes to that broker too.
 run: build
-	QM_APP_DIR=$(CURDIR)/config $(BUILD)/qmhost --scenario $(SCENARIO) --web $(WEB) $(if $(SECONDS),--seconds $(SECONDS))
+	QM_APP_DIR=$(CURDIR)/config $(BUILD)/qmhost --scenario $(SCENARIO) --web $(WEB) $(if $(SECONDS),--seconds $(SECONDS)) \
+	  $(if $(MQTT),--mqtt $(MQTT))
 
 test: test-native test-arm test-tsan test-deb test-deb-arm
 
@@ -99,15 +102,16 @@ test-arm: deps deps-arm
 	cd $(ARM_BUILD) && QEMU_LD_PREFIX=$(ARM_SYSROOT) ctest --output-on-failure -j$(JOBS)
 
 # The concurrency suites under ThreadSanitizer, in a small build of just what
-# they need: a lock dropped from the module, the recorder or the page's shared
-# capture fails here.
+# they need: a lock dropped from the module, the recorder, the page's shared
+# capture or the MQTT publisher fails here.
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=thread
-	cmake --build $(TSAN_BUILD) -j$(JOBS) --target test_concurrency test_board test_recorder test_web_access QM9000
+	cmake --build $(TSAN_BUILD) -j$(JOBS) --target test_concurrency test_board test_recorder test_web_access test_mqtt QM9000
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_concurrency
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_board
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_recorder
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_web_access
+	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_mqtt
 
 # The package's contents, lintian, and the unpacked qmhost running the
 # simulated meter on the unpacked example files (nothing is installed). The
@@ -165,6 +169,7 @@ bench: deps
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DQM_BUILD_BENCH=ON
 	cmake --build build-bench -j$(JOBS)
 	build-bench/bench_module
+	build-bench/bench_mqtt
 
 # Each libFuzzer target of the configuration files for FUZZ_SECONDS, one after
 # the other (clang with AddressSanitizer and UndefinedBehaviorSanitizer). New

@@ -82,12 +82,13 @@ TEST_F(EventDatabaseTest, TodaysDatabaseMovesToColumnsKeepingEverything) {
               "qmhost: " + m_path +
                   ": moved to layout version 1: 2 events kept, 3 intervals put into columns; " +
                   "1 intervals of a size no build writes are kept apart in table undecoded_intervals; " +
-                  "moved to layout version 2: a table for the lifetime energy counters\n");
+                  "moved to layout version 2: a table for the lifetime energy counters; " +
+                  "moved to layout version 3: tables for the MQTT publisher's outbox\n");
     EXPECT_EQ(dump(m_path, kept), before);
     EXPECT_EQ(dump(m_path,
                    "SELECT hex(data) FROM undecoded_intervals; PRAGMA user_version;"
                    "SELECT time_us FROM intervals WHERE id > 1"),
-              "00\n2\n2147483647000000\n4102444800000000\n");
+              "00\n3\n2147483647000000\n4102444800000000\n");
     // A version 1 database, as every meter has it before the lifetime energy, moves on keeping everything.
     m_database.close();
     dump(m_path, "DROP TABLE lifetime_energy; PRAGMA user_version = 1");

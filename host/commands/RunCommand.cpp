@@ -24,9 +24,13 @@
 #include "LineSettings.h"
 #include "LiveView.h"
 #include "MeasuringWatch.h"
+#include "MeterId.h"
 #include "ModuleSession.h"
 #include "ModuleTable.h"
+#include "MqttPublisher.h"
+#include "MqttUrl.h"
 #include "PluginLoader.h"
+#include "PublishedQuantities.h"
 #include "Recorder.h"
 #include "Requests.h"
 #include "Scenarios.h"
@@ -60,6 +64,11 @@ struct RunOptions {
     bool bWebOpen = false;      // beyond the loopback, reading needs no token
     double dGraceSeconds = 30;  // not measuring this long: exit, so a service manager restarts the meter
     double dLogSeconds = 1;     // --log's line every this many seconds
+    std::string mqttUrl;        // empty: no MQTT
+    std::string mqttCaFile;
+    std::string mqttId;         // empty: the serial number, else the host's name
+    std::string mqttDiscovery;  // "on", "off"; empty: on with JSON, off with Influx
+    std::string mqttFormat = "json";
 };
 
 uint64_t steadyMicros() {
@@ -115,7 +124,8 @@ void prepareSimulatedBoard(SimulatedLine& line, const RunOptions& options, MDT& 
 // Everything the live meter runs with, in the order it is set up (and the
 // reverse of the order it goes).
 struct Meter {
-    std::string configFile, moduleLine, boardLine, webLine, serialNumber;
+    std::string configFile, moduleLine, boardLine, webLine;
+    std::string serialNumber;  // the module table's, "" when it has none
     HostBlockPtr block = makeHostBlock();
     std::unique_ptr<CfgProbe> probes;
     std::unique_ptr<Recorder> recorder;
@@ -124,6 +134,7 @@ struct Meter {
     std::unique_ptr<WebServer> web;
     AccessPolicy webAccess;
     MeasurementHealth health;  // the loop's view of the measurement, for the page
+    std::unique_ptr<MqttPublisher> mqtt;
 };
 
 // The block as the meter's host fills it: the probe catalogue, the
@@ -218,6 +229,11 @@ void startWeb(Meter& meter, const RunOptions& options) {
     if (meter.lifetime)
         sources.lifetime = [&meter](LifetimeTotals& totals) { return meter.lifetime->published(totals); };
     sources.serialNumber = meter.serialNumber;
+    sources.outbox = [&meter] {
+        if (!meter.mqtt) return OutboxCounts{};
+        const MqttCounts counts = meter.mqtt->counts();
+        return OutboxCounts{counts.ullQueued, counts.ullDelivered, counts.ullDropped, counts.bConnected};
+    };
     meter.web->setPublishedSources(std::move(sources));
     if (meter.web->start(options.webAddress, error)) {
         meter.webLine = "web page: " + meter.web->url();
@@ -228,6 +244,66 @@ void startWeb(Meter& meter, const RunOptions& options) {
     }
     if (webRoot.empty()) fprintf(stderr, "qmhost: the web page's files are not installed\n");
     if (!meter.webLine.empty()) printf("qmhost: %s\n", meter.webLine.c_str());
+}
+
+// The MQTT publisher when asked for; one that cannot start leaves the meter
+// running without it, and says so.
+void startMqtt(Meter& meter, const RunOptions& options) {
+    if (options.mqttUrl.empty()) return;
+    MqttOptions mqtt;
+    std::string error;
+    parseMqttUrl(options.mqttUrl, mqtt.connection.url, error);  // checked on the command line
+    mqtt.connection.caFile = options.mqttCaFile;
+    if (!mqtt.connection.url.bTls && !options.mqttCaFile.empty())
+        fprintf(stderr, "qmhost: --mqtt-ca is for an mqtts:// broker; %s is not encrypted\n",
+                options.mqttUrl.c_str());
+    mqtt.device = {chooseMeterId(options.mqttId, meter.serialNumber), meter.serialNumber, "QM9000",
+                   QM_VERSION};
+    mqtt.format = options.mqttFormat == "influx" ? MqttFormat::Influx : MqttFormat::Json;
+    // Home Assistant reads the JSON payloads only.
+    mqtt.bDiscovery =
+        options.mqttDiscovery.empty() ? mqtt.format == MqttFormat::Json : options.mqttDiscovery == "on";
+    if (mqtt.bDiscovery && mqtt.format != MqttFormat::Json) {
+        fprintf(stderr, "qmhost: no Home Assistant discovery: it reads --mqtt-format json, not influx\n");
+        mqtt.bDiscovery = false;
+    }
+    mqtt.databasePath = Recorder::databasePath(*meter.block);
+    MqttSources sources;
+    MeasSOM& module = meter.session.module();
+    sources.readJournal = [&module](std::array<float, jrnl_MAX>& journal) {
+        return readPublishedJournal(module, journal);
+    };
+    // No totals saved yet: no `energy` message.
+    sources.lifetime = [&meter] {
+        LifetimeTotals totals;
+        return meter.lifetime && meter.lifetime->published(totals) ? totals : LifetimeTotals{};
+    };
+    sources.status = [&meter] {
+        MeterStatus status{meter.health.get(), meter.recorder->counts(), {}, {}};
+        // The database as the recorder finds it; its size is the web server's to read.
+        status.database.path = status.recorder.databasePath;
+        status.database.bWritable = status.recorder.bRecording;
+        return status;
+    };
+    meter.mqtt = std::make_unique<MqttPublisher>(mqtt, sources);
+    if (!meter.mqtt->start(error)) {
+        fprintf(stderr, "qmhost: no MQTT: %s\n", error.c_str());
+        meter.mqtt.reset();
+        return;
+    }
+    const std::string where = options.mqttUrl.substr(0, options.mqttUrl.find("://") + 3) +
+                              mqtt.connection.url.host + ":" + std::to_string(mqtt.connection.url.port) +
+                              ", topics " + meter.mqtt->topics().topic("#");
+    printf("qmhost: MQTT: %s\n", where.c_str());
+}
+
+// "connected, 3 queued, 120 delivered, 0 dropped" and the latest failure.
+std::string mqttSummary(const MqttPublisher& mqtt) {
+    const MqttCounts counts = mqtt.counts();
+    return std::string("MQTT: ") + (counts.bConnected ? "connected" : "not connected") + ", " +
+           std::to_string(counts.ullQueued) + " queued, " + std::to_string(counts.ullDelivered) +
+           " delivered, " + std::to_string(counts.ullDropped) + " dropped" +
+           (counts.lastError.empty() ? "" : "; " + counts.lastError);
 }
 
 // The periodic line: the live view each second, or with --log a line of
@@ -242,6 +318,7 @@ public:
                   stdout);
             printf("  %s\n", meter.moduleLine.c_str());
             if (!meter.webLine.empty()) printf("  %s\n", meter.webLine.c_str());
+            if (meter.mqtt) printf("  %s\n", mqttSummary(*meter.mqtt).c_str());
             return;
         }
         const PublishedRecord published = readPublished(*meter.block);
@@ -364,6 +441,10 @@ bool runUntilStopped(Meter& meter, const RunOptions& options) {
 // module left it.
 int stopMeter(Meter& meter, bool bMeasured) {
     if (meter.web) meter.web->stop();
+    if (meter.mqtt) {
+        meter.mqtt->stop();
+        printf("qmhost: %s\n", mqttSummary(*meter.mqtt).c_str());
+    }
     meter.session.end();
     meter.recorder->stop();
     LifetimeTotals lifetime;
@@ -410,6 +491,7 @@ int runMeter(const HostOptions& host, const RunOptions& options) {
     startRecorder(meter, options);
     startLifetimeEnergy(meter, options);
     startWeb(meter, options);
+    startMqtt(meter, options);
     const bool bMeasured = runUntilStopped(meter, options);
     return stopMeter(meter, bMeasured);
 }
@@ -478,6 +560,34 @@ ToolAction addRunCommand(CLI::App& command, HostOptions& host) {
         ->type_name("FILE");
     command.add_flag("--web-open", options->bWebOpen,
                      "Beyond the loopback, reading the page needs no token (changing it still does)");
+    command
+        .add_option("--mqtt", options->mqttUrl,
+                    "Publish to the MQTT broker at this URL (QoS 1; topics qm9000/<meter id>/...)")
+        ->type_name("mqtt[s]://[USER:PASSWORD@]HOST[:PORT]")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                MqttUrl url;
+                std::string error;
+                return parseMqttUrl(text, url, error) ? std::string() : error;
+            },
+            ""));
+    command
+        .add_option("--mqtt-ca", options->mqttCaFile, "mqtts: the CA certificates (default: the system's)")
+        ->type_name("FILE")
+        ->check(CLI::ExistingFile);
+    command
+        .add_option(
+            "--mqtt-id", options->mqttId,
+            "The meter's id in its topics (default: the module's serial number, else the host's name)")
+        ->type_name("ID");
+    command
+        .add_option("--mqtt-discovery", options->mqttDiscovery,
+                    "Home Assistant's discovery messages (on with json); off removes them from the broker")
+        ->check(CLI::IsMember({"on", "off"}));
+    command
+        .add_option("--mqtt-format", options->mqttFormat,
+                    "The payloads: json (default) or influx (line protocol)")
+        ->check(CLI::IsMember({"json", "influx"}));
     addPluginOption(command, host);
     command
         .add_option("--scenario", options->scenario,

@@ -36,6 +36,18 @@ CREATE TABLE pruned(id INTEGER PRIMARY KEY CHECK(id = 1), events INTEGER NOT NUL
 INSERT INTO pruned VALUES(1, 0, 0);
 )sql";
 
+// Version 3's tables. mqtt_outbox: the interval, event and energy messages
+// in the order they were queued, each deleted once the broker acknowledged
+// it. mqtt_cursor: one row, the last event and interval queued (NULL until
+// the publisher first starts, which then begins with what is stored).
+constexpr const char* VERSION_3_TABLES = R"sql(
+CREATE TABLE IF NOT EXISTS mqtt_outbox(
+  id INTEGER PRIMARY KEY, time_us INTEGER NOT NULL, topic TEXT NOT NULL, payload BLOB NOT NULL,
+  retained INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS mqtt_cursor(id INTEGER PRIMARY KEY CHECK(id = 1), event_id INTEGER, interval_id INTEGER);
+INSERT OR IGNORE INTO mqtt_cursor VALUES(1, NULL, NULL);
+)sql";
+
 constexpr size_t BOARD_BLOB_SIZE = 392, WIDE_TIME_BLOB_SIZE = 396;
 constexpr int QUANTITIES_PER_ARRAY = accum_POWER_MAX;
 // ACCUMULATOR_DATA's arrays in their order: each a column prefix and suffix.
@@ -154,9 +166,15 @@ bool moveToVersion2(sqlite3* pDb, std::string& what) {
                    "time_us INTEGER NOT NULL)");
 }
 
+// Version 2 to 3: the MQTT publisher's outbox and how far it has queued.
+bool moveToVersion3(sqlite3* pDb, std::string& what) {
+    what = "tables for the MQTT publisher's outbox";
+    return execute(pDb, VERSION_3_TABLES);
+}
+
 // Each version's move from the one before, in order: entry n makes version n + 1.
 using Move = bool (*)(sqlite3*, std::string&);
-constexpr Move MOVES[] = {moveToVersion1, moveToVersion2};
+constexpr Move MOVES[] = {moveToVersion1, moveToVersion2, moveToVersion3};
 static_assert(std::size(MOVES) == EVENT_SCHEMA_VERSION, "a move to each version");
 
 // From `llVersion` to this build's inside the caller's transaction. A new

@@ -7,6 +7,8 @@
 // Version 1: intervals in columns, one per quantity, with their time as
 // 64-bit microseconds; events marked; the pruning counts.
 // Version 2: the lifetime energy counters.
+// Version 3: the MQTT publisher's outbox, the messages waiting for the
+// broker's acknowledgement, and how far it has queued the events and intervals.
 #pragma once
 
 #include <sqlite3.h>
@@ -17,7 +19,7 @@
 
 #include "AccumulatorTables.h"
 
-constexpr int EVENT_SCHEMA_VERSION = 2;
+constexpr int EVENT_SCHEMA_VERSION = 3;
 
 // Brings an open, writable database to EVENT_SCHEMA_VERSION in one
 // transaction, a version at a time; a new one is made at version 0 and moved
