@@ -79,36 +79,28 @@ private:
 
 struct ReceivedMessage {
     std::string topic, payload;
-    bool bRetained;
 };
 using Received = std::vector<ReceivedMessage>;
 
 // Each subscription acknowledged shows as a message on this topic.
 const std::string SUBSCRIBED = "(subscribed)";
 
-// Subscribed to everything at QoS 1 in a persistent session.
+// Subscribed to everything at QoS 1 in a persistent session named `id`.
 class MqttSubscriber {
 public:
-    explicit MqttSubscriber(int port) {
+    explicit MqttSubscriber(int port, const char* pszId = "test-subscriber") {
         mosquitto_lib_init();
-        m_pMosq = mosquitto_new("test-subscriber", false, this);
+        m_pMosq = mosquitto_new(pszId, false, this);
         mosquitto_reconnect_delay_set(m_pMosq, 1, 1, false);
         mosquitto_connect_callback_set(
             m_pMosq, [](mosquitto* p, void*, int) { mosquitto_subscribe(p, nullptr, "#", 1); });
         mosquitto_subscribe_callback_set(m_pMosq, [](mosquitto*, void* pvSelf, int, int, const int*) {
-            auto* pSelf = static_cast<MqttSubscriber*>(pvSelf);
-            std::lock_guard<std::mutex> lock(pSelf->m_mutex);
-            pSelf->m_received.push_back({SUBSCRIBED, "", false});
-            pSelf->m_arrived.notify_all();
+            static_cast<MqttSubscriber*>(pvSelf)->add({SUBSCRIBED, ""});
         });
         mosquitto_message_callback_set(m_pMosq, [](mosquitto*, void* pvSelf, const mosquitto_message* m) {
-            auto* pSelf = static_cast<MqttSubscriber*>(pvSelf);
-            std::lock_guard<std::mutex> lock(pSelf->m_mutex);
-            pSelf->m_received.push_back(
+            static_cast<MqttSubscriber*>(pvSelf)->add(
                 {m->topic,
-                 std::string(static_cast<const char*>(m->payload), static_cast<size_t>(m->payloadlen)),
-                 m->retain});
-            pSelf->m_arrived.notify_all();
+                 std::string(static_cast<const char*>(m->payload), static_cast<size_t>(m->payloadlen))});
         });
         mosquitto_connect_async(m_pMosq, "127.0.0.1", port, 30);
         mosquitto_loop_start(m_pMosq);

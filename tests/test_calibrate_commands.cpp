@@ -255,6 +255,11 @@ TEST(HostCommandLine, RunsWhatItIsGivenAndRefusesBadValuesNamingTheOption) {
         {{"calibrate", "--board", "hw", "--dc-offset", "IA:3", "--sequence"}, 2, "--dc-offset: only with"},
         {{"--seconds", "abc"}, 2, "qmhost: --seconds: Value abc not a number\n"},
         {{"--scenario", "nope"}, 2, "qmhost: --scenario: Value nope not a scenario\n"},
+        {{"--mqtt", "mqtt://h:65536"},
+         2,
+         "qmhost: --mqtt: \"mqtt://h:65536\": the port must be a number from 1 to"},
+        {{"--mqtt", "mqtts://:p@h"}, 2, "qmhost: --mqtt: \"mqtts://:p@h\": a password needs a user\n"},
+        {{"--mqtt", "tcp://h"}, 2, "qmhost: --mqtt: \"tcp://h\" is not mqtt://[user:password@]host[:port]"},
         {{"calibrate", "--help"}, 0, "Usage: qmhost calibrate [OPTIONS]"},
     };
     for (auto [args, nExit, text] : lines) {

@@ -57,8 +57,8 @@ public:
     // sends state and status, and says why nothing is queued (counts()).
     // False with `error` set when it cannot start at all.
     bool start(std::string& error);
-    // Queues the last energy, tells the broker "offline" and waits up to a
-    // few seconds for it; what is queued stays for the next start.
+    // Tells the broker "offline" (retained) and waits up to a few seconds
+    // for its acknowledgement; what is queued stays for the next start.
     void stop();
     MqttCounts counts() const;
     const MqttTopics& topics() const { return m_topics; }
