@@ -279,7 +279,9 @@ TEST(MqttHost, DiscoveryOffRemovesItAndInfluxLinesCarryTheMeter) {
         const std::string head =
             "\nqm9000_state,meter=" + METER + (quantity.phase.empty() ? "" : ",phase=" + quantity.phase);
         const std::string field =
-            quantity.phase.empty() ? quantity.key : quantity.key.substr(0, quantity.key.size() - 2);
+            quantity.phase.empty()
+                ? quantity.key
+                : std::regex_replace(quantity.key, std::regex("_" + quantity.phase + "$"), "");
         ASSERT_TRUE(std::regex_search(lines, match,
                                       std::regex(head + R"( (\S+,)?)" + field + R"(=[-0-9.e]+\S* (\d+)\n)")))
             << quantity.key << lines;
