@@ -1,0 +1,18 @@
+// Voltage unbalance from the three voltages as phasors: the negative- and
+// zero-sequence components as percentages of the positive sequence.
+#pragma once
+
+#include "HalfCycleRecord.h"
+
+namespace pq {
+
+struct UnbalanceRatios {
+    double dU2Percent = 0;  // negative sequence / positive sequence
+    double dU0Percent = 0;  // zero sequence / positive sequence
+};
+
+// `volts`: RMS magnitudes; `degrees`: their angles. Both 0 without a positive
+// sequence (no voltage).
+UnbalanceRatios unbalanceRatios(const PhaseValues& volts, const PhaseValues& degrees);
+
+}  // namespace pq
