@@ -143,7 +143,7 @@ TEST(PqEvents, StepsGiveTheirDipsSwellsInterruptionsAndRapidChanges) {
         {"12 % step up on B: a swell", {{112, 2, 20}, {100, 7, 300}}, {{EventKind::swell, 0}}, NAN},
         {"a dip cancels a 3 % step", {{103, 1, 30}, {85, 1, 10}, {103, 1, 300}}, {{EventKind::dip, 1}}, NAN},
         {"all below 5 %: an interruption", {{3, 7, 30}, {100, 7, 300}}, {{EventKind::interruption, 0}}, NAN},
-        {"one phase below 5 %: a dip", {{3, 1, 30}, {100, 7, 300}}, {{EventKind::dip, 0}}, NAN},
+        {"C alone below 5 %: a dip", {{3, 4, 30}, {100, 7, 300}}, {{EventKind::dip, 0}}, NAN},
         {"2 % step: nothing", {{98, 7, 300}}, {}, NAN},
         {"A high, then C low",
          {{115, 1, 15}, {80, 4, 15}, {100, 7, 300}},
