@@ -1,7 +1,6 @@
 #include "FrequencyChain.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace pq {
 
@@ -15,7 +14,7 @@ void FrequencyChain::add(const HalfCycleRecord& record, bool bFlagged) {
     }
     m_value.bFlagged = m_value.bFlagged || bFlagged;
     const double dHz = record.dHz;
-    if (!(dHz > 0) || !std::isfinite(dHz)) return;
+    if (!(dHz > m_dNominalHz / 2 && dHz < m_dNominalHz * 1.5)) return;
     Stat& hz = m_value.hz;
     hz.dMin = m_value.ulHalfCycles == 0 ? dHz : std::min(hz.dMin, dHz);
     hz.dMax = m_value.ulHalfCycles == 0 ? dHz : std::max(hz.dMax, dHz);

@@ -4,7 +4,8 @@
 // a frequency meter counts cycles: each half-cycle lasts 1/(2f) by its own
 // reading f, so the value is the harmonic mean of the readings, not their
 // mean, which would weigh the faster half-cycles too much. Half-cycles
-// without a reading (no voltage) count for nothing.
+// without a reading, or with one beyond half or one and a half times the
+// nominal frequency (no voltage, a period register read as 0), count for nothing.
 #pragma once
 
 #include "HalfCycleRecord.h"
@@ -15,7 +16,7 @@ namespace pq {
 
 class FrequencyChain {
 public:
-    explicit FrequencyChain(Sink& sink) : m_sink(sink) {}
+    FrequencyChain(double dNominalHz, Sink& sink) : m_dNominalHz(dNominalHz), m_sink(sink) {}
     void add(const HalfCycleRecord& record, bool bFlagged);
     // The series broke off: the value in progress is given, marked
     // incomplete, and the chain starts again at the next 10-second tick.
@@ -24,6 +25,7 @@ public:
 private:
     void close(bool bComplete);
 
+    const double m_dNominalHz;
     Sink& m_sink;
     TickStart m_start{TEN_SECONDS_MICROS};
     bool m_bOpen = false;

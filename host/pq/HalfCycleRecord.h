@@ -15,7 +15,7 @@ struct HalfCycleRecord {
     PhaseValues volts{};           // one-cycle RMS, refreshed every half-cycle
     PhaseValues amps{};            // likewise
     PhaseValues voltDegrees{};     // the voltages' angles, phase A's 0
-    double dHz = 0;                // the line's frequency; 0 or less: not measured (no signal)
+    double dHz = 0;                // the line's frequency; 0, or far from the nominal: not measured
     PhaseValues voltThdPercent{};  // total harmonic distortion of each voltage
     PhaseValues watts{}, vars{};   // active and reactive power
 };

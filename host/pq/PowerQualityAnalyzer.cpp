@@ -27,7 +27,7 @@ Analyzer::Analyzer(const Config& config, Sink& sink)
       m_events(m_check.applied, sink),
       m_rvc(m_check.applied, sink),
       m_chains(m_check.applied, sink),
-      m_frequency(sink) {}
+      m_frequency(m_check.applied.nNominalHz, sink) {}
 
 bool Analyzer::follows(const HalfCycleRecord& record) const {
     const double dNominal = config().nNominalHz;
