@@ -5,34 +5,19 @@
 #include <cstdio>
 
 #include "ExportChannels.h"
+#include "JsonText.h"
 #include "PublishedQuantities.h"
 #include "UtcTime.h"
 
 namespace {
 
 std::string quoted(const std::string& text) {
-    std::string json = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            json += '\\';
-            json += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escape[8];
-            snprintf(escape, sizeof escape, "\\u%04x", c);
-            json += escape;
-        } else {
-            json += c;
-        }
-    }
-    return json + "\"";
+    return jsonString(text);
 }
 
 template <typename T>
 std::string number(T value) {
-    if (!std::isfinite(value)) return "null";
-    char text[32];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, result.ptr);
+    return jsonNumber(value);
 }
 
 std::string number(int64_t value) {
