@@ -172,8 +172,8 @@ TEST(MqttHost, PublishesTheCatalogueTheRecordAndEventsAndDiesOffline) {
     }
     EXPECT_EQ(differences, "");
     const auto status = web.Get("/api/status");
-    EXPECT_TRUE(status && parsed(status->body)["mqtt"].value("connected", false))
-        << (status ? status->body : "");
+    const json health = status ? parsed(status->body) : json();
+    EXPECT_TRUE(health.value(json::json_pointer("/mqtt/connected"), false)) << health;
     EXPECT_FALSE(objects(received, BASE + "status", "mqtt").empty());
 
     const json event = objects(received, BASE + "event", "id").at(0);
