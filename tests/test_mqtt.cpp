@@ -171,6 +171,10 @@ TEST(MqttHost, PublishesTheCatalogueTheRecordAndEventsAndDiesOffline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
     EXPECT_EQ(differences, "");
+    const auto status = web.Get("/api/status");
+    const json health = status ? parsed(status->body) : json();
+    EXPECT_TRUE(health.value(json::json_pointer("/mqtt/connected"), false)) << health;
+    EXPECT_FALSE(objects(received, BASE + "status", "mqtt").empty());
 
     const json event = objects(received, BASE + "event", "id").at(0);
     EXPECT_EQ(event.value("classification", ""), "swell");

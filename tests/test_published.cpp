@@ -77,7 +77,8 @@ TEST(PublishedInterfaces, MetricsAndTheLifetimeJsonCarryEachQuantityOfTheCatalog
     inputs.serialNumber = "QM\"9\\00\n1";  // the EEPROM's, whatever it holds
     inputs.version = "1.0.0";
     inputs.status.recorder.unWindows = 3;
-    inputs.outbox.ullDropped = 4;
+    inputs.status.mqtt = MqttCounts{};
+    inputs.status.mqtt->ullDropped = 4;
     const std::map<std::string, Series> series = parseExposition(metricsText(inputs));
     const nlohmann::json json = nlohmann::json::parse(jsonOfLifetime(lifetime));
     std::set<std::string> keys;

@@ -227,6 +227,12 @@
       (d.prunedEvents || d.prunedSnapshots ? " · pruned: records of " + d.prunedEvents + " events, " +
         d.prunedSnapshots + " snapshots" : "") + (d.error ? " · " + d.error : ""),
       [d.writable ? "" : "not writable", d.error].filter(Boolean).map((p) => "database: " + p).join(", "));
+    const q = status.mqtt;  // none: the meter publishes to no broker
+    $("#health-mqtt").hidden = !q;
+    if (q) healthPart("#health-mqtt", "MQTT " + (q.connected ? "connected" : "NOT CONNECTED") + " · queued " +
+      q.queued + " · delivered " + q.delivered + " · dropped " + q.dropped + (q.lastError ? " · " + q.lastError : ""),
+      [q.connected ? "" : "not connected", q.dropped ? q.dropped + " messages dropped" : ""]
+        .filter(Boolean).map((p) => "MQTT: " + p).join(", "));
     $("#health-lost").replaceChildren(...r.lostWindows.map((w) => {
       const li = document.createElement("li");
       li.textContent = "not recorded: " + localTime(w.startMicros) + " – " + localTime(w.endMicros, false) +

@@ -131,11 +131,21 @@ struct Meter {
     std::unique_ptr<Recorder> recorder;
     std::unique_ptr<LifetimeEnergy> lifetime;  // none when its database cannot be written
     ModuleSession session;
+    MeasurementHealth health;             // the loop's view of the measurement, for the page
+    std::unique_ptr<MqttPublisher> mqtt;  // before the web server, which shows its counts
     std::unique_ptr<WebServer> web;
     AccessPolicy webAccess;
-    MeasurementHealth health;  // the loop's view of the measurement, for the page
-    std::unique_ptr<MqttPublisher> mqtt;
 };
+
+// The meter's health as the loop, the recorder and the MQTT publisher know
+// it; the database's size is the web server's to read.
+MeterStatus meterStatus(const Meter& meter) {
+    MeterStatus status{meter.health.get(), meter.recorder->counts(), {}, {}, {}};
+    status.database.path = status.recorder.databasePath;
+    status.database.bWritable = status.recorder.bRecording;
+    if (meter.mqtt) status.mqtt = meter.mqtt->counts();
+    return status;
+}
 
 // The block as the meter's host fills it: the probe catalogue, the
 // configuration, calibration and database paths.
@@ -219,9 +229,7 @@ void startWeb(Meter& meter, const RunOptions& options) {
     parseWebAddress(options.webAddress, host, port, error);  // checked on the command line
     if (!prepareWebAccess(meter.webAccess, options, host)) return;
     const std::string webRoot = hostDataDirectory("web");
-    const auto status = [&meter] {
-        return MeterStatus{meter.health.get(), meter.recorder->counts(), {}, {}};
-    };
+    const auto status = [&meter] { return meterStatus(meter); };
     meter.web = std::make_unique<WebServer>(meter.session.module(), Recorder::databasePath(*meter.block),
                                             webRoot, storageLimits(options), status);
     meter.web->setAccessPolicy(meter.webAccess);
@@ -229,11 +237,6 @@ void startWeb(Meter& meter, const RunOptions& options) {
     if (meter.lifetime)
         sources.lifetime = [&meter](LifetimeTotals& totals) { return meter.lifetime->published(totals); };
     sources.serialNumber = meter.serialNumber;
-    sources.outbox = [&meter] {
-        if (!meter.mqtt) return OutboxCounts{};
-        const MqttCounts counts = meter.mqtt->counts();
-        return OutboxCounts{counts.ullQueued, counts.ullDelivered, counts.ullDropped, counts.bConnected};
-    };
     meter.web->setPublishedSources(std::move(sources));
     if (meter.web->start(options.webAddress, error)) {
         meter.webLine = "web page: " + meter.web->url();
@@ -278,13 +281,7 @@ void startMqtt(Meter& meter, const RunOptions& options) {
         LifetimeTotals totals;
         return meter.lifetime && meter.lifetime->published(totals) ? totals : LifetimeTotals{};
     };
-    sources.status = [&meter] {
-        MeterStatus status{meter.health.get(), meter.recorder->counts(), {}, {}};
-        // The database as the recorder finds it; its size is the web server's to read.
-        status.database.path = status.recorder.databasePath;
-        status.database.bWritable = status.recorder.bRecording;
-        return status;
-    };
+    sources.status = [&meter] { return meterStatus(meter); };
     meter.mqtt = std::make_unique<MqttPublisher>(mqtt, sources);
     if (!meter.mqtt->start(error)) {
         fprintf(stderr, "qmhost: no MQTT: %s\n", error.c_str());
@@ -490,8 +487,8 @@ int runMeter(const HostOptions& host, const RunOptions& options) {
 
     startRecorder(meter, options);
     startLifetimeEnergy(meter, options);
-    startWeb(meter, options);
     startMqtt(meter, options);
+    startWeb(meter, options);
     const bool bMeasured = runUntilStopped(meter, options);
     return stopMeter(meter, bMeasured);
 }

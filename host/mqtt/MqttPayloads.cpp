@@ -9,6 +9,17 @@
 
 namespace {
 
+// An Influx tag key or value, or a field key: commas, equals signs and
+// spaces escaped.
+std::string influxName(const std::string& text) {
+    std::string escaped;
+    for (const char c : text) {
+        if (c == ',' || c == '=' || c == ' ' || c == '\\') escaped += '\\';
+        escaped += c;
+    }
+    return escaped;
+}
+
 using Fields = std::vector<std::pair<std::string, std::string>>;  // key, value as written
 
 std::string timeFields(const char* pszName, int64_t llMicros) {

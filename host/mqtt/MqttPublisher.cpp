@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 
-#include "JsonText.h"
 #include "NewRecordings.h"
 #include "WebJson.h"
 
@@ -29,14 +28,6 @@ std::string healthKey(const MeterStatus& status, const MqttCounts& counts) {
     return std::to_string(m.bMeasuring) + m.fault + "|" + std::to_string(m.bChipAnswering) +
            std::to_string(r.bRecording) + "|" + r.lastError + "|" + std::to_string(r.dropped()) + "|" +
            status.databaseError + "|" + std::to_string(counts.ullDropped) + "|" + counts.lastError;
-}
-
-std::string jsonOfCounts(const MqttCounts& counts) {
-    return "{\"connected\":" + std::string(counts.bConnected ? "true" : "false") +
-           ",\"queued\":" + std::to_string(counts.ullQueued) +
-           ",\"delivered\":" + std::to_string(counts.ullDelivered) +
-           ",\"dropped\":" + std::to_string(counts.ullDropped) +
-           ",\"lastError\":" + jsonString(counts.lastError) + "}";
 }
 
 }  // namespace
@@ -187,16 +178,12 @@ void MqttPublisher::publishState(int64_t llNow) {
 
 void MqttPublisher::publishStatus(bool bForce) {
     if (!m_bConnected || !m_sources.status) return;
-    const MeterStatus status = m_sources.status();
-    const MqttCounts counts = this->counts();
-    const std::string key = healthKey(status, counts);
+    MeterStatus status = m_sources.status();
+    if (!status.mqtt) status.mqtt = counts();
+    const std::string key = healthKey(status, *status.mqtt);
     if (!bForce && key == m_lastStatusKey) return;
     m_lastStatusKey = key;
-    std::string json = jsonOfStatus(status);
-    // The queue's counts, unless the host's status already carries them.
-    if (json.find("\"mqtt\":") == std::string::npos && !json.empty() && json.back() == '}')
-        json.insert(json.size() - 1, ",\"mqtt\":" + jsonOfCounts(counts));
-    publishDirect({m_topics.status(), json, false});
+    publishDirect({m_topics.status(), jsonOfStatus(status), false});
 }
 
 void MqttPublisher::queueRecordings() {

@@ -22,7 +22,6 @@
 #include "LifetimeEnergy.h"
 #include "MeterStatus.h"
 #include "MqttConnection.h"
-#include "MqttCounts.h"
 #include "MqttOutbox.h"
 #include "MqttPayloads.h"
 

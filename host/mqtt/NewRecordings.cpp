@@ -18,11 +18,6 @@ Statement prepare(sqlite3* pDb, const std::string& sql, int64_t llAfterId, int n
     return Statement(p, sqlite3_finalize);
 }
 
-std::string text(sqlite3_stmt* p, int nColumn) {
-    const unsigned char* psz = sqlite3_column_text(p, nColumn);
-    return psz ? reinterpret_cast<const char*>(psz) : "";
-}
-
 bool finished(sqlite3* pDb, int nStep, std::string& error) {
     if (nStep == SQLITE_DONE || nStep == SQLITE_ROW) return true;
     error = sqlite3_errmsg(pDb);
@@ -35,29 +30,13 @@ bool closedEventsAfter(sqlite3* pDb, int64_t llAfterId, int nMax, std::vector<St
                        std::string& error) {
     events.clear();
     Statement select =
-        prepare(pDb,
-                "SELECT id, start_us, end_us, trigger_us, trigger_status, classification, phases, "
-                "extreme, duration_us, records, open, incomplete, records_pruned FROM events "
-                "WHERE id > ? ORDER BY id LIMIT ?",
-                llAfterId, nMax);
+        prepare(pDb, std::string(EVENT_COLUMNS) + "WHERE id > ? ORDER BY id LIMIT ?", llAfterId, nMax);
     if (!select) return finished(pDb, SQLITE_ERROR, error);
-    sqlite3_stmt* p = select.get();
     int nStep;
-    while ((nStep = sqlite3_step(p)) == SQLITE_ROW) {
-        if (sqlite3_column_int(p, 10)) break;  // still open
+    while ((nStep = sqlite3_step(select.get())) == SQLITE_ROW) {
         StoredEvent event;
-        event.llId = sqlite3_column_int64(p, 0);
-        event.llStartMicros = sqlite3_column_int64(p, 1);
-        event.llEndMicros = sqlite3_column_int64(p, 2);
-        event.llTriggerMicros = sqlite3_column_int64(p, 3);
-        event.ulTriggerStatus = static_cast<uint32_t>(sqlite3_column_int64(p, 4));
-        event.classification = text(p, 5);
-        event.phases = text(p, 6);
-        event.dExtreme = sqlite3_column_double(p, 7);
-        event.llDurationMicros = sqlite3_column_int64(p, 8);
-        event.storedRecords = static_cast<size_t>(sqlite3_column_int64(p, 9));
-        event.bIncomplete = sqlite3_column_int(p, 11) != 0;
-        event.bRecordsPruned = sqlite3_column_int(p, 12) != 0;
+        readEventRow(select.get(), event);
+        if (event.bOpen) break;
         events.push_back(std::move(event));
     }
     return finished(pDb, nStep, error);

@@ -35,27 +35,6 @@ const char* text(sqlite3_stmt* pStatement, int nColumn) {
     return pszText ? reinterpret_cast<const char*>(pszText) : "";
 }
 
-void readEventRow(sqlite3_stmt* p, StoredEvent& event) {
-    event.llId = sqlite3_column_int64(p, 0);
-    event.llStartMicros = sqlite3_column_int64(p, 1);
-    event.llEndMicros = sqlite3_column_int64(p, 2);
-    event.llTriggerMicros = sqlite3_column_int64(p, 3);
-    event.ulTriggerStatus = static_cast<uint32_t>(sqlite3_column_int64(p, 4));
-    event.classification = text(p, 5);
-    event.phases = text(p, 6);
-    event.dExtreme = sqlite3_column_double(p, 7);
-    event.llDurationMicros = sqlite3_column_int64(p, 8);
-    event.storedRecords = static_cast<size_t>(sqlite3_column_int64(p, 9));
-    event.bOpen = sqlite3_column_int(p, 10) != 0;
-    event.bIncomplete = sqlite3_column_int(p, 11) != 0;
-    event.bRecordsPruned = sqlite3_column_int(p, 12) != 0;
-}
-
-constexpr const char* EVENT_COLUMNS =
-    "SELECT id, start_us, end_us, trigger_us, trigger_status, classification, phases, extreme, duration_us, "
-    "records, open, incomplete, records_pruned "
-    "FROM events ";
-
 }  // namespace
 
 std::string defaultEventDatabasePath() {

@@ -290,3 +290,33 @@ bool upgradeEventSchema(sqlite3* pDb, bool bWritable, std::string& error, std::s
     execute(pDb, "ROLLBACK");
     return false;
 }
+
+namespace {
+
+std::string columnText(sqlite3_stmt* p, int nColumn) {
+    const unsigned char* psz = sqlite3_column_text(p, nColumn);
+    return psz ? reinterpret_cast<const char*>(psz) : "";
+}
+
+}  // namespace
+
+void readEventRow(sqlite3_stmt* p, StoredEvent& event) {
+    event.llId = sqlite3_column_int64(p, 0);
+    event.llStartMicros = sqlite3_column_int64(p, 1);
+    event.llEndMicros = sqlite3_column_int64(p, 2);
+    event.llTriggerMicros = sqlite3_column_int64(p, 3);
+    event.ulTriggerStatus = static_cast<uint32_t>(sqlite3_column_int64(p, 4));
+    event.classification = columnText(p, 5);
+    event.phases = columnText(p, 6);
+    event.dExtreme = sqlite3_column_double(p, 7);
+    event.llDurationMicros = sqlite3_column_int64(p, 8);
+    event.storedRecords = static_cast<size_t>(sqlite3_column_int64(p, 9));
+    event.bOpen = sqlite3_column_int(p, 10) != 0;
+    event.bIncomplete = sqlite3_column_int(p, 11) != 0;
+    event.bRecordsPruned = sqlite3_column_int(p, 12) != 0;
+}
+
+const char* const EVENT_COLUMNS =
+    "SELECT id, start_us, end_us, trigger_us, trigger_status, classification, phases, extreme, duration_us, "
+    "records, open, incomplete, records_pruned "
+    "FROM events ";

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "AccumulatorTables.h"
+#include "StoredEvent.h"
 
 constexpr int EVENT_SCHEMA_VERSION = 3;
 
@@ -47,3 +48,8 @@ ACCUMULATOR_DATA readInterval(sqlite3_stmt* p, int nFirst);
 // time_t), 396 a 64-bit one's. False for any other size, or a time beyond
 // 64-bit microseconds.
 bool decodeIntervalBlob(const void* pBlob, size_t size, int64_t& llTimeSeconds, ACCUMULATOR_DATA& interval);
+
+// "SELECT <the event columns> FROM events ", to be followed by a condition;
+// readEventRow reads one of its rows, without the event's records.
+extern const char* const EVENT_COLUMNS;
+void readEventRow(sqlite3_stmt* p, StoredEvent& event);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "RecorderCounts.h"
@@ -36,11 +37,21 @@ private:
     MeasurementStatus m_status;
 };
 
+// The MQTT publisher's connection and store-and-forward queue.
+struct MqttCounts {
+    bool bConnected = false;
+    uint64_t ullQueued = 0;     // in the outbox now, waiting for the broker
+    uint64_t ullDelivered = 0;  // acknowledged by the broker since the start
+    uint64_t ullDropped = 0;    // deleted unsent since the start: the outbox was full
+    std::string lastError;      // the latest failure; "" once connected again
+};
+
 struct MeterStatus {
     MeasurementStatus measurement;
     RecorderCounts recorder;
     StorageStatus database;
-    std::string databaseError;  // why this server cannot read it, if it cannot
+    std::string databaseError;       // why this server cannot read it, if it cannot
+    std::optional<MqttCounts> mqtt;  // none: the meter publishes to no broker
 };
 
 // What the web server asks for its status report; safe from any thread.

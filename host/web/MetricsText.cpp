@@ -86,7 +86,6 @@ void addHealth(Exposition& out, const MetricsInputs& in) {
     const MeasurementStatus& m = in.status.measurement;
     const RecorderCounts& r = in.status.recorder;
     const StorageStatus& d = in.status.database;
-    const OutboxCounts& o = in.outbox;
     const struct {
         const char* pszName;
         bool bCounter;
@@ -123,18 +122,22 @@ void addHealth(Exposition& out, const MetricsInputs& in) {
          double(d.llPrunedEvents)},
         {"qm9000_database_pruned_snapshots_total", true, "Snapshots pruned to keep the bound.",
          double(d.llPrunedSnapshots)},
-        {"qm9000_mqtt_connected", false, "1 while the MQTT broker is connected.", double(o.bConnected)},
-        {"qm9000_mqtt_queued_messages", false, "MQTT messages kept for the broker.", double(o.ullQueued)},
-        {"qm9000_mqtt_delivered_messages_total", true, "MQTT messages the broker confirmed.",
-         double(o.ullDelivered)},
-        {"qm9000_mqtt_dropped_messages_total", true, "MQTT messages dropped at the queue's bound.",
-         double(o.ullDropped)},
     };
     out.add(
         "qm9000_info", false, "The meter: its module's serial number and the software's version.",
         "{serial=\"" + escaped(in.serialNumber, true) + "\",version=\"" + escaped(in.version, true) + "\"}",
         "1");
     for (const auto& row : rows) out.add(row.pszName, row.bCounter, row.pszHelp, "", number(row.dValue));
+    if (const std::optional<MqttCounts>& mqtt = in.status.mqtt) {
+        out.add("qm9000_mqtt_connected", false, "1 while the MQTT broker is connected.", "",
+                number(mqtt->bConnected ? 1.0 : 0.0));
+        out.add("qm9000_mqtt_queued_messages", false, "MQTT messages kept for the broker.", "",
+                number(static_cast<double>(mqtt->ullQueued)));
+        out.add("qm9000_mqtt_delivered_messages_total", true, "MQTT messages the broker confirmed.", "",
+                number(static_cast<double>(mqtt->ullDelivered)));
+        out.add("qm9000_mqtt_dropped_messages_total", true, "MQTT messages dropped at the queue's bound.", "",
+                number(static_cast<double>(mqtt->ullDropped)));
+    }
     if (in.pLifetime)
         out.add("qm9000_lifetime_energy_saved_timestamp_seconds", false,
                 "When the lifetime energy counters shown were last brought up to date (Unix time).", "",

@@ -14,28 +14,17 @@
 #include "LifetimeEnergy.h"
 #include "MeterStatus.h"
 
-// The MQTT publisher's store-and-forward queue, as /metrics counts it: all
-// zero until a publisher is wired (PublishedSources::outbox).
-struct OutboxCounts {
-    uint64_t ullQueued = 0;     // messages kept for the broker now
-    uint64_t ullDelivered = 0;  // confirmed by the broker since the start
-    uint64_t ullDropped = 0;    // the oldest dropped at the queue's bound since the start
-    bool bConnected = false;
-};
-
 // What the web server publishes that it does not own; each may be left empty.
 struct PublishedSources {
     std::function<bool(LifetimeTotals&)> lifetime;  // false: none saved (LifetimeEnergy::published)
-    std::function<OutboxCounts()> outbox;
-    std::string serialNumber;  // the module's, for qm9000_info
+    std::string serialNumber;                       // the module's, for qm9000_info
 };
 
 struct MetricsInputs {
     const std::array<float, jrnl_MAX>* pJournal =
         nullptr;                                // the published record; none: the module did not answer
     const LifetimeTotals* pLifetime = nullptr;  // none: no lifetime energy saved
-    MeterStatus status;
-    OutboxCounts outbox;
+    MeterStatus status;                         // its MQTT counts, when it has them, as well
     std::string serialNumber, version;
 };
 

@@ -5,34 +5,19 @@
 #include <cstdio>
 
 #include "ExportChannels.h"
+#include "JsonText.h"
 #include "PublishedQuantities.h"
 #include "UtcTime.h"
 
 namespace {
 
 std::string quoted(const std::string& text) {
-    std::string json = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            json += '\\';
-            json += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escape[8];
-            snprintf(escape, sizeof escape, "\\u%04x", c);
-            json += escape;
-        } else {
-            json += c;
-        }
-    }
-    return json + "\"";
+    return jsonString(text);
 }
 
 template <typename T>
 std::string number(T value) {
-    if (!std::isfinite(value)) return "null";
-    char text[32];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, result.ptr);
+    return jsonNumber(value);
 }
 
 std::string number(int64_t value) {
@@ -204,11 +189,16 @@ std::string jsonOfStatus(const MeterStatus& status) {
     const RecorderCounts& r = status.recorder;
     const StorageStatus& d = status.database;
     const auto flag = [](bool b) { return std::string(b ? "true" : "false"); };
-    const auto count = [](unsigned long n) { return number(static_cast<int64_t>(n)); };
+    const auto count = [](uint64_t n) { return number(static_cast<int64_t>(n)); };
     std::string lost;
     for (const LostWindow& window : r.lost)
         lost += (lost.empty() ? "{" : ",{") + timeFields("start", window.llStartMicros) + "," +
                 timeFields("end", window.llEndMicros) + ",\"reason\":" + quoted(window.reason) + "}";
+    std::string mqtt;  // left out when the meter publishes to no broker
+    if (const std::optional<MqttCounts>& q = status.mqtt)
+        mqtt = ",\"mqtt\":{\"connected\":" + flag(q->bConnected) + ",\"queued\":" + count(q->ullQueued) +
+               ",\"delivered\":" + count(q->ullDelivered) + ",\"dropped\":" + count(q->ullDropped) +
+               ",\"lastError\":" + quoted(q->lastError) + "}";
     return "{\"measurement\":{\"measuring\":" + flag(m.bMeasuring) + ",\"fault\":" + quoted(m.fault) +
            ",\"recordsPerSecond\":" + number(m.dRecordsPerSecond) +
            ",\"chipAnswering\":" + flag(m.bChipAnswering) + ",\"uptimeSeconds\":" + number(m.dUptimeSeconds) +
@@ -223,7 +213,7 @@ std::string jsonOfStatus(const MeterStatus& status) {
            ",\"sizeBytes\":" + number(d.llUsedBytes) + ",\"maxBytes\":" + number(d.llMaxBytes) +
            ",\"prunedEvents\":" + number(d.llPrunedEvents) +
            ",\"prunedSnapshots\":" + number(d.llPrunedSnapshots) +
-           ",\"error\":" + quoted(status.databaseError) + "}}";
+           ",\"error\":" + quoted(status.databaseError) + "}" + mqtt + "}";
 }
 
 std::string jsonOfLifetime(const LifetimeTotals& totals) {

@@ -11,7 +11,6 @@
 #include "CsvExport.h"
 #include "EventDatabase.h"
 #include "HttpServer.h"
-#include "LiveSnapshot.h"
 #include "MetricsText.h"
 #include "PublishedQuantities.h"
 #include "SnapshotCache.h"
@@ -328,7 +327,6 @@ struct WebServer::Routes {
         if (readPublishedJournal(module, journal)) inputs.pJournal = &journal;
         if (lifetime(totals)) inputs.pLifetime = &totals;
         inputs.status = currentStatus();
-        if (published.outbox) inputs.outbox = published.outbox();
         inputs.serialNumber = published.serialNumber;
         inputs.version = QM_VERSION;
         response.set_content(metricsText(inputs), METRICS);

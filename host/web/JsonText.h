@@ -1,4 +1,4 @@
-// The few JSON and Influx line protocol pieces the MQTT payloads are made of.
+// The two pieces every JSON text of the meter is made of: strings and numbers.
 #pragma once
 
 #include <charconv>
@@ -32,15 +32,4 @@ std::string jsonNumber(T value) {
     char text[32];
     const auto result = std::to_chars(text, text + sizeof text, value);
     return std::string(text, result.ptr);
-}
-
-// An Influx tag key or value, or a field key: commas, equals signs and
-// spaces escaped.
-inline std::string influxName(const std::string& text) {
-    std::string escaped;
-    for (const char c : text) {
-        if (c == ',' || c == '=' || c == ' ' || c == '\\') escaped += '\\';
-        escaped += c;
-    }
-    return escaped;
 }
