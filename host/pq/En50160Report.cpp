@@ -46,6 +46,14 @@ int durationColumn(int64_t llMicros) {
 
 }  // namespace
 
+int64_t lastWeekStart(int64_t llNowMicros) {
+    constexpr int64_t DAY_MICROS = 86400 * SECOND_MICROS;
+    const int64_t llDay = tickIndex(llNowMicros, DAY_MICROS);
+    // 1970-01-01 was a Thursday: day 4, the 5th, a Monday.
+    const int64_t llSinceMonday = ((llDay - 4) % 7 + 7) % 7;
+    return (llDay - llSinceMonday - 7) * DAY_MICROS;
+}
+
 En50160Report en50160Report(const Config& config, int64_t llStartMicros,
                             const std::vector<Interval>& tenMinutes,
                             const std::vector<FrequencyValue>& tenSeconds,

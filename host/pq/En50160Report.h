@@ -65,6 +65,9 @@ struct En50160Report {
     Verdict verdict = Verdict::incomplete;
 };
 
+// The Monday 00:00 UTC that starts the last complete week before `llNowMicros`.
+int64_t lastWeekStart(int64_t llNowMicros);
+
 // Values outside [llStartMicros, llStartMicros + WEEK_MICROS), incomplete
 // ones and other kinds of interval are passed over.
 En50160Report en50160Report(const Config& config, int64_t llStartMicros,

@@ -37,6 +37,9 @@ public:
     // incomplete, events as cut short. Records added later start afresh.
     void finish();
     uint64_t droppedRecords() const { return m_ullDropped; }
+    // The rapid voltage changes' view of the voltage: steady, or changing (or
+    // not yet steady after a start, a break or a voltage event).
+    bool rvcSteady() const { return m_rvc.steady(); }
 
 private:
     bool follows(const HalfCycleRecord& record) const;

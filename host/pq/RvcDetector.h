@@ -26,6 +26,8 @@ public:
     // The records broke off: a change in progress is dropped, the steady
     // state sought afresh.
     void interrupt() { seekSteadyState(); }
+    // The voltage is steady now: no change in progress, none being sought.
+    bool steady() const { return m_state == State::steady; }
 
 private:
     enum class State { seeking, steady, changing };

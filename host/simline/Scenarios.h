@@ -4,7 +4,9 @@
 
 #include <string>
 
-// Names: "steady", "swell", "sag", "phase-loss", "unbalanced". The disturbance
-// starts a few seconds in and comes back every 20 s.
+// Names: "steady"; "swell", "sag", "phase-loss", "unbalanced", whose
+// disturbance starts a few seconds in and comes back every 20 s;
+// "voltage-unbalance", phase B's voltage held at 95 % and 2 degrees late;
+// "week", the week of WeekProgram.h, from its start.
 bool isScenario(const std::string& name);
 const char* scenarioNames();

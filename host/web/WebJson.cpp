@@ -68,7 +68,7 @@ std::string timeFields(const char* pszName, int64_t llMicros) {
 }
 
 std::string eventFields(const StoredEvent& event) {
-    return "\"id\":" + number(event.llId) + "," + timeFields("start", event.llStartMicros) + "," +
+    return "\"id\":" + number(event.llId) + ",\"kind\":\"window\"," + timeFields("start", event.llStartMicros) + "," +
            timeFields("end", event.llEndMicros) + "," + timeFields("trigger", event.llTriggerMicros) +
            ",\"triggerStatus\":" + number(int64_t{event.ulTriggerStatus}) +
            ",\"classification\":" + quoted(event.classification) + ",\"phases\":" + quoted(event.phases) +
@@ -199,6 +199,13 @@ std::string jsonOfStatus(const MeterStatus& status) {
         mqtt = ",\"mqtt\":{\"connected\":" + flag(q->bConnected) + ",\"queued\":" + count(q->ullQueued) +
                ",\"delivered\":" + count(q->ullDelivered) + ",\"dropped\":" + count(q->ullDropped) +
                ",\"lastError\":" + quoted(q->lastError) + "}";
+    std::string pq;  // left out when no analysis runs
+    if (const std::optional<PqCounts>& a = status.pq)
+        pq = ",\"pq\":{\"recordsAnalysed\":" + count(a->ullRecordsAnalysed) +
+             ",\"recordsLost\":" + count(a->ullRecordsLost) + ",\"recordsDropped\":" + count(a->ullRecordsDropped) +
+             ",\"breaks\":" + count(a->ullBreaks) + ",\"rows\":{\"written\":" + count(a->ullRowsWritten) +
+             ",\"pending\":" + count(a->ullRowsPending) + ",\"dropped\":" + count(a->ullRowsDropped) +
+             "},\"retriedWrites\":" + count(a->ullRetriedWrites) + ",\"lastError\":" + quoted(a->lastError) + "}";
     return "{\"measurement\":{\"measuring\":" + flag(m.bMeasuring) + ",\"fault\":" + quoted(m.fault) +
            ",\"recordsPerSecond\":" + number(m.dRecordsPerSecond) +
            ",\"chipAnswering\":" + flag(m.bChipAnswering) + ",\"uptimeSeconds\":" + number(m.dUptimeSeconds) +
