@@ -54,7 +54,7 @@ void PqFeeder::start() {
         while (!m_bStop.load()) {
             if (step()) continue;
             std::unique_lock<std::mutex> lock(m_mutex);
-            m_wake.wait_for(lock, IDLE_WAIT, [this] { return m_bNudged || m_bStop.load(); });
+            m_wake.wait_for(lock, IDLE_WAIT, [this] { return m_bNudged.load() || m_bStop.load(); });
             m_bNudged = false;
         }
     });
@@ -95,7 +95,6 @@ bool PqFeeder::step() {
     m_work.ullRecordsDropped = m_analyzer.droppedRecords();
     const bool bWrote = m_database.isOpen() && m_writer.writePending(m_work);
     publish();
-    if (!m_batch.empty()) m_read.notify_all();
     return !m_batch.empty() || bWrote;
 }
 
@@ -103,6 +102,7 @@ void PqFeeder::publish() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_counts = m_work;
     m_live.bRvcSteady = m_analyzer.rvcSteady();
+    m_read.notify_all();  // under the lock: a loop about to wait cannot miss it
 }
 
 unsigned PqFeeder::unread() const {
@@ -110,14 +110,19 @@ unsigned PqFeeder::unread() const {
 }
 
 void PqFeeder::pace() {
-    if (!m_thread.joinable() || unread() < NUDGE_UNREAD) return;
+    if (!m_thread.joinable()) return;
+    const unsigned unUnread = unread();
+    if (unUnread < NUDGE_UNREAD) return;
+    if (!m_bNudged.exchange(true)) {  // once until the thread has looked
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_wake.notify_one();
+    }
+    if (unUnread < WAIT_UNREAD) return;
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_bNudged = true;
-    m_wake.notify_one();
-    while (unread() >= WAIT_UNREAD && !m_bStop.load()) {
-        m_read.wait_for(lock, IDLE_WAIT, [this] { return unread() < RESUME_UNREAD || m_bStop.load(); });
+    while (unread() >= RESUME_UNREAD && !m_bStop.load()) {
         m_bNudged = true;
         m_wake.notify_one();
+        m_read.wait_for(lock, IDLE_WAIT);
     }
 }
 

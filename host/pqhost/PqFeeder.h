@@ -77,7 +77,7 @@ private:
     std::condition_variable m_wake, m_read;
     PqCounts m_counts;
     PqLive m_live;
-    bool m_bNudged = false;
+    std::atomic<bool> m_bNudged{false};  // records wait: the thread is to look
     std::atomic<bool> m_bStop{false};
     std::thread m_thread;
 };
