@@ -6,8 +6,8 @@
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
-#include <cmath>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "AppFiles.h"
+#include "En50160Report.h"
 #include "HostBlock.h"
 #include "HostCommandLine.h"
 #include "HostCommands.h"
@@ -32,15 +33,14 @@
 #include "MqttPublisher.h"
 #include "MqttUrl.h"
 #include "PluginLoader.h"
-#include "En50160Report.h"
 #include "PqFeeder.h"
 #include "PublishedQuantities.h"
 #include "Recorder.h"
 #include "Requests.h"
 #include "Scenarios.h"
-#include "UtcTime.h"
 #include "ServiceNotifier.h"
 #include "SimulatedEeprom.h"
+#include "UtcTime.h"
 #include "WebAccess.h"
 #include "WebServer.h"
 #include "WeekProgram.h"
@@ -498,10 +498,13 @@ int stopMeter(Meter& meter, bool bMeasured) {
     if (meter.pq) {
         meter.pq->stop();  // what is in progress stored as incomplete
         const PqCounts pq = meter.pq->counts();
-        printf("qmhost: power quality: %llu records analysed, %llu lost, %llu breaks; %llu rows stored, %llu dropped\n",
-               static_cast<unsigned long long>(pq.ullRecordsAnalysed),
-               static_cast<unsigned long long>(pq.ullRecordsLost), static_cast<unsigned long long>(pq.ullBreaks),
-               static_cast<unsigned long long>(pq.ullRowsWritten), static_cast<unsigned long long>(pq.ullRowsDropped));
+        printf(
+            "qmhost: power quality: %llu records analysed, %llu lost, %llu breaks; %llu rows stored, %llu "
+            "dropped\n",
+            static_cast<unsigned long long>(pq.ullRecordsAnalysed),
+            static_cast<unsigned long long>(pq.ullRecordsLost), static_cast<unsigned long long>(pq.ullBreaks),
+            static_cast<unsigned long long>(pq.ullRowsWritten),
+            static_cast<unsigned long long>(pq.ullRowsDropped));
     }
     LifetimeTotals lifetime;
     if (meter.lifetime) meter.lifetime->stop();  // what the loop counted last, saved
@@ -556,8 +559,9 @@ int runMeter(const HostOptions& host, const RunOptions& options) {
     printf("qmhost: module %d running, %s; Ctrl-C stops\n", meter.session.module().nSOM_ID,
            meter.boardLine.c_str());
     if (host.pLine)
-        host.pLine->scheduleScenario(options.scenario, pFastLine ? ullScenarioStart : host.pLine->nowMicros(),
-                                     options.scenario == "week" ? (WEEK_SECONDS + 2 * WEEK_LEAD_SECONDS) * 1000000 : 0);
+        host.pLine->scheduleScenario(
+            options.scenario, pFastLine ? ullScenarioStart : host.pLine->nowMicros(),
+            options.scenario == "week" ? (WEEK_SECONDS + 2 * WEEK_LEAD_SECONDS) * 1000000 : 0);
 
     startRecorder(meter, options);
     startPowerQuality(meter, options);
@@ -610,8 +614,10 @@ ToolAction addRunCommand(CLI::App& command, HostOptions& host) {
         double dLow, dHigh;
         const char* pszHelp;
     } pqThresholds[] = {
-        {"--pq-dip-percent", &options->pq.dDipPercent, 50, 95, "Power quality: a dip below, % of nominal (90)"},
-        {"--pq-swell-percent", &options->pq.dSwellPercent, 105, 200, "Power quality: a swell above, % of nominal (110)"},
+        {"--pq-dip-percent", &options->pq.dDipPercent, 50, 95,
+         "Power quality: a dip below, % of nominal (90)"},
+        {"--pq-swell-percent", &options->pq.dSwellPercent, 105, 200,
+         "Power quality: a swell above, % of nominal (110)"},
         {"--pq-interruption-percent", &options->pq.dInterruptionPercent, 1, 50,
          "Power quality: an interruption with every phase below, % of nominal (5)"},
         {"--pq-rvc-percent", &options->pq.dRvcPercent, 1, 6,

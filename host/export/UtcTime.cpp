@@ -70,7 +70,8 @@ bool digits(const std::string& text, size_t pos, size_t count, int64_t& value) {
 
 bool microsOfTimeText(const std::string& text, int64_t& llMicros) {
     const size_t sign = !text.empty() && text[0] == '-';
-    if (text.size() > sign && text.size() <= 18 && text.find_first_not_of("0123456789", sign) == std::string::npos) {
+    if (text.size() > sign && text.size() <= 18 &&
+        text.find_first_not_of("0123456789", sign) == std::string::npos) {
         llMicros = std::stoll(text);
         return true;
     }
@@ -87,7 +88,8 @@ bool microsOfTimeText(const std::string& text, int64_t& llMicros) {
         pos = 19;
         if (pos < text.size() && text[pos] == '.') {
             size_t count = 0;
-            while (pos + 1 + count < text.size() && text[pos + 1 + count] >= '0' && text[pos + 1 + count] <= '9')
+            while (pos + 1 + count < text.size() && text[pos + 1 + count] >= '0' &&
+                   text[pos + 1 + count] <= '9')
                 count++;
             if (count == 0 || count > 6 || !digits(text, pos + 1, count, micros)) return false;
             for (size_t i = count; i < 6; i++) micros *= 10;

@@ -26,10 +26,13 @@ PqFeeder::PqFeeder(STATUS_AND_CONTROL& block, const pq::Config& config)
     : m_block(block),
       m_analyzer(config, *this),
       m_reader(block),
-      m_writer([this](const std::vector<PqRow>& rows,
-                      std::string& error) { return storePqRows(m_database, rows, m_analyzer.config(), error); },
-               steadyMicros) {
-    for (const std::string& error : m_analyzer.configErrors()) fprintf(stderr, "qmhost: power quality: %s\n", error.c_str());
+      m_writer(
+          [this](const std::vector<PqRow>& rows, std::string& error) {
+              return storePqRows(m_database, rows, m_analyzer.config(), error);
+          },
+          steadyMicros) {
+    for (const std::string& error : m_analyzer.configErrors())
+        fprintf(stderr, "qmhost: power quality: %s\n", error.c_str());
 }
 
 PqFeeder::~PqFeeder() {

@@ -29,7 +29,8 @@ constexpr const char* PHASE_NAMES[] = {"A", "B", "C"};
 std::string pqIntervalColumns() {
     std::string columns = "period_s, start_us, end_us, parts, complete, flagged, declared_v, nominal_hz";
     for (const char* pszStem : PQ_QUANTITY_COLUMNS)
-        for (const char* pszStat : {"_min", "_mean", "_max"}) columns += std::string(", ") + pszStem + pszStat;
+        for (const char* pszStat : {"_min", "_mean", "_max"})
+            columns += std::string(", ") + pszStem + pszStat;
     return columns;
 }
 
@@ -125,10 +126,11 @@ bool insertEvent(sqlite3* pDb, const PqRow& row, const pq::Config& config) {
 bool storePqRows(EventDatabase& database, const std::vector<PqRow>& rows, const pq::Config& config,
                  std::string& error) {
     int64_t llBytes = 0;
-    for (const PqRow& row : rows) llBytes += row.kind == PqRow::Kind::interval ? INTERVAL_ROW_BYTES : ROW_BYTES;
+    for (const PqRow& row : rows)
+        llBytes += row.kind == PqRow::Kind::interval ? INTERVAL_ROW_BYTES : ROW_BYTES;
     const auto body = [&](sqlite3* pDb, std::string& why) {
         for (const PqRow& row : rows) {
-            const bool bStored = row.kind == PqRow::Kind::interval    ? insertInterval(pDb, row.interval, config)
+            const bool bStored = row.kind == PqRow::Kind::interval ? insertInterval(pDb, row.interval, config)
                                  : row.kind == PqRow::Kind::frequency ? insertFrequency(pDb, row.frequency)
                                                                       : insertEvent(pDb, row, config);
             if (!bStored) return failed(pDb, why);
@@ -142,9 +144,10 @@ bool loadPqIntervals(EventDatabase& database, int nPeriodSeconds, int64_t llFrom
                      std::vector<pq::Interval>& intervals, std::string& error) {
     intervals.clear();
     sqlite3* pDb = database.connection();
-    Statement select = prepare(pDb, "SELECT " + pqIntervalColumns() +
-                                        " FROM pq_intervals WHERE period_s = ? AND end_us > ? AND end_us <= ? "
-                                        "AND start_us >= ? ORDER BY start_us, complete DESC, id");
+    Statement select =
+        prepare(pDb, "SELECT " + pqIntervalColumns() +
+                         " FROM pq_intervals WHERE period_s = ? AND end_us > ? AND end_us <= ? "
+                         "AND start_us >= ? ORDER BY start_us, complete DESC, id");
     if (!select) return failed(pDb, error);
     sqlite3_stmt* p = select.get();
     sqlite3_bind_int(p, 1, nPeriodSeconds);
@@ -173,9 +176,10 @@ bool loadPqFrequency(EventDatabase& database, int64_t llFrom, int64_t llTo,
                      std::vector<pq::FrequencyValue>& values, std::string& error) {
     values.clear();
     sqlite3* pDb = database.connection();
-    Statement select = prepare(pDb,
-                               "SELECT start_us, mean_hz, min_hz, max_hz, half_cycles, complete, flagged FROM "
-                               "pq_frequency WHERE start_us >= ? AND start_us < ? ORDER BY start_us, complete DESC");
+    Statement select =
+        prepare(pDb,
+                "SELECT start_us, mean_hz, min_hz, max_hz, half_cycles, complete, flagged FROM "
+                "pq_frequency WHERE start_us >= ? AND start_us < ? ORDER BY start_us, complete DESC");
     if (!select) return failed(pDb, error);
     sqlite3_stmt* p = select.get();
     sqlite3_bind_int64(p, 1, llFrom);
@@ -199,10 +203,11 @@ bool loadPqEvents(EventDatabase& database, int64_t llFrom, int64_t llTo, int nMa
                   std::vector<StoredPqEvent>& events, std::string& error) {
     events.clear();
     sqlite3* pDb = database.connection();
-    Statement select = prepare(pDb,
-                               "SELECT id, kind, start_us, duration_us, phase, extreme_v, interrupted_us, "
-                               "delta_max_v, delta_ss_v, cut_short, declared_v, recorder_event_id FROM pq_events "
-                               "WHERE start_us >= ? AND start_us < ? ORDER BY start_us DESC, id DESC LIMIT ?");
+    Statement select =
+        prepare(pDb,
+                "SELECT id, kind, start_us, duration_us, phase, extreme_v, interrupted_us, "
+                "delta_max_v, delta_ss_v, cut_short, declared_v, recorder_event_id FROM pq_events "
+                "WHERE start_us >= ? AND start_us < ? ORDER BY start_us DESC, id DESC LIMIT ?");
     if (!select) return failed(pDb, error);
     sqlite3_stmt* p = select.get();
     sqlite3_bind_int64(p, 1, llFrom);
@@ -231,11 +236,13 @@ bool loadPqEvents(EventDatabase& database, int64_t llFrom, int64_t llTo, int nMa
 }
 
 bool voltageEventOf(const StoredPqEvent& stored, pq::VoltageEvent& event) {
-    static const pq::EventKind KINDS[] = {pq::EventKind::dip, pq::EventKind::swell, pq::EventKind::interruption};
+    static const pq::EventKind KINDS[] = {pq::EventKind::dip, pq::EventKind::swell,
+                                          pq::EventKind::interruption};
     for (const pq::EventKind kind : KINDS) {
         if (stored.kind != pq::eventKindName(kind)) continue;
-        event = pq::VoltageEvent{kind,         stored.llStartMicros, stored.llDurationMicros, stored.dExtremeVolts,
-                                 stored.nPhase, stored.llInterruptedMicros, stored.bCutShort};
+        event = pq::VoltageEvent{
+            kind,          stored.llStartMicros,       stored.llDurationMicros, stored.dExtremeVolts,
+            stored.nPhase, stored.llInterruptedMicros, stored.bCutShort};
         return true;
     }
     return false;

@@ -202,7 +202,8 @@ bool moveToVersion4(sqlite3* pDb, std::string& what) {
         "(600, 7200)), start_us INTEGER NOT NULL, end_us INTEGER NOT NULL, parts INTEGER NOT NULL, "
         "complete INTEGER NOT NULL, flagged INTEGER NOT NULL, declared_v REAL, nominal_hz INTEGER";
     for (const char* pszStem : PQ_QUANTITY_COLUMNS)
-        for (const char* pszStat : {"_min", "_mean", "_max"}) intervals += std::string(", ") + pszStem + pszStat + " REAL";
+        for (const char* pszStat : {"_min", "_mean", "_max"})
+            intervals += std::string(", ") + pszStem + pszStat + " REAL";
     return execute(pDb, intervals + ")") && execute(pDb, VERSION_4_TABLES);
 }
 
@@ -228,7 +229,7 @@ bool moveFrom(sqlite3* pDb, int64_t llVersion, std::string& note) {
 
 }  // namespace
 
-const char* const PQ_QUANTITY_COLUMNS[17] = {"u_a",   "u_b",   "u_c", "i_a", "i_b", "i_c",
+const char* const PQ_QUANTITY_COLUMNS[17] = {"u_a",   "u_b",   "u_c",   "i_a", "i_b", "i_c",
                                              "thd_a", "thd_b", "thd_c", "p_a", "p_b", "p_c",
                                              "q_a",   "q_b",   "q_c",   "u2",  "u0"};
 

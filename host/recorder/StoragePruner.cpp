@@ -80,7 +80,8 @@ constexpr int64_t FREQUENCY_KEPT_MICROS = int64_t{5} * 7 * 86400 * 1000000;
 // counted in pruned.pq_rows; false when there were none.
 static bool deleteOldest(sqlite3* pDb, const char* pszTable, int nRows, int64_t llBefore) {
     const std::string sql = std::string("DELETE FROM ") + pszTable + " WHERE rowid IN (SELECT rowid FROM " +
-                            pszTable + " WHERE start_us < ? ORDER BY start_us LIMIT " + std::to_string(nRows) + ")";
+                            pszTable + " WHERE start_us < ? ORDER BY start_us LIMIT " +
+                            std::to_string(nRows) + ")";
     if (!step(prepare(pDb, sql.c_str()), llBefore)) return false;
     const int nDeleted = sqlite3_changes(pDb);
     return nDeleted > 0 &&
@@ -92,7 +93,8 @@ bool StoragePruner::pruneOldest() {
     const int64_t llNewestFrequency = single(prepare(m_pDb, "SELECT max(start_us) FROM pq_frequency"));
     // The frequency values beyond five weeks first, then the events' records,
     // the snapshots, the other frequency values and the 10-minute and 2-hour values.
-    bool bDone = deleteOldest(m_pDb, "pq_frequency", FREQUENCY_BATCH, llNewestFrequency - FREQUENCY_KEPT_MICROS);
+    bool bDone =
+        deleteOldest(m_pDb, "pq_frequency", FREQUENCY_BATCH, llNewestFrequency - FREQUENCY_KEPT_MICROS);
     if (bDone) {
         if (execute(m_pDb, "COMMIT")) return m_bPruned = true;
         execute(m_pDb, "ROLLBACK");

@@ -1,8 +1,8 @@
 #include "Scenarios.h"
 
 namespace {
-const char* const SCENARIO_NAMES[] = {"steady",     "swell",      "sag", "phase-loss",
-                                      "unbalanced", "voltage-unbalance", "week"};
+const char* const SCENARIO_NAMES[] = {
+    "steady", "swell", "sag", "phase-loss", "unbalanced", "voltage-unbalance", "week"};
 }  // namespace
 
 bool isScenario(const std::string& name) {

@@ -88,9 +88,11 @@ public:
                 case WeekChange::unbalance:
                     // A sag without its own end, and the angle, both undone together.
                     sim::sag(phase, event.dValue, at, length);
-                    sim::schedule(at, [=] { sim::setVoltageAngle(phase, sim::voltageAngle(phase) + event.dDegrees); });
-                    sim::schedule(at + length,
-                                  [=] { sim::setVoltageAngle(phase, sim::voltageAngle(phase) - event.dDegrees); });
+                    sim::schedule(
+                        at, [=] { sim::setVoltageAngle(phase, sim::voltageAngle(phase) + event.dDegrees); });
+                    sim::schedule(at + length, [=] {
+                        sim::setVoltageAngle(phase, sim::voltageAngle(phase) - event.dDegrees);
+                    });
                     break;
                 case WeekChange::harmonics:
                     sim::schedule(at, [=] {

@@ -7,8 +7,9 @@
 
 namespace {
 
-constexpr const char* QUANTITY_NAMES[pq::pq_COUNT] = {"uA", "uB", "uC", "iA",   "iB",   "iC",   "thdA", "thdB", "thdC",
-                                                      "pA", "pB", "pC", "qA",   "qB",   "qC",   "u2",   "u0"};
+constexpr const char* QUANTITY_NAMES[pq::pq_COUNT] = {"uA",   "uB",   "uC",   "iA", "iB", "iC",
+                                                      "thdA", "thdB", "thdC", "pA", "pB", "pC",
+                                                      "qA",   "qB",   "qC",   "u2", "u0"};
 constexpr const char* PHASES[] = {"A", "B", "C"};
 
 std::string flag(bool b) {
@@ -22,7 +23,8 @@ std::string timeFields(const char* pszName, int64_t llMicros) {
 
 std::string jsonOfCriterion(const pq::Criterion& c) {
     return "{\"judged\":" + flag(c.bJudged) + ",\"values\":" + jsonNumber(int64_t{c.ulValues}) +
-           ",\"within\":" + jsonNumber(int64_t{c.ulWithin}) + ",\"percentWithin\":" + jsonNumber(c.dPercentWithin) +
+           ",\"within\":" + jsonNumber(int64_t{c.ulWithin}) +
+           ",\"percentWithin\":" + jsonNumber(c.dPercentWithin) +
            ",\"requiredPercent\":" + jsonNumber(c.dRequiredPercent) + ",\"pass\":" + flag(c.bPass) + "}";
 }
 
@@ -41,10 +43,12 @@ std::string jsonOfTable(const std::array<std::array<uint32_t, pq::DURATION_COLUM
     for (size_t r = 0; r < ROWS; r++) {
         names += std::string(r ? "," : "") + jsonString(rows[r]);
         std::string row;
-        for (int c = 0; c < pq::DURATION_COLUMNS; c++) row += (c ? "," : "") + jsonNumber(int64_t{table[r][c]});
+        for (int c = 0; c < pq::DURATION_COLUMNS; c++)
+            row += (c ? "," : "") + jsonNumber(int64_t{table[r][c]});
         counts += std::string(r ? "," : "") + "[" + row + "]";
     }
-    for (int c = 0; c < pq::DURATION_COLUMNS; c++) columns += std::string(c ? "," : "") + jsonString(COLUMNS[c]);
+    for (int c = 0; c < pq::DURATION_COLUMNS; c++)
+        columns += std::string(c ? "," : "") + jsonString(COLUMNS[c]);
     return "{\"rows\":[" + names + "],\"columns\":[" + columns + "],\"counts\":[" + counts + "]}";
 }
 
@@ -57,10 +61,10 @@ std::string jsonOfPqInterval(const pq::Interval& value) {
         values += std::string(q ? "," : "") + "\"" + QUANTITY_NAMES[q] + "\":{\"min\":" + jsonNumber(s.dMin) +
                   ",\"mean\":" + jsonNumber(s.dMean) + ",\"max\":" + jsonNumber(s.dMax) + "}";
     }
-    return "{\"kind\":" + jsonString(pq::intervalKindName(value.kind)) + "," + timeFields("start", value.llStartMicros) +
-           "," + timeFields("end", value.llEndMicros) + ",\"parts\":" + jsonNumber(int64_t{value.ulParts}) +
-           ",\"complete\":" + flag(value.bComplete) + ",\"flagged\":" + flag(value.bFlagged) + ",\"values\":{" +
-           values + "}}";
+    return "{\"kind\":" + jsonString(pq::intervalKindName(value.kind)) + "," +
+           timeFields("start", value.llStartMicros) + "," + timeFields("end", value.llEndMicros) +
+           ",\"parts\":" + jsonNumber(int64_t{value.ulParts}) + ",\"complete\":" + flag(value.bComplete) +
+           ",\"flagged\":" + flag(value.bFlagged) + ",\"values\":{" + values + "}}";
 }
 
 std::string jsonOfPqLive(const PqLive& live, const pq::Config& config) {
@@ -68,8 +72,8 @@ std::string jsonOfPqLive(const PqLive& live, const pq::Config& config) {
         return bHave ? jsonOfPqInterval(value) : std::string("null");
     };
     const double dNone = NAN;
-    return "{\"declaredVolts\":" + jsonNumber(config.dDeclaredVolts) + ",\"nominalHz\":" +
-           jsonNumber(int64_t{config.nNominalHz}) +
+    return "{\"declaredVolts\":" + jsonNumber(config.dDeclaredVolts) +
+           ",\"nominalHz\":" + jsonNumber(int64_t{config.nNominalHz}) +
            ",\"u2\":" + jsonNumber(live.bHaveCycles10 ? live.cycles10.stats[pq::pq_U2].dMean : dNone) +
            ",\"u0\":" + jsonNumber(live.bHaveCycles10 ? live.cycles10.stats[pq::pq_U0].dMean : dNone) +
            ",\"rvc\":" + jsonString(live.bRvcSteady ? "steady" : "changing") +
@@ -81,9 +85,9 @@ std::string jsonOfAggregates(const std::string& period, int64_t llFrom, int64_t 
                              const std::vector<pq::Interval>& intervals) {
     std::string list;
     for (const pq::Interval& value : intervals) list += (list.empty() ? "" : ",") + jsonOfPqInterval(value);
-    return "{\"period\":" + jsonString(period) + "," + timeFields("from", llFrom) + "," + timeFields("to", llTo) +
-           ",\"count\":" + jsonNumber(static_cast<int64_t>(intervals.size())) + ",\"truncated\":" + flag(bTruncated) +
-           ",\"intervals\":[" + list + "]}";
+    return "{\"period\":" + jsonString(period) + "," + timeFields("from", llFrom) + "," +
+           timeFields("to", llTo) + ",\"count\":" + jsonNumber(static_cast<int64_t>(intervals.size())) +
+           ",\"truncated\":" + flag(bTruncated) + ",\"intervals\":[" + list + "]}";
 }
 
 std::string jsonOfEn50160Report(const pq::En50160Report& r, const pq::Config& config) {
@@ -102,21 +106,22 @@ std::string jsonOfEn50160Report(const pq::En50160Report& r, const pq::Config& co
            "},\"voltage95\":" + jsonOfPhases(r.voltage95) + ",\"voltageAll\":" + jsonOfPhases(r.voltageAll) +
            ",\"thd95\":" + jsonOfPhases(r.thd95) + ",\"frequency995\":" + jsonOfCriterion(r.frequency995) +
            ",\"frequencyAll\":" + jsonOfCriterion(r.frequencyAll) +
-           ",\"unbalance95\":" + jsonOfCriterion(r.unbalance95) + ",\"dips\":" + jsonOfTable(r.dips, DIP_ROWS) +
-           ",\"swells\":" + jsonOfTable(r.swells, SWELL_ROWS) + "}";
+           ",\"unbalance95\":" + jsonOfCriterion(r.unbalance95) +
+           ",\"dips\":" + jsonOfTable(r.dips, DIP_ROWS) + ",\"swells\":" + jsonOfTable(r.swells, SWELL_ROWS) +
+           "}";
 }
 
 std::string jsonOfPqEvent(const StoredPqEvent& e) {
     const bool bRvc = e.kind == "rvc";
-    std::string json = "{\"id\":" + jsonString("pq" + std::to_string(e.llId)) + ",\"kind\":" + jsonString(e.kind) +
-                       "," + timeFields("start", e.llStartMicros) + "," +
-                       timeFields("end", e.llStartMicros + e.llDurationMicros) +
-                       ",\"classification\":" + jsonString(e.kind) + ",\"phases\":" +
-                       jsonString(PHASES[e.nPhase]) + ",\"extreme\":" + jsonNumber(e.dExtremeVolts) +
-                       ",\"duration\":" + jsonNumber(static_cast<double>(e.llDurationMicros) / 1e6) +
-                       ",\"incomplete\":" + flag(e.bCutShort) + ",\"records\":0,\"recordsPruned\":false" +
-                       ",\"declaredVolts\":" + jsonNumber(e.dDeclaredVolts) + ",\"eventId\":" +
-                       (e.llRecorderEventId ? jsonNumber(e.llRecorderEventId) : std::string("null"));
+    std::string json =
+        "{\"id\":" + jsonString("pq" + std::to_string(e.llId)) + ",\"kind\":" + jsonString(e.kind) + "," +
+        timeFields("start", e.llStartMicros) + "," + timeFields("end", e.llStartMicros + e.llDurationMicros) +
+        ",\"classification\":" + jsonString(e.kind) + ",\"phases\":" + jsonString(PHASES[e.nPhase]) +
+        ",\"extreme\":" + jsonNumber(e.dExtremeVolts) +
+        ",\"duration\":" + jsonNumber(static_cast<double>(e.llDurationMicros) / 1e6) +
+        ",\"incomplete\":" + flag(e.bCutShort) + ",\"records\":0,\"recordsPruned\":false" +
+        ",\"declaredVolts\":" + jsonNumber(e.dDeclaredVolts) +
+        ",\"eventId\":" + (e.llRecorderEventId ? jsonNumber(e.llRecorderEventId) : std::string("null"));
     if (e.kind == "interruption")
         json += ",\"interrupted\":" + jsonNumber(static_cast<double>(e.llInterruptedMicros) / 1e6);
     if (bRvc)

@@ -1,14 +1,14 @@
 #include "WebServer.h"
 
+#include <sys/time.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
-#include <algorithm>
 #include <mutex>
 #include <vector>
-
-#include <sys/time.h>
 
 #include "ComtradeExport.h"
 #include "CsvExport.h"
@@ -16,9 +16,9 @@
 #include "HttpServer.h"
 #include "MetricsText.h"
 #include "PqJson.h"
-#include "UtcTime.h"
 #include "PublishedQuantities.h"
 #include "SnapshotCache.h"
+#include "UtcTime.h"
 #include "WebAccess.h"
 #include "WebJson.h"
 
@@ -167,7 +167,8 @@ bool eventKinds(const Request& request, Response& response, unsigned& unKinds) {
         for (size_t k = 0; k < std::size(EVENT_KINDS); k++)
             if (kind == EVENT_KINDS[k]) unBit = 1u << k;
         if (!unBit) {
-            sendError(response, 400, "kind \"" + kind + "\" is none of window, dip, swell, interruption, rvc, all");
+            sendError(response, 400,
+                      "kind \"" + kind + "\" is none of window, dip, swell, interruption, rvc, all");
             return false;
         }
         unKinds |= unBit;
@@ -358,12 +359,14 @@ struct WebServer::Routes {
     void events(const Request& request, Response& response) {
         int nLimit = 0;
         unsigned unKinds = 0;
-        if (!listLimit(request, response, DEFAULT_EVENTS, nLimit) || !eventKinds(request, response, unKinds)) return;
+        if (!listLimit(request, response, DEFAULT_EVENTS, nLimit) || !eventKinds(request, response, unKinds))
+            return;
         std::vector<StoredEvent> windows;
         std::vector<StoredPqEvent> analysed;
         const auto loaded = [&](std::string& error) {
             if (unKinds & 1) windows = database.listEvents(nLimit, error);
-            return error.empty() && (unKinds == 1 || loadPqEvents(database, INT64_MIN, INT64_MAX, MAX_LIST, analysed, error));
+            return error.empty() &&
+                   (unKinds == 1 || loadPqEvents(database, INT64_MIN, INT64_MAX, MAX_LIST, analysed, error));
         };
         if (!inDatabase(response, 503, "", loaded)) return;
         analysed.erase(std::remove_if(analysed.begin(), analysed.end(),
@@ -373,7 +376,8 @@ struct WebServer::Routes {
         auto w = windows.begin();
         auto a = analysed.begin();
         for (int n = 0; n < nLimit && (w != windows.end() || a != analysed.end()); n++) {
-            const bool bWindow = a == analysed.end() || (w != windows.end() && w->llStartMicros >= a->llStartMicros);
+            const bool bWindow =
+                a == analysed.end() || (w != windows.end() && w->llStartMicros >= a->llStartMicros);
             json += (n ? "," : "") + (bWindow ? jsonOfEventSummary(*w++) : jsonOfPqEvent(*a++));
         }
         response.set_content(json + "]", JSON);
@@ -403,8 +407,8 @@ struct WebServer::Routes {
         if (llFrom >= llTo) return sendError(response, 400, "from must be before to");
         std::vector<pq::Interval> intervals;
         const auto loaded = [&](std::string& error) {
-            return loadPqIntervals(database, bTenMinutes ? 600 : 7200, llFrom, llTo, MAX_AGGREGATES + 1, intervals,
-                                   error);
+            return loadPqIntervals(database, bTenMinutes ? 600 : 7200, llFrom, llTo, MAX_AGGREGATES + 1,
+                                   intervals, error);
         };
         if (!inDatabase(response, 503, "", loaded)) return;
         const bool bTruncated = intervals.size() > static_cast<size_t>(MAX_AGGREGATES);
@@ -425,7 +429,8 @@ struct WebServer::Routes {
         std::vector<pq::FrequencyValue> tenSeconds;
         std::vector<StoredPqEvent> stored;
         const auto loaded = [&](std::string& error) {
-            return loadPqIntervals(database, 600, llFrom, llTo, 2 * pq::TEN_MINUTES_PER_WEEK, tenMinutes, error) &&
+            return loadPqIntervals(database, 600, llFrom, llTo, 2 * pq::TEN_MINUTES_PER_WEEK, tenMinutes,
+                                   error) &&
                    loadPqFrequency(database, llFrom, llTo, tenSeconds, error) &&
                    loadPqEvents(database, llFrom, llTo, INT32_MAX, stored, error);
         };
@@ -433,7 +438,8 @@ struct WebServer::Routes {
         std::vector<pq::VoltageEvent> events;
         for (const StoredPqEvent& event : stored)
             if (voltageEventOf(event, events.emplace_back()) == false) events.pop_back();
-        const pq::En50160Report report = pq::en50160Report(pqSources.config, llFrom, tenMinutes, tenSeconds, events);
+        const pq::En50160Report report =
+            pq::en50160Report(pqSources.config, llFrom, tenMinutes, tenSeconds, events);
         response.set_content(jsonOfEn50160Report(report, pqSources.config), JSON);
     }
 
