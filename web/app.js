@@ -233,6 +233,13 @@
       q.queued + " · delivered " + q.delivered + " · dropped " + q.dropped + (q.lastError ? " · " + q.lastError : ""),
       [q.connected ? "" : "not connected", q.dropped ? q.dropped + " messages dropped" : ""]
         .filter(Boolean).map((p) => "MQTT: " + p).join(", "));
+    const a = status.pq;  // none: no power-quality analysis runs
+    $("#health-pq").hidden = !a;
+    if (a) healthPart("#health-pq", "power quality · analysed " + a.recordsAnalysed + " records · breaks " +
+      a.breaks + " · lost " + a.recordsLost + " · rows " + a.rows.written + " written, " + a.rows.pending +
+      " pending, " + a.rows.dropped + " dropped" + (a.lastError ? " · " + a.lastError : ""),
+      [a.lastError, a.recordsLost ? a.recordsLost + " records lost" : "", a.rows.dropped ? a.rows.dropped + " rows dropped" : ""]
+        .filter(Boolean).map((p) => "power quality: " + p).join(", "));
     $("#health-lost").replaceChildren(...r.lostWindows.map((w) => {
       const li = document.createElement("li");
       li.textContent = "not recorded: " + localTime(w.startMicros) + " – " + localTime(w.endMicros, false) +
