@@ -92,6 +92,15 @@ bool PqFeeder::step() {
                 std::max(0.0, std::round((input.llTimeMicros - m_llLastMicros) / dHalfCycleMicros) - 1));
         m_llLastMicros = input.llTimeMicros;
         m_analyzer.add(input);
+        m_liveBlock.add(input, false);
+        if (m_liveBlock.records() == static_cast<uint32_t>(m_analyzer.config().halfCyclesPerBlock())) {
+            const pq::Interval block = m_liveBlock.close();
+            if (!m_bChainRuns) {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_live.cycles10 = block;
+                m_live.bHaveCycles10 = true;
+            }
+        }
         m_bAfterLap = false;
     }
     m_work.ullRecordsAnalysed += m_batch.size();
@@ -133,6 +142,7 @@ void PqFeeder::aggregate(const pq::Interval& value) {
     if (value.kind == pq::IntervalKind::cycles10 || value.kind == pq::IntervalKind::cycles150) {
         std::lock_guard<std::mutex> lock(m_mutex);
         const bool bShort = value.kind == pq::IntervalKind::cycles10;
+        m_bChainRuns = m_bChainRuns || bShort;
         (bShort ? m_live.cycles10 : m_live.cycles150) = value;
         (bShort ? m_live.bHaveCycles10 : m_live.bHaveCycles150) = true;
         return;
@@ -164,6 +174,8 @@ void PqFeeder::rapidVoltageChange(const pq::RapidVoltageChange& change) {
 }
 
 void PqFeeder::discontinuity(int64_t, int64_t) {
+    m_bChainRuns = false;
+    m_liveBlock.clear();
     if (!m_bAfterLap) m_work.ullBreaks++;  // a lap was counted when it was found
 }
 

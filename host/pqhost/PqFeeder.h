@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "CycleBlock.h"
 #include "EventDatabase.h"
 #include "PowerQualityAnalyzer.h"
 #include "PqCounts.h"
@@ -71,6 +72,10 @@ private:
     std::vector<DATA_ACQ> m_batch;
     PqCounts m_work;
     bool m_bAfterLap = false;
+    // The analysis's 10/12-cycle values begin at a 10-minute tick; until they
+    // do (after a start or a break) /api/pq shows blocks of its own.
+    pq::CycleBlock m_liveBlock;
+    bool m_bChainRuns = false;
     int64_t m_llLastMicros = 0;  // the record analysed last
 
     mutable std::mutex m_mutex;  // what the others read, and the thread's wake-up

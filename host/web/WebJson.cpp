@@ -223,7 +223,8 @@ std::string jsonOfStatus(const MeterStatus& status) {
            ",\"sizeBytes\":" + number(d.llUsedBytes) + ",\"maxBytes\":" + number(d.llMaxBytes) +
            ",\"prunedEvents\":" + number(d.llPrunedEvents) +
            ",\"prunedSnapshots\":" + number(d.llPrunedSnapshots) +
-           ",\"error\":" + quoted(status.databaseError) + "}" + mqtt + "}";
+           ",\"prunedPqRows\":" + number(d.llPrunedPqRows) + ",\"error\":" + quoted(status.databaseError) +
+           "}" + mqtt + pq + "}";
 }
 
 std::string jsonOfLifetime(const LifetimeTotals& totals) {
