@@ -30,7 +30,8 @@ PqFeeder::PqFeeder(STATUS_AND_CONTROL& block, const pq::Config& config)
           [this](const std::vector<PqRow>& rows, std::string& error) {
               return storePqRows(m_database, rows, m_analyzer.config(), error);
           },
-          steadyMicros) {
+          steadyMicros),
+      m_liveBlock(m_analyzer.config().measuresAllPhases()) {
     for (const std::string& error : m_analyzer.configErrors())
         fprintf(stderr, "qmhost: power quality: %s\n", error.c_str());
 }
