@@ -101,7 +101,7 @@ TEST(WebJson, RecordsEventsIntervalsAndSnapshotsPublishEachFieldAsGiven) {
         1709251199990000, "end": "2024-03-01T00:00:02.995000Z", "endMicros": 1709251202995000, "trigger":
         "2024-03-01T00:00:00.010000Z", "triggerMicros": 1709251200010000, "triggerStatus": 2147483649,
         "classification": "swell", "phases": "AC", "extreme": 264.5, "duration": 2.985, "records": 2,
-        "incomplete": false, "recordsPruned": false})");
+        "incomplete": false, "recordsPruned": false, "kind": "window"})");
     json whole = json::parse(jsonOfEvent(e)), series = whole["series"];
     whole.erase("series");
     EXPECT_TRUE(json::parse(jsonOfEventSummary(e)) == summary && whole == summary) << whole;
@@ -129,9 +129,10 @@ TEST(WebJson, RecordsEventsIntervalsAndSnapshotsPublishEachFieldAsGiven) {
     // The status report: each count in its place, a lost window with its times and why.
     MeterStatus status{{99.5, false, false, "the chip does not answer", 3600},
                        {},
-                       {"/d", 4096, 8192, 2, 3, true},
+                       {"/d", 4096, 8192, 2, 3, 4, true},
                        "x",
-                       MqttCounts{false, 10, 5000000000, 30, "refused"}};
+                       MqttCounts{false, 10, 5000000000, 30, "refused"},
+                       PqCounts{11, 12, 13, 14, 15, 16, 17, 18, "busy"}};
     RecorderCounts& r = status.recorder;
     r.unWindows = 1, r.ulRecords = 2, r.unIntervals = 3, r.unPendingWindows = 4, r.unPendingIntervals = 5;
     r.unRetriedWrites = 6, r.unDroppedWindows = 7, r.unDroppedIntervals = 8, r.unLostWindows = 9;
@@ -143,8 +144,10 @@ TEST(WebJson, RecordsEventsIntervalsAndSnapshotsPublishEachFieldAsGiven) {
         "locked", "lostWindows": [{"start": "2024-02-29T23:59:59.990000Z", "startMicros": 1709251199990000, "end":
         "2024-03-01T00:00:00.000000Z", "endMicros": 1709251200000000, "reason": "overwritten in the ring"}]},
         "database": {"path": "/d", "writable": true, "sizeBytes": 4096, "maxBytes": 8192, "prunedEvents": 2,
-        "prunedSnapshots": 3, "error": "x"}, "mqtt": {"connected": false, "queued": 10, "delivered": 5000000000,
-        "dropped": 30, "lastError": "refused"}})"));
+        "prunedSnapshots": 3, "prunedPqRows": 4, "error": "x"}, "mqtt": {"connected": false, "queued": 10,
+        "delivered": 5000000000, "dropped": 30, "lastError": "refused"}, "pq": {"recordsAnalysed": 11,
+        "recordsLost": 12, "recordsDropped": 13, "breaks": 14, "rows": {"written": 15, "pending": 16, "dropped": 17},
+        "retriedWrites": 18, "lastError": "busy"}})"));
 }
 
 // Phase B stays at 230 V and 5 A through the swell on A.
@@ -303,7 +306,8 @@ TEST_F(WebPage, ChromiumShowsTheMeterASwellChosenFromTheKeyboardAndWhatFails) {
     const std::vector<std::string> wanted = {
         R"(\|measuring · ([2-9]\d|\d{3,}) records/s · chip answering · up .*)",
         R"(\|recording · stored \d+ windows, \d+ intervals · pending \d+ · retried 0 · dropped 0 · lost 0)",
-        "\\|database " + s_pHost->database() + " · \\d+ kB of .* · writable"};
+        "\\|database " + s_pHost->database() + " · \\d+ kB of .* · writable",
+        R"(\|power quality · analysed [1-9]\d* records · breaks 0 · lost 0 · rows \d+ written, \d+ pending, 0 dropped)"};
     ASSERT_EQ(strip.size(), wanted.size()) << error;
     for (size_t i = 0; i < wanted.size(); i++)
         EXPECT_TRUE(std::regex_match(strip[i].get<std::string>(), std::regex(wanted[i]))) << strip;
