@@ -147,22 +147,20 @@ TEST(PqHost, AWeekOnVirtualTimeIsReportedAsItsProgramSaysAndTheLiveUnbalanceAsIt
     const std::complex<double> a = std::polar(1.0, 2 * M_PI / 3), b = std::polar(0.95, -122 * M_PI / 180),
                                c = std::polar(1.0, 120 * M_PI / 180);
     const double dU2 = 100 * std::abs(1.0 + a * a * b + a * c) / std::abs(1.0 + a * b + a * a * c);
+    // The first blocks may hold records made before the module read its angles.
     json pq;
-    for (int i = 0; i < 100 && !(pq = get(client, "/api/pq"))["u2"].is_number(); i++)
+    for (int i = 0; i < 100 && std::abs((pq = get(client, "/api/pq")).value("u2", 0.0) - dU2) > 0.05; i++)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_NEAR(pq.value("u2", 0.0), dU2, 0.05) << pq.dump();
     EXPECT_GT(get(client, "/api/status")["pq"].value("recordsAnalysed", 0), 0);
 
-    // The aggregates: a week of 10-minute values in one answer, no more; what is refused, and why.
+    // The aggregates: a week of 10-minute values in one answer; what is refused, and why.
     const std::string week =
         "from=" + std::to_string(llMonday) + "&to=" + std::to_string(llMonday + WEEK_SECONDS * 1000000);
     const json tenMinutes = get(client, "/api/aggregates?period=10min&" + week);
     EXPECT_EQ(tenMinutes["count"], 1008);
     EXPECT_EQ(tenMinutes["truncated"], false);
     EXPECT_EQ(get(client, "/api/aggregates?period=2h&" + week)["count"], 84);
-    EXPECT_EQ(get(client, "/api/aggregates?period=10min&from=" + std::to_string(llMonday) +
-                              "&to=" + std::to_string(llMonday + 2 * WEEK_SECONDS * 1000000))["truncated"],
-              true);
     const struct {
         const char* pszQuery;
         const char* pszSaid;
