@@ -13,6 +13,7 @@ SECONDS    ?=
 WEB        ?= 127.0.0.1:8080
 SCENARIO   ?= steady
 MQTT       ?=
+MODBUS     ?=
 ARM_SYSROOT = /usr/arm-linux-gnueabihf
 VERSION     = $(shell awk '/^project/ { print $$3 }' CMakeLists.txt)
 DEB         = $(PKG_BUILD)/qm9000_$(VERSION)_$(shell dpkg --print-architecture).deb
@@ -23,13 +24,13 @@ BOARD_OPTIONS = -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/arm-linux-gnueabihf.cmake
 
 # What a build needs (the packages too), and what only the tests need besides.
 BUILD_PACKAGES  = cmake g++ make libgpiod-dev libcli11-dev libsqlite3-dev libmicrohttpd-dev libmosquitto-dev \
-                  libjs-dygraphs libsystemd-dev dpkg-dev file
+                  libmodbus-dev libjs-dygraphs libsystemd-dev dpkg-dev file
 TEST_PACKAGES   = libcpp-httplib-dev googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev chromium mosquitto
 # The board's: the cross compiler and Debian's armhf libraries (dpkg-shlibdeps
 # reads the versions of the board package's dependencies from the armhf
 # libc6, libstdc++6 and libgcc-s1); qemu only to run the tests.
 ARM_BUILD_PACKAGES = g++-arm-linux-gnueabihf libsqlite3-dev:armhf libmicrohttpd-dev:armhf libsystemd-dev:armhf \
-                     libmosquitto-dev:armhf libc6:armhf libstdc++6:armhf libgcc-s1:armhf
+                     libmosquitto-dev:armhf libmodbus-dev:armhf libc6:armhf libstdc++6:armhf libgcc-s1:armhf
 ARM_TEST_PACKAGES  = qemu-user
 FUZZ_PACKAGES   = clang libclang-rt-14-dev
 # Checking a package: lintian, curl for its web page, systemd-analyze (systemd)
@@ -85,10 +86,10 @@ build: deps
 	cmake --build $(BUILD) -j$(JOBS)
 
 # The simulated meter, until Ctrl-C or for SECONDS=N; MQTT=mqtt://HOST[:PORT]
-# publishes to that broker too.
+# publishes to that broker too, MODBUS=[ADDRESS:]PORT serves Modbus TCP there.
 run: build
 	QM_APP_DIR=$(CURDIR)/config $(BUILD)/qmhost --scenario $(SCENARIO) --web $(WEB) $(if $(SECONDS),--seconds $(SECONDS)) \
-	  $(if $(MQTT),--mqtt $(MQTT))
+	  $(if $(MQTT),--mqtt $(MQTT)) $(if $(MODBUS),--modbus $(MODBUS))
 
 test: test-native test-arm test-tsan test-deb test-deb-arm
 
