@@ -19,9 +19,9 @@ constexpr uint64_t FIRST_EVENT = 5 * SECOND;  // time to look at the steady mete
 constexpr uint64_t REPEAT = 20 * SECOND;
 constexpr uint64_t EVENT_LENGTH = 3 * SECOND;
 constexpr uint64_t DEFAULT_SPAN = 3600 * SECOND;
-// "drift": ±5 % about the nominal voltage once a second, within the dip and
+// "drift": ±5 % about the nominal voltage over 10 s, within the dip and
 // swell thresholds, a new voltage each half-cycle at 50 Hz.
-constexpr uint64_t DRIFT_STEP = 10000, DRIFT_PERIOD = SECOND;
+constexpr uint64_t DRIFT_STEP = 10000, DRIFT_PERIOD = 10 * SECOND;
 constexpr double DRIFT_DEPTH = 0.05;
 
 void drift(uint64_t ullStart, uint64_t ullAt, uint64_t ullEnd) {
