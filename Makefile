@@ -171,6 +171,7 @@ bench: deps
 	cmake --build build-bench -j$(JOBS)
 	build-bench/bench_module
 	build-bench/bench_mqtt
+	build-bench/bench_modbus
 
 # Each libFuzzer target of the configuration files for FUZZ_SECONDS, one after
 # the other (clang with AddressSanitizer and UndefinedBehaviorSanitizer). New
@@ -182,7 +183,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_TMPDIR  ?= $(shell [ -w /dev/shm ] && echo /dev/shm || echo /tmp)
 FUZZ_TARGETS  = fuzz_scan_values fuzz_find_str fuzz_element_bounds fuzz_read_json fuzz_add_field \
                 fuzz_cfgprobe_load fuzz_cfg9000_load fuzz_init9000_load fuzz_cal9000_load \
-                fuzz_mdt_page fuzz_mdt_eeprom
+                fuzz_mdt_page fuzz_mdt_eeprom fuzz_modbus_request
 
 fuzz: deps deps-fuzz
 	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
