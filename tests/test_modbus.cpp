@@ -30,7 +30,7 @@ int modbusPort(const Host& host) {
 struct Client {
     modbus_t* p;
     explicit Client(int port) : p(modbus_new_tcp("127.0.0.1", port)) { modbus_connect(p); }
-    ~Client() { modbus_free(p); }
+    ~Client() { modbus_close(p), modbus_free(p); }
     // `count` registers from `first` by function code 3; empty when refused.
     std::vector<uint16_t> read(int first, int count) {
         std::vector<uint16_t> words(static_cast<size_t>(count));
