@@ -23,8 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     MeterReadings readings;
     readings.bRecord = readings.bDemand = readings.bLifetime = true;
     memcpy(readings.record.data(), data, std::min(size, sizeof readings.record));
-    for (size_t i = 0; i < readings.lifetime.values.size() && (i + 1) * 8 <= size; i++)
-        memcpy(&readings.lifetime.values[i], data + i * 8, 8);
+    memcpy(readings.lifetime.values.data(), data, std::min(size, sizeof readings.lifetime.values));
     const RegisterImage image(readings, {"", "", 1});
     fuzz::check(image.at(SUNSPEC_BASE) == 0x5375 && image.at(RegisterImage::SIZE - 2) == 0xFFFF,
                 "the SunSpec block is whole");

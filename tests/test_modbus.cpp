@@ -1,6 +1,5 @@
-// The Modbus server of a running `qmhost run --modbus`, in real time: Debian's
-// libmodbus as the client, raw frames for the bytes on the wire, the web API
-// to compare with. Waits have deadlines; nothing sleeps.
+// `qmhost run --modbus` in real time: libmodbus as the client, raw frames for
+// the bytes on the wire, the web API to compare with; deadlines, no sleeps.
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <modbus/modbus.h>
@@ -50,18 +49,17 @@ Bytes frame(uint8_t unit, const Bytes& pdu) {
     return bytes;
 }
 
-// What the server sends back on a fresh connection within 2 s; "closed" when it closes it.
-std::string exchange(int port, const Bytes& request) {
+// What the server sends back on a fresh connection within 2 s: nothing when it
+// closes the connection, {0} when it says nothing.
+Bytes exchange(int port, const Bytes& request) {
     const int fd = connectFrom(1, port, 0);
-    std::string answer;
-    if (write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
-        pollfd ready{fd, POLLIN, 0};
-        uint8_t buffer[300];
-        const ssize_t n = poll(&ready, 1, 2000) == 1 ? read(fd, buffer, sizeof buffer) : -1;
-        answer = n == 0 ? "closed" : n < 0 ? "no answer" : std::string(buffer, buffer + n);
-    }
+    uint8_t buffer[300];
+    pollfd ready{fd, POLLIN, 0};
+    const ssize_t n = write(fd, request.data(), request.size()) > 0 && poll(&ready, 1, 2000) == 1
+                          ? read(fd, buffer, sizeof buffer)
+                          : -1;
     close(fd);
-    return answer;
+    return n < 0 ? Bytes{0} : Bytes(buffer, buffer + n);
 }
 
 class ModbusTest : public ::testing::Test {
@@ -96,11 +94,10 @@ TEST_F(ModbusTest, SunSpecChainWalkedToTheEndMarker) {
     }
     EXPECT_EQ(models, (std::vector<std::pair<int, int>>{{1, 66}, {213, 124}}));
     EXPECT_EQ(client.read(at, 2), (std::vector<uint16_t>{0xFFFF, 0}));
-    const std::vector<uint16_t> common = client.read(40004, 66), meter = client.read(40072, 124);
+    EXPECT_EQ(client.read(40020, 4), (std::vector<uint16_t>{0x514D, 0x3930, 0x3030, 0}));  // Md "QM9000"
+    EXPECT_EQ(client.read(40068, 1), std::vector<uint16_t>{1});                            // DA: the unit id
+    const std::vector<uint16_t> meter = client.read(40072, 124);
     ASSERT_EQ(meter.size(), 124u);
-    EXPECT_EQ((std::vector<uint16_t>(common.begin() + 16, common.begin() + 20)),
-              (std::vector<uint16_t>{0x514D, 0x3930, 0x3030, 0}));  // Md "QM9000"
-    EXPECT_EQ(common.at(64), 1);                                    // DA: the unit id
     for (int p = 0; p < 3; p++) {
         EXPECT_NEAR(floatAt(meter, 2 + 2 * p), 5, 0.01);                   // AphA...
         EXPECT_NEAR(floatAt(meter, 10 + 2 * p), 230, 0.01);                // PhVphA...
@@ -129,8 +126,9 @@ TEST_F(ModbusTest, MeterMapMatchesTheWebApi) {
                 client.read(point.place.nAddress, registerCount(point.place.type));
             std::copy(words.begin(), words.end(), image.begin() + point.place.nAddress);
             const float fModbus = words.size() == 2 ? floatAt(words, 0) : NAN;
-            uint64_t ull = 0;
-            for (uint16_t word : words) ull = ull << 16 | word;
+            const uint64_t ull = words.size() == 4 ? uint64_t{words[0]} << 48 | uint64_t{words[1]} << 32 |
+                                                         uint32_t{words[2]} << 16 | words[3]
+                                                   : 0;
             const bool bSame =
                 point.source == PointSource::Journal
                     ? std::fabs(fModbus - value("power", point.nIndex)) < 0.0051
@@ -144,47 +142,39 @@ TEST_F(ModbusTest, MeterMapMatchesTheWebApi) {
         return found;
     };
     // Until the meter has measured a second, with no save between the reads.
-    const uint16_t unExpected = status_MEASURING | status_CHIP_ANSWERING | status_RECORDING | status_LIFETIME;
-    std::string found = differences();
+    const int ALL_WELL = status_MEASURING | status_CHIP_ANSWERING | status_RECORDING | status_LIFETIME;
+    std::string found = "not yet";
     for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-         (!found.empty() || (image[0] & unExpected) != unExpected) &&
-         std::chrono::steady_clock::now() < deadline;)
-        found = differences();
+         !found.empty() && std::chrono::steady_clock::now() < deadline;)
+        found = differences() + ((image[0] & ALL_WELL) == ALL_WELL ? "" : " STATUS");
     EXPECT_EQ(found, "");
-    EXPECT_EQ(image[0] & unExpected, unExpected);
 }
 
 // The bytes on the wire for each kind of request, each on a connection of its own.
 TEST_F(ModbusTest, AnswersExceptionsAndClosesByTheFrame) {
-    const auto answer = [](uint8_t unit, const Bytes& pdu) {
-        const Bytes bytes = frame(unit, pdu);
-        return std::string(bytes.begin(), bytes.end());
-    };
+    const Bytes CLOSED;
     const struct {
         const char* pszCase;
-        Bytes request;
-        std::string expected;
+        Bytes request, expected;
     } CASES[] = {
-        {"VRMS_A, 230.0 high word first", frame(1, {3, 0, 100, 0, 2}), answer(1, {3, 4, 0x43, 0x66, 0, 0})},
-        {"input registers alike", frame(1, {4, 0, 100, 0, 2}), answer(1, {4, 4, 0x43, 0x66, 0, 0})},
-        {"unit 0", frame(0, {3, 0, 100, 0, 1}), answer(0, {3, 2, 0x43, 0x66})},
-        {"unit 255", frame(255, {3, 0, 100, 0, 1}), answer(255, {3, 2, 0x43, 0x66})},
-        {"another unit", frame(7, {3, 0, 100, 0, 1}), answer(7, {0x83, 0x0B})},
-        {"write single coil", frame(1, {5, 0, 0, 0xFF, 0}), answer(1, {0x85, 1})},
-        {"write register", frame(1, {6, 0, 100, 0, 1}), answer(1, {0x86, 1})},
-        {"write coils", frame(1, {15, 0, 0, 0, 1, 1, 1}), answer(1, {0x8F, 1})},
-        {"write registers", frame(1, {16, 0, 100, 0, 1, 2, 0, 1}), answer(1, {0x90, 1})},
-        {"mask write", frame(1, {22, 0, 100, 0, 0, 0, 0}), answer(1, {0x96, 1})},
-        {"read/write", frame(1, {23, 0, 100, 0, 1, 0, 100, 0, 1, 2, 0, 0}), answer(1, {0x97, 1})},
-        {"in a gap", frame(1, {3, 0, 5, 0, 1}), answer(1, {0x83, 2})},
-        {"across a block's end", frame(1, {3, 0, 163, 0, 2}), answer(1, {0x83, 2})},
-        {"beyond the end marker", frame(1, {4, 0x9D, 0x2C, 0, 3}), answer(1, {0x84, 2})},  // 40236
-        {"quantity 0", frame(1, {3, 0, 100, 0, 0}), answer(1, {0x83, 3})},
-        {"quantity 126", frame(1, {3, 0, 100, 0, 126}), answer(1, {0x83, 3})},
-        {"protocol id 1", {1, 2, 0, 1, 0, 6, 1, 3, 0, 100, 0, 1}, "closed"},
-        {"MBAP length 1", {1, 2, 0, 0, 0, 1, 1}, "closed"},
-        {"MBAP length 300", {1, 2, 0, 0, 1, 44, 1, 3}, "closed"},
-        {"a read one byte long", frame(1, {3, 0, 100, 0, 1, 0}), "closed"},
+        {"VRMS_A, 230.0 high word first", frame(1, {3, 0, 100, 0, 2}), frame(1, {3, 4, 0x43, 0x66, 0, 0})},
+        {"input registers alike", frame(1, {4, 0, 100, 0, 2}), frame(1, {4, 4, 0x43, 0x66, 0, 0})},
+        {"unit 0", frame(0, {3, 0, 100, 0, 1}), frame(0, {3, 2, 0x43, 0x66})},
+        {"unit 255", frame(255, {3, 0, 100, 0, 1}), frame(255, {3, 2, 0x43, 0x66})},
+        {"another unit", frame(7, {3, 0, 100, 0, 1}), frame(7, {0x83, 0x0B})},
+        {"write single coil", frame(1, {5, 0, 0, 0xFF, 0}), frame(1, {0x85, 1})},
+        {"write register", frame(1, {6, 0, 100, 0, 1}), frame(1, {0x86, 1})},
+        {"write registers", frame(1, {16, 0, 100, 0, 1, 2, 0, 1}), frame(1, {0x90, 1})},
+        {"read/write", frame(1, {23, 0, 100, 0, 1, 0, 100, 0, 1, 2, 0, 0}), frame(1, {0x97, 1})},
+        {"in a gap", frame(1, {3, 0, 5, 0, 1}), frame(1, {0x83, 2})},
+        {"across a block's end", frame(1, {3, 0, 163, 0, 2}), frame(1, {0x83, 2})},
+        {"beyond the end marker", frame(1, {4, 0x9D, 0x2C, 0, 3}), frame(1, {0x84, 2})},  // 40236
+        {"quantity 0", frame(1, {3, 0, 100, 0, 0}), frame(1, {0x83, 3})},
+        {"quantity 126", frame(1, {3, 0, 100, 0, 126}), frame(1, {0x83, 3})},
+        {"protocol id 1", {1, 2, 0, 1, 0, 6, 1, 3, 0, 100, 0, 1}, CLOSED},
+        {"MBAP length 1", {1, 2, 0, 0, 0, 1, 1}, CLOSED},
+        {"MBAP length 300", {1, 2, 0, 0, 1, 44, 1, 3}, CLOSED},
+        {"a read one byte long", frame(1, {3, 0, 100, 0, 1, 0}), CLOSED},
     };
     for (const auto& c : CASES) {
         SCOPED_TRACE(c.pszCase);
@@ -230,16 +220,12 @@ TEST(ModbusDrift, EachReadComesFromOneRecord) {
         clients.emplace_back([&] {
             Client client(port);
             for (size_t seen = 0; seen < 15 && std::chrono::steady_clock::now() < deadline; reads++) {
-                const std::vector<uint16_t> m = client.read(40072, 58), j = client.read(100, 64);
-                if (m.empty() || j.empty()) return;
+                const std::vector<uint16_t> m = client.read(40072, 58);  // A ... PFphC
+                if (m.empty()) return void(torn += 1000);
                 float fSum = 0;
                 for (int p = 0; p < 3; p++) {
                     const float fW = floatAt(m, 28 + 2 * p), fV = floatAt(m, 10 + 2 * p);
-                    const float fJournalW = floatAt(j, 12 + 2 * p), fJournalV = floatAt(j, 2 * p);
-                    torn +=
-                        std::fabs(fW - fV * floatAt(m, 2 + 2 * p) * floatAt(m, 52 + 2 * p) / 100) > 0.05f ||
-                        std::fabs(fJournalW - fJournalV * floatAt(j, 6 + 2 * p) * floatAt(j, 30 + 2 * p)) >
-                            0.05f;
+                    torn += std::fabs(fW - fV * floatAt(m, 2 + 2 * p) * floatAt(m, 52 + 2 * p) / 100) > 0.05f;
                     fSum += fW;
                 }
                 torn += std::fabs(floatAt(m, 26) - fSum) > 0.05f;
@@ -250,7 +236,7 @@ TEST(ModbusDrift, EachReadComesFromOneRecord) {
         });
     for (std::thread& thread : clients) thread.join();
     EXPECT_GE(voltages.size(), 15u) << "the voltage did not move";
-    EXPECT_EQ(torn, 0) << "of " << reads << " reads";
+    EXPECT_EQ(torn, 0) << "of " << reads << " reads (1000 a refused read)";
 }
 
 }  // namespace
