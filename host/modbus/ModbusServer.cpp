@@ -28,6 +28,7 @@ constexpr int POLL_MILLIS = 250;  // how often the deadlines are looked at
 // The loop yields the processor to the host's loop: a flood of requests slows
 // the answers, never the measurement.
 constexpr int SERVER_NICENESS = 10;
+constexpr int ACCEPT_BATCH = 32;
 
 struct Connection {
     int fd;
@@ -69,24 +70,26 @@ struct ModbusServer::Impl {
         connections.erase(it);
     }
 
-    void accept() {
+    // One waiting connection taken (or refused at once); false when none waits.
+    bool accept() {
         sockaddr_storage peer{};
         socklen_t size = sizeof peer;
         const int fd =
             accept4(listenFd, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) return;
+        if (fd < 0) return false;
         const std::string address = peerAddress(peer, size);
         if (connections.size() >= limits.nConnections ||
             perAddress[address] >= limits.nConnectionsPerAddress) {
             if (perAddress[address] == 0) perAddress.erase(address);
             ::close(fd);
-            return;
+            return true;
         }
         perAddress[address]++;
         Connection& c = connections.emplace_back();
         c.fd = fd;
         c.address = address;
         c.lastActive = Clock::now();
+        return true;
     }
 
     // One complete frame answered; false when the connection is to close.
@@ -148,7 +151,10 @@ struct ModbusServer::Impl {
                 else
                     close(it++);
             }
-            if (fds[1].revents & POLLIN) accept();
+            // The backlog emptied a bounded batch at a time, so a flood of
+            // connections does not keep those open from being read.
+            for (int n = 0; (fds[1].revents & POLLIN) && n < ACCEPT_BATCH && accept(); n++) {
+            }
         }
         while (!connections.empty()) close(connections.begin());
     }
