@@ -104,15 +104,17 @@ test-arm: deps deps-arm
 
 # The concurrency suites under ThreadSanitizer, in a small build of just what
 # they need: a lock dropped from the module, the recorder, the page's shared
-# capture or the MQTT publisher fails here.
+# capture, the MQTT publisher or the Modbus server's shared image fails here.
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=thread
-	cmake --build $(TSAN_BUILD) -j$(JOBS) --target test_concurrency test_board test_recorder test_web_access test_mqtt QM9000
+	cmake --build $(TSAN_BUILD) -j$(JOBS) --target test_concurrency test_board test_recorder test_web_access test_mqtt \
+	  test_modbus QM9000
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_concurrency
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_board
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_recorder
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_web_access
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_mqtt
+	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_modbus
 
 # The package's contents, lintian, and the unpacked qmhost running the
 # simulated meter on the unpacked example files (nothing is installed). The
