@@ -198,14 +198,15 @@ struct MovingModule : MeasSOM {
 };
 
 // Eight clients, a new image for each read, while one connection holds half a
-// request and another address its 16 connections (a 17th is closed at once):
+// request (closed at the deadline) and another address its 16 connections (a
+// 17th is closed at once):
 // each is answered, every read's powers are its own voltages, currents and
 // power factors, from one record, never two. Images that are not yet old
 // cost the module nothing, whatever the number of reads.
 TEST(ModbusImage, EightClientsBesideIdleOnesEachReadFromOneRecord) {
     MovingModule module;
     RegisterImageCache images({&module, {}, {}}, {"", "", 1}, std::chrono::milliseconds(0));
-    ModbusServer server(images, 1);
+    ModbusServer server(images, 1, {64, 16, std::chrono::seconds(60), std::chrono::seconds(1), 16});
     std::string error;
     ASSERT_TRUE(server.start("127.0.0.1", 0, error)) << error;
     const int stalled = connectFrom(1, server.port(), 0);
@@ -238,6 +239,7 @@ TEST(ModbusImage, EightClientsBesideIdleOnesEachReadFromOneRecord) {
     for (int i = 0; i < 100; i++) lasting.current();
     EXPECT_EQ(module.nCalls - nBefore, 2) << "one record and one interval read";
     for (int fd : held) close(fd);
+    EXPECT_EQ(exchange(stalled, {}), Bytes{}) << "half a request closed at its deadline";
     close(stalled);
 }
 

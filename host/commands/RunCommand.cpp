@@ -536,9 +536,9 @@ int runMeter(const HostOptions& host, const RunOptions& options) {
 
     startRecorder(meter, options);
     startLifetimeEnergy(meter, options);
+    startModbus(meter, options);  // its line before the web page's: whoever waits for that one finds both
     startWeb(meter, options);
     startMqtt(meter, options);
-    startModbus(meter, options);
     const bool bMeasured = runUntilStopped(meter, options);
     return stopMeter(meter, bMeasured);
 }

@@ -144,8 +144,10 @@ struct ModbusServer::Impl {
             const Clock::time_point now = Clock::now();
             size_t i = 2;
             for (auto it = connections.begin(); it != connections.end(); i++) {
-                const bool bKeep =
-                    fds[i].revents == 0 ? !overdue(*it, now) : (fds[i].revents & POLLIN) != 0 && receive(*it);
+                // Overdue whether or not bytes came: a client that trickles
+                // a byte at a time meets the deadline too.
+                const bool bKeep = !overdue(*it, now) &&
+                                   (fds[i].revents == 0 || ((fds[i].revents & POLLIN) != 0 && receive(*it)));
                 if (bKeep)
                     ++it;
                 else
