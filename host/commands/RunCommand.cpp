@@ -25,6 +25,7 @@
 #include "LiveView.h"
 #include "MeasuringWatch.h"
 #include "MeterId.h"
+#include "ModbusServer.h"
 #include "ModuleSession.h"
 #include "ModuleTable.h"
 #include "MqttPublisher.h"
@@ -32,6 +33,7 @@
 #include "PluginLoader.h"
 #include "PublishedQuantities.h"
 #include "Recorder.h"
+#include "RegisterImageCache.h"
 #include "Requests.h"
 #include "Scenarios.h"
 #include "ServiceNotifier.h"
@@ -69,6 +71,8 @@ struct RunOptions {
     std::string mqttId;         // empty: the serial number, else the host's name
     std::string mqttDiscovery;  // "on", "off"; empty: on with JSON, off with Influx
     std::string mqttFormat = "json";
+    std::string modbusAddress;  // empty: no Modbus server
+    int nModbusUnit = 1;
 };
 
 uint64_t steadyMicros() {
@@ -124,7 +128,7 @@ void prepareSimulatedBoard(SimulatedLine& line, const RunOptions& options, MDT& 
 // Everything the live meter runs with, in the order it is set up (and the
 // reverse of the order it goes).
 struct Meter {
-    std::string configFile, moduleLine, boardLine, webLine;
+    std::string configFile, moduleLine, boardLine, webLine, modbusLine;
     std::string serialNumber;  // the module table's, "" when it has none
     HostBlockPtr block = makeHostBlock();
     std::unique_ptr<CfgProbe> probes;
@@ -135,6 +139,8 @@ struct Meter {
     std::unique_ptr<MqttPublisher> mqtt;  // before the web server, which shows its counts
     std::unique_ptr<WebServer> web;
     AccessPolicy webAccess;
+    std::unique_ptr<RegisterImageCache> modbusImages;
+    std::unique_ptr<ModbusServer> modbus;
 };
 
 // The meter's health as the loop, the recorder and the MQTT publisher know
@@ -294,6 +300,43 @@ void startMqtt(Meter& meter, const RunOptions& options) {
     printf("qmhost: MQTT: %s\n", where.c_str());
 }
 
+// The Modbus server when asked for; one that cannot listen leaves the meter
+// running without it, and says so.
+void startModbus(Meter& meter, const RunOptions& options) {
+    if (options.modbusAddress.empty()) return;
+    std::string host, error;
+    int port = 0;
+    parseWebAddress(options.modbusAddress, host, port, error);  // checked on the command line
+    MeterSources sources;
+    sources.pModule = &meter.session.module();
+    if (meter.lifetime)
+        sources.lifetime = [&meter](LifetimeTotals& totals) { return meter.lifetime->published(totals); };
+    sources.health = [&meter] {
+        const MeasurementStatus measurement = meter.health.get();
+        const RecorderCounts recorder = meter.recorder->counts();
+        return MeterHealth{measurement.bMeasuring, measurement.bChipAnswering, recorder.bRecording,
+                           recorder.dropped(), measurement.ulLimitStatusBits};
+    };
+    const auto uUnit = static_cast<uint8_t>(options.nModbusUnit);
+    meter.modbusImages =
+        std::make_unique<RegisterImageCache>(sources, MeterIdentity{meter.serialNumber, QM_VERSION, uUnit});
+    meter.modbus = std::make_unique<ModbusServer>(*meter.modbusImages, uUnit);
+    if (!meter.modbus->start(host, port, error)) {
+        fprintf(stderr, "qmhost: no Modbus: cannot listen on %s: %s\n", options.modbusAddress.c_str(),
+                error.c_str());
+        meter.modbus.reset();
+        return;
+    }
+    const std::string where = host + ":" + std::to_string(meter.modbus->port());
+    meter.modbusLine = "Modbus: " + where + ", unit " + std::to_string(options.nModbusUnit);
+    printf("qmhost: %s\n", meter.modbusLine.c_str());
+    if (beyondLoopback(host))
+        fprintf(stderr,
+                "qmhost: warning: Modbus listens beyond this board (%s): anyone on the network reads the "
+                "meter, Modbus has no password\n",
+                where.c_str());
+}
+
 // "connected, 3 queued, 120 delivered, 0 dropped" and the latest failure.
 std::string mqttSummary(const MqttPublisher& mqtt) {
     const MqttCounts counts = mqtt.counts();
@@ -316,6 +359,7 @@ public:
             printf("  %s\n", meter.moduleLine.c_str());
             if (!meter.webLine.empty()) printf("  %s\n", meter.webLine.c_str());
             if (meter.mqtt) printf("  %s\n", mqttSummary(*meter.mqtt).c_str());
+            if (!meter.modbusLine.empty()) printf("  %s\n", meter.modbusLine.c_str());
             return;
         }
         const PublishedRecord published = readPublished(*meter.block);
@@ -376,6 +420,7 @@ public:
         status.fault = status.bMeasuring ? "" : describeFault(state.fault);
         status.bChipAnswering = (meter.block->s_unSignalValidFlags & SIGNAL_CHIP_NOT_ANSWERING) == 0;
         status.dUptimeSeconds = static_cast<double>(ullNow - m_ullStart) / 1e6;
+        status.ulLimitStatusBits = meter.block->s_ulLimitStatusBits;
         meter.health.set(status);
         m_ullLast = ullNow;
         m_ullRecords = ullRecords;
@@ -438,6 +483,7 @@ bool runUntilStopped(Meter& meter, const RunOptions& options) {
 // module left it.
 int stopMeter(Meter& meter, bool bMeasured) {
     if (meter.web) meter.web->stop();
+    if (meter.modbus) meter.modbus->stop();
     if (meter.mqtt) {
         meter.mqtt->stop();
         printf("qmhost: %s\n", mqttSummary(*meter.mqtt).c_str());
@@ -488,6 +534,7 @@ int runMeter(const HostOptions& host, const RunOptions& options) {
     startRecorder(meter, options);
     startLifetimeEnergy(meter, options);
     startMqtt(meter, options);
+    startModbus(meter, options);  // its line before the web page's: whoever waits for that one finds both
     startWeb(meter, options);
     const bool bMeasured = runUntilStopped(meter, options);
     return stopMeter(meter, bMeasured);
@@ -585,6 +632,23 @@ ToolAction addRunCommand(CLI::App& command, HostOptions& host) {
         .add_option("--mqtt-format", options->mqttFormat,
                     "The payloads: json (default) or influx (line protocol)")
         ->check(CLI::IsMember({"json", "influx"}));
+    command
+        .add_option("--modbus", options->modbusAddress,
+                    "Serve Modbus TCP on [ADDRESS:]PORT (127.0.0.1 when only a port is given; read-only, "
+                    "the registers: qmhost modbus-map)")
+        ->type_name("[ADDRESS:]PORT")
+        ->check(acceptedBy(
+            [](const std::string& text) {
+                std::string host, error;
+                int port = 0;
+                return parseWebAddress(text, host, port, error);
+            },
+            "[ADDRESS:]PORT with a port from 0 to 65535"));
+    command
+        .add_option("--modbus-unit", options->nModbusUnit,
+                    "The Modbus unit id answered (1); 0 and 255 are answered too, as gateways send them")
+        ->type_name("ID")
+        ->check(CLI::Range(0, 255));
     addPluginOption(command, host);
     command
         .add_option("--scenario", options->scenario,

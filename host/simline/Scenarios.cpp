@@ -1,7 +1,7 @@
 #include "Scenarios.h"
 
 namespace {
-const char* const SCENARIO_NAMES[] = {"steady", "swell", "sag", "phase-loss", "unbalanced"};
+const char* const SCENARIO_NAMES[] = {"steady", "swell", "sag", "phase-loss", "unbalanced", "drift"};
 }  // namespace
 
 bool isScenario(const std::string& name) {
@@ -11,5 +11,5 @@ bool isScenario(const std::string& name) {
 }
 
 const char* scenarioNames() {
-    return "steady, swell, sag, phase-loss, unbalanced";
+    return "steady, swell, sag, phase-loss, unbalanced, drift";
 }

@@ -4,7 +4,9 @@
 
 #include <string>
 
-// Names: "steady", "swell", "sag", "phase-loss", "unbalanced". The disturbance
-// starts a few seconds in and comes back every 20 s.
+// Names: "steady", "swell", "sag", "phase-loss", "unbalanced", "drift". The
+// disturbance starts a few seconds in and comes back every 20 s; "drift" moves
+// every voltage from the start, a step each half-cycle, so no two records
+// are alike.
 bool isScenario(const std::string& name);
 const char* scenarioNames();
