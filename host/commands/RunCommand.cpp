@@ -543,6 +543,14 @@ int runMeter(const HostOptions& host, const RunOptions& options) {
 }  // namespace
 
 ToolAction addRunCommand(CLI::App& command, HostOptions& host) {
+    // --web and --modbus: where a server listens.
+    const CLI::Validator listeningAddress = acceptedBy(
+        [](const std::string& text) {
+            std::string address, error;
+            int port = 0;
+            return parseWebAddress(text, address, port, error);
+        },
+        "[ADDRESS:]PORT with a port from 0 to 65535");
     auto options = std::make_shared<RunOptions>();
     command.footer(
         "Runs the measurement module until Ctrl-C (or for --seconds) and shows a live view,\n"
@@ -590,13 +598,7 @@ ToolAction addRunCommand(CLI::App& command, HostOptions& host) {
         .add_option("--web", options->webAddress,
                     "Serve the web page on [ADDRESS:]PORT (127.0.0.1 when only a port is given)")
         ->type_name("[ADDRESS:]PORT")
-        ->check(acceptedBy(
-            [](const std::string& text) {
-                std::string host, error;
-                int port = 0;
-                return parseWebAddress(text, host, port, error);
-            },
-            "[ADDRESS:]PORT with a port from 0 to 65535"));
+        ->check(listeningAddress);
     command
         .add_option("--web-token", options->webToken,
                     "The web page's token beyond the loopback, made there at the first start (default: "
@@ -637,13 +639,7 @@ ToolAction addRunCommand(CLI::App& command, HostOptions& host) {
                     "Serve Modbus TCP on [ADDRESS:]PORT (127.0.0.1 when only a port is given; read-only, "
                     "the registers: qmhost modbus-map)")
         ->type_name("[ADDRESS:]PORT")
-        ->check(acceptedBy(
-            [](const std::string& text) {
-                std::string host, error;
-                int port = 0;
-                return parseWebAddress(text, host, port, error);
-            },
-            "[ADDRESS:]PORT with a port from 0 to 65535"));
+        ->check(listeningAddress);
     command
         .add_option("--modbus-unit", options->nModbusUnit,
                     "The Modbus unit id answered (1); 0 and 255 are answered too, as gateways send them")

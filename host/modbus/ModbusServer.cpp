@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "ListeningSocket.h"
 #include "ModbusRequest.h"
 #include "RegisterImageCache.h"
 
@@ -175,28 +176,10 @@ int ModbusServer::port() const {
 
 bool ModbusServer::start(const std::string& host, int port, std::string& error) {
     Impl& impl = *m_pImpl;
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-    addrinfo* pFound = nullptr;
-    const int nResolved = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &pFound);
-    if (nResolved != 0) return error = gai_strerror(nResolved), false;
-    const int fd = socket(pFound->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    const int nOn = 1;
-    const bool bListening = fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &nOn, sizeof nOn) == 0 &&
-                            bind(fd, pFound->ai_addr, pFound->ai_addrlen) == 0 &&
-                            listen(fd, impl.limits.nBacklog) == 0;
-    freeaddrinfo(pFound);
-    sockaddr_storage bound{};
-    socklen_t boundSize = sizeof bound;
-    if (!bListening || getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &boundSize) != 0) {
-        error = strerror(errno);
-        if (fd >= 0) close(fd);
-        return false;
-    }
-    impl.nPort = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
-                                                   : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+    ListeningSocket listening;
+    if (!openListeningSocket(host, port, impl.limits.nBacklog, listening, error)) return false;
+    const int fd = listening.fd;
+    impl.nPort = listening.nPort;
     impl.pContext = modbus_new_tcp("127.0.0.1", impl.nPort);  // never connects: it only encodes
     if (impl.pContext == nullptr || pipe2(impl.wakeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
         error = std::string("cannot set up the server: ") + strerror(errno);
