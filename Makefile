@@ -13,6 +13,7 @@ SECONDS    ?=
 WEB        ?= 127.0.0.1:8080
 SCENARIO   ?= steady
 MQTT       ?=
+MODBUS     ?=
 ARM_SYSROOT = /usr/arm-linux-gnueabihf
 VERSION     = $(shell awk '/^project/ { print $$3 }' CMakeLists.txt)
 DEB         = $(PKG_BUILD)/qm9000_$(VERSION)_$(shell dpkg --print-architecture).deb
@@ -23,13 +24,13 @@ BOARD_OPTIONS = -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/arm-linux-gnueabihf.cmake
 
 # What a build needs (the packages too), and what only the tests need besides.
 BUILD_PACKAGES  = cmake g++ make libgpiod-dev libcli11-dev libsqlite3-dev libmicrohttpd-dev libmosquitto-dev \
-                  libjs-dygraphs libsystemd-dev dpkg-dev file
+                  libmodbus-dev libjs-dygraphs libsystemd-dev dpkg-dev file
 TEST_PACKAGES   = libcpp-httplib-dev googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev chromium mosquitto
 # The board's: the cross compiler and Debian's armhf libraries (dpkg-shlibdeps
 # reads the versions of the board package's dependencies from the armhf
 # libc6, libstdc++6 and libgcc-s1); qemu only to run the tests.
 ARM_BUILD_PACKAGES = g++-arm-linux-gnueabihf libsqlite3-dev:armhf libmicrohttpd-dev:armhf libsystemd-dev:armhf \
-                     libmosquitto-dev:armhf libc6:armhf libstdc++6:armhf libgcc-s1:armhf
+                     libmosquitto-dev:armhf libmodbus-dev:armhf libc6:armhf libstdc++6:armhf libgcc-s1:armhf
 ARM_TEST_PACKAGES  = qemu-user
 FUZZ_PACKAGES   = clang libclang-rt-14-dev
 # Checking a package: lintian, curl for its web page, systemd-analyze (systemd)
@@ -85,10 +86,10 @@ build: deps
 	cmake --build $(BUILD) -j$(JOBS)
 
 # The simulated meter, until Ctrl-C or for SECONDS=N; MQTT=mqtt://HOST[:PORT]
-# publishes to that broker too.
+# publishes to that broker too, MODBUS=[ADDRESS:]PORT serves Modbus TCP there.
 run: build
 	QM_APP_DIR=$(CURDIR)/config $(BUILD)/qmhost --scenario $(SCENARIO) --web $(WEB) $(if $(SECONDS),--seconds $(SECONDS)) \
-	  $(if $(MQTT),--mqtt $(MQTT))
+	  $(if $(MQTT),--mqtt $(MQTT)) $(if $(MODBUS),--modbus $(MODBUS))
 
 test: test-native test-arm test-tsan test-deb test-deb-arm
 
@@ -103,15 +104,17 @@ test-arm: deps deps-arm
 
 # The concurrency suites under ThreadSanitizer, in a small build of just what
 # they need: a lock dropped from the module, the recorder, the page's shared
-# capture or the MQTT publisher fails here.
+# capture, the MQTT publisher or the Modbus server's shared image fails here.
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=thread
-	cmake --build $(TSAN_BUILD) -j$(JOBS) --target test_concurrency test_board test_recorder test_web_access test_mqtt QM9000
+	cmake --build $(TSAN_BUILD) -j$(JOBS) --target test_concurrency test_board test_recorder test_web_access test_mqtt \
+	  test_modbus QM9000
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_concurrency
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_board
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_recorder
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_web_access
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_mqtt
+	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_modbus
 
 # The package's contents, lintian, and the unpacked qmhost running the
 # simulated meter on the unpacked example files (nothing is installed). The
@@ -170,6 +173,7 @@ bench: deps
 	cmake --build build-bench -j$(JOBS)
 	build-bench/bench_module
 	build-bench/bench_mqtt
+	build-bench/bench_modbus
 
 # Each libFuzzer target of the configuration files for FUZZ_SECONDS, one after
 # the other (clang with AddressSanitizer and UndefinedBehaviorSanitizer). New
@@ -181,7 +185,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_TMPDIR  ?= $(shell [ -w /dev/shm ] && echo /dev/shm || echo /tmp)
 FUZZ_TARGETS  = fuzz_scan_values fuzz_find_str fuzz_element_bounds fuzz_read_json fuzz_add_field \
                 fuzz_cfgprobe_load fuzz_cfg9000_load fuzz_init9000_load fuzz_cal9000_load \
-                fuzz_mdt_page fuzz_mdt_eeprom
+                fuzz_mdt_page fuzz_mdt_eeprom fuzz_modbus_request
 
 fuzz: deps deps-fuzz
 	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \

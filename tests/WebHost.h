@@ -17,14 +17,16 @@
 #include "ScratchFiles.h"
 
 // `qmhost run --scenario swell`: a 3 s swell on phase A to 264.5 V, 5 s after
-// the start and every 20 s after; its page on a free port of `webAddress`.
+// the start and every 20 s after; its page on a free port of `webAddress`;
+// Modbus on `pszModbus` when given.
 struct Host {
     ScratchDirectory dir;
     pid_t pid = -1;
     int port = 0;
     std::string error;
 
-    explicit Host(const std::string& webAddress = "127.0.0.1:0") {
+    explicit Host(const std::string& webAddress = "127.0.0.1:0", const std::string& scenario = "swell",
+                  const char* pszModbus = nullptr) {
         for (const char* pszName : {"QM9000.json", "Cal9000.json", "Init9000.json", "CfgProbe.json"})
             dir.write(pszName, readFile(std::string(QM_CONFIG_DIR "/") + pszName));
         pid = fork();
@@ -34,8 +36,9 @@ struct Host {
             dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
             dup2(nLog, STDOUT_FILENO);
             dup2(nLog, STDERR_FILENO);
-            execl(QM_HOST_PATH, "qmhost", "run", "--log", "--scenario", "swell", "--web", webAddress.c_str(),
-                  "--db", database().c_str(), "--seconds", "900", static_cast<char*>(nullptr));
+            execl(QM_HOST_PATH, "qmhost", "run", "--log", "--scenario", scenario.c_str(), "--web",
+                  webAddress.c_str(), "--db", database().c_str(), "--seconds", "900",
+                  pszModbus ? "--modbus" : nullptr, pszModbus, static_cast<char*>(nullptr));
             _exit(127);
         }
         const std::string said = "qmhost: web page: http://127.0.0.1:";

@@ -57,6 +57,11 @@ constexpr LifetimeQuantity LIFETIME[] = {
 static_assert(std::size(LIFETIME) * 4 == life_MAX, "each lifetime quantity on three phases and in total");
 
 constexpr const char* PHASES[] = {"A", "B", "C"};
+// The meter's Modbus map: the journal's quantities as floats from 100 in the
+// catalogue's order, the lifetime counters from 400 as whole milli-watt-hours
+// (a float loses the last watt-hour beyond 16.7 MWh; 64 bits never wrap).
+constexpr int MODBUS_JOURNAL_FIRST = 100, MODBUS_LIFETIME_FIRST = 400;
+constexpr double MILLI_PER_UNIT = 1000;
 constexpr double SECONDS_PER_HOUR = 3600;
 
 std::string lowerFirst(std::string text) {
@@ -66,16 +71,21 @@ std::string lowerFirst(std::string text) {
 
 std::vector<PublishedQuantity> buildCatalogue() {
     std::vector<PublishedQuantity> list;
+    int nAddress = MODBUS_JOURNAL_FIRST;
+    const auto nextFloat = [&nAddress] {
+        nAddress += 2;
+        return ModbusPlace{nAddress - 2, ModbusType::Float32, 1};
+    };
     for (const JournalQuantity& q : PER_PHASE)
         for (int p = 0; p < 3; p++)
             list.push_back({std::string(q.pszKey) + "_" + PHASES[p], std::string(q.pszName) + " " + PHASES[p],
                             q.pszUnit, q.pszDeviceClass, "measurement", q.pszMetric, PHASES[p],
-                            QuantitySource::Journal, q.first + p, q.dMetricScale});
+                            QuantitySource::Journal, q.first + p, q.dMetricScale, nextFloat()});
     list.push_back({"NIRMS", "Neutral current", "A", "current", "measurement", "qm9000_current_amperes", "N",
-                    QuantitySource::Journal, jrnl_NIRMS});
+                    QuantitySource::Journal, jrnl_NIRMS, 1, nextFloat()});
     for (const JournalQuantity& q : TOTALS)
         list.push_back({q.pszKey, q.pszName, q.pszUnit, q.pszDeviceClass, "measurement", q.pszMetric, "",
-                        QuantitySource::Journal, q.first, q.dMetricScale});
+                        QuantitySource::Journal, q.first, q.dMetricScale, nextFloat()});
     int nCounter = 0;
     for (const LifetimeQuantity& q : LIFETIME)
         for (int p = 0; p < 4; p++, nCounter++) {
@@ -83,9 +93,15 @@ std::vector<PublishedQuantity> buildCatalogue() {
             list.push_back(
                 {std::string(q.pszKey) + "_" + (bTotal ? "TOT" : PHASES[p]),
                  bTotal ? "Total " + lowerFirst(q.pszName) : std::string(q.pszName) + " " + PHASES[p],
-                 q.pszUnit, q.pszDeviceClass, "total_increasing",
+                 q.pszUnit,
+                 q.pszDeviceClass,
+                 "total_increasing",
                  std::string(bTotal ? "qm9000_three_phase_" : "qm9000_") + q.pszMetric,
-                 bTotal ? "" : PHASES[p], QuantitySource::Lifetime, nCounter, SECONDS_PER_HOUR});
+                 bTotal ? "" : PHASES[p],
+                 QuantitySource::Lifetime,
+                 nCounter,
+                 SECONDS_PER_HOUR,
+                 {MODBUS_LIFETIME_FIRST + 4 * nCounter, ModbusType::Uint64, MILLI_PER_UNIT}});
         }
     return list;
 }

@@ -17,6 +17,17 @@ enum class QuantitySource {
     Lifetime,  // a lifetime energy counter, `nLifetime` (LifetimeEnergy.h)
 };
 
+// How a register map carries a value: an IEEE 754 single or an unsigned
+// integer, in big-endian registers, the most significant first.
+enum class ModbusType { Uint16, Uint32, Float32, Uint64 };
+
+// Where a quantity sits in the meter's own Modbus map (docs/modbus.md).
+struct ModbusPlace {
+    int nAddress = -1;  // the first of its registers (0-based protocol address); -1: not on Modbus
+    ModbusType type = ModbusType::Float32;
+    double dScale = 1;  // an integer carries the value times this (energy: Wh to mWh)
+};
+
 struct PublishedQuantity {
     std::string key;          // the JSON key (MQTT state, /api/values "lifetime"), e.g. "VRMS_A"
     std::string name;         // for people and Home Assistant, e.g. "Voltage A"
@@ -30,6 +41,7 @@ struct PublishedQuantity {
     // The metric is in base units: the quantity times this (THD: % to a
     // ratio; energy: Wh to joules, varh to var-seconds).
     double dMetricScale = 1.0;
+    ModbusPlace modbus;
 };
 
 // Every published quantity, in a fixed order.

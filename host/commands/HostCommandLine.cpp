@@ -27,6 +27,7 @@ const Tool TOOLS[] = {
     {"calibrate", "The calibration bench", addCalibrateCommand},
     {"mdt", "The module description table on the module's EEPROM", addMdtCommand},
     {"export", "A recorded event as COMTRADE or CSV", addExportCommand},
+    {"modbus-map", "The Modbus registers, as docs/modbus.md", addModbusMapCommand},
 };
 
 // Without a subcommand the live meter runs: `qmhost --seconds 2` is

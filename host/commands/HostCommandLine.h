@@ -1,6 +1,6 @@
 // The host's command line, `qmhost [SUBCOMMAND] [OPTIONS]`, and the
 // subcommands on it: run (the live meter, also what runs without a
-// subcommand), calibrate, mdt and export.
+// subcommand), calibrate, mdt, export and modbus-map.
 #pragma once
 
 #include <CLI/CLI.hpp>
@@ -46,11 +46,12 @@ using ToolAction = std::function<int()>;
 // Each adds its options to its subcommand and returns its work; `host` is
 // filled in when the work runs. Each is defined in its subcommand's own file,
 // which has no header of its own: RunCommand.cpp, CalibrateTool.cpp,
-// MdtTool.cpp and ExportTool.cpp.
+// MdtTool.cpp, ExportTool.cpp and ModbusMapTool.cpp.
 ToolAction addRunCommand(CLI::App& command, HostOptions& host);
 ToolAction addCalibrateCommand(CLI::App& command, HostOptions& host);
 ToolAction addMdtCommand(CLI::App& command, HostOptions& host);
 ToolAction addExportCommand(CLI::App& command, HostOptions& host);
+ToolAction addModbusMapCommand(CLI::App& command, HostOptions& host);
 
 // --plugin PATH, for the subcommands that load the module.
 void addPluginOption(CLI::App& command, HostOptions& host);

@@ -28,6 +28,7 @@
 #include "LiveView.h"
 #include "MeasuringWatch.h"
 #include "MeterId.h"
+#include "ModbusServer.h"
 #include "ModuleSession.h"
 #include "ModuleTable.h"
 #include "MqttPublisher.h"
@@ -36,6 +37,7 @@
 #include "PqFeeder.h"
 #include "PublishedQuantities.h"
 #include "Recorder.h"
+#include "RegisterImageCache.h"
 #include "Requests.h"
 #include "Scenarios.h"
 #include "ServiceNotifier.h"
@@ -80,6 +82,8 @@ struct RunOptions {
     std::string mqttFormat = "json";
     bool bFast = false;  // the simulated line on virtual time, as fast as it goes
     pq::Config pq;       // the thresholds; the declared voltage and frequency come from the configuration
+    std::string modbusAddress;  // empty: no Modbus server
+    int nModbusUnit = 1;
 };
 
 // --fast: the process's wall clock runs with the simulated board's virtual
@@ -149,7 +153,7 @@ void prepareSimulatedBoard(SimulatedLine& line, const RunOptions& options, MDT& 
 // Everything the live meter runs with, in the order it is set up (and the
 // reverse of the order it goes).
 struct Meter {
-    std::string configFile, moduleLine, boardLine, webLine;
+    std::string configFile, moduleLine, boardLine, webLine, modbusLine;
     std::string serialNumber;  // the module table's, "" when it has none
     HostBlockPtr block = makeHostBlock();
     std::unique_ptr<CfgProbe> probes;
@@ -161,6 +165,8 @@ struct Meter {
     std::unique_ptr<MqttPublisher> mqtt;  // before the web server, which shows its counts
     std::unique_ptr<WebServer> web;
     AccessPolicy webAccess;
+    std::unique_ptr<RegisterImageCache> modbusImages;
+    std::unique_ptr<ModbusServer> modbus;
 };
 
 // The meter's health as the loop, the recorder and the MQTT publisher know
@@ -339,6 +345,43 @@ void startMqtt(Meter& meter, const RunOptions& options) {
     printf("qmhost: MQTT: %s\n", where.c_str());
 }
 
+// The Modbus server when asked for; one that cannot listen leaves the meter
+// running without it, and says so.
+void startModbus(Meter& meter, const RunOptions& options) {
+    if (options.modbusAddress.empty()) return;
+    std::string host, error;
+    int port = 0;
+    parseWebAddress(options.modbusAddress, host, port, error);  // checked on the command line
+    MeterSources sources;
+    sources.pModule = &meter.session.module();
+    if (meter.lifetime)
+        sources.lifetime = [&meter](LifetimeTotals& totals) { return meter.lifetime->published(totals); };
+    sources.health = [&meter] {
+        const MeasurementStatus measurement = meter.health.get();
+        const RecorderCounts recorder = meter.recorder->counts();
+        return MeterHealth{measurement.bMeasuring, measurement.bChipAnswering, recorder.bRecording,
+                           recorder.dropped(), measurement.ulLimitStatusBits};
+    };
+    const auto uUnit = static_cast<uint8_t>(options.nModbusUnit);
+    meter.modbusImages =
+        std::make_unique<RegisterImageCache>(sources, MeterIdentity{meter.serialNumber, QM_VERSION, uUnit});
+    meter.modbus = std::make_unique<ModbusServer>(*meter.modbusImages, uUnit);
+    if (!meter.modbus->start(host, port, error)) {
+        fprintf(stderr, "qmhost: no Modbus: cannot listen on %s: %s\n", options.modbusAddress.c_str(),
+                error.c_str());
+        meter.modbus.reset();
+        return;
+    }
+    const std::string where = host + ":" + std::to_string(meter.modbus->port());
+    meter.modbusLine = "Modbus: " + where + ", unit " + std::to_string(options.nModbusUnit);
+    printf("qmhost: %s\n", meter.modbusLine.c_str());
+    if (beyondLoopback(host))
+        fprintf(stderr,
+                "qmhost: warning: Modbus listens beyond this board (%s): anyone on the network reads the "
+                "meter, Modbus has no password\n",
+                where.c_str());
+}
+
 // "connected, 3 queued, 120 delivered, 0 dropped" and the latest failure.
 std::string mqttSummary(const MqttPublisher& mqtt) {
     const MqttCounts counts = mqtt.counts();
@@ -361,6 +404,7 @@ public:
             printf("  %s\n", meter.moduleLine.c_str());
             if (!meter.webLine.empty()) printf("  %s\n", meter.webLine.c_str());
             if (meter.mqtt) printf("  %s\n", mqttSummary(*meter.mqtt).c_str());
+            if (!meter.modbusLine.empty()) printf("  %s\n", meter.modbusLine.c_str());
             return;
         }
         const PublishedRecord published = readPublished(*meter.block);
@@ -421,6 +465,7 @@ public:
         status.fault = status.bMeasuring ? "" : describeFault(state.fault);
         status.bChipAnswering = (meter.block->s_unSignalValidFlags & SIGNAL_CHIP_NOT_ANSWERING) == 0;
         status.dUptimeSeconds = static_cast<double>(ullNow - m_ullStart) / 1e6;
+        status.ulLimitStatusBits = meter.block->s_ulLimitStatusBits;
         meter.health.set(status);
         m_ullLast = ullNow;
         m_ullRecords = ullRecords;
@@ -489,6 +534,7 @@ bool runUntilStopped(Meter& meter, const RunOptions& options, SimulatedLine* pFa
 // module left it.
 int stopMeter(Meter& meter, bool bMeasured) {
     if (meter.web) meter.web->stop();
+    if (meter.modbus) meter.modbus->stop();
     if (meter.mqtt) {
         meter.mqtt->stop();
         printf("qmhost: %s\n", mqttSummary(*meter.mqtt).c_str());
@@ -567,6 +613,7 @@ int runMeter(const HostOptions& host, const RunOptions& options) {
     startPowerQuality(meter, options);
     startLifetimeEnergy(meter, options);
     startMqtt(meter, options);
+    startModbus(meter, options);  // its line before the web page's: whoever waits for that one finds both
     startWeb(meter, options);
     const bool bMeasured = runUntilStopped(meter, options, pFastLine);
     return stopMeter(meter, bMeasured);
@@ -575,6 +622,14 @@ int runMeter(const HostOptions& host, const RunOptions& options) {
 }  // namespace
 
 ToolAction addRunCommand(CLI::App& command, HostOptions& host) {
+    // --web and --modbus: where a server listens.
+    const CLI::Validator listeningAddress = acceptedBy(
+        [](const std::string& text) {
+            std::string address, error;
+            int port = 0;
+            return parseWebAddress(text, address, port, error);
+        },
+        "[ADDRESS:]PORT with a port from 0 to 65535");
     auto options = std::make_shared<RunOptions>();
     command.footer(
         "Runs the measurement module until Ctrl-C (or for --seconds) and shows a live view,\n"
@@ -641,13 +696,7 @@ ToolAction addRunCommand(CLI::App& command, HostOptions& host) {
         .add_option("--web", options->webAddress,
                     "Serve the web page on [ADDRESS:]PORT (127.0.0.1 when only a port is given)")
         ->type_name("[ADDRESS:]PORT")
-        ->check(acceptedBy(
-            [](const std::string& text) {
-                std::string host, error;
-                int port = 0;
-                return parseWebAddress(text, host, port, error);
-            },
-            "[ADDRESS:]PORT with a port from 0 to 65535"));
+        ->check(listeningAddress);
     command
         .add_option("--web-token", options->webToken,
                     "The web page's token beyond the loopback, made there at the first start (default: "
@@ -683,6 +732,17 @@ ToolAction addRunCommand(CLI::App& command, HostOptions& host) {
         .add_option("--mqtt-format", options->mqttFormat,
                     "The payloads: json (default) or influx (line protocol)")
         ->check(CLI::IsMember({"json", "influx"}));
+    command
+        .add_option("--modbus", options->modbusAddress,
+                    "Serve Modbus TCP on [ADDRESS:]PORT (127.0.0.1 when only a port is given; read-only, "
+                    "the registers: qmhost modbus-map)")
+        ->type_name("[ADDRESS:]PORT")
+        ->check(listeningAddress);
+    command
+        .add_option("--modbus-unit", options->nModbusUnit,
+                    "The Modbus unit id answered (1); 0 and 255 are answered too, as gateways send them")
+        ->type_name("ID")
+        ->check(CLI::Range(0, 255));
     addPluginOption(command, host);
     command
         .add_option("--scenario", options->scenario,

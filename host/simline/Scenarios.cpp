@@ -2,7 +2,7 @@
 
 namespace {
 const char* const SCENARIO_NAMES[] = {
-    "steady", "swell", "sag", "phase-loss", "unbalanced", "voltage-unbalance", "week"};
+    "steady", "swell", "sag", "phase-loss", "unbalanced", "drift", "voltage-unbalance", "week"};
 }  // namespace
 
 bool isScenario(const std::string& name) {
@@ -12,5 +12,5 @@ bool isScenario(const std::string& name) {
 }
 
 const char* scenarioNames() {
-    return "steady, swell, sag, phase-loss, unbalanced, voltage-unbalance, week";
+    return "steady, swell, sag, phase-loss, unbalanced, drift, voltage-unbalance, week";
 }

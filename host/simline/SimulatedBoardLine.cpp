@@ -1,6 +1,7 @@
 // libqmsimline.so: the host's SimulatedLine (SimulatedLine.h) on the
 // simulated board of libqmsimcore.so, the same board libqmsim.so gives the
 // module.
+#include <cmath>
 #include <stdexcept>
 
 #include "ModuleTable.h"
@@ -19,6 +20,18 @@ constexpr uint64_t FIRST_EVENT = 5 * SECOND;  // time to look at the steady mete
 constexpr uint64_t REPEAT = 20 * SECOND;
 constexpr uint64_t EVENT_LENGTH = 3 * SECOND;
 constexpr uint64_t DEFAULT_SPAN = 3600 * SECOND;
+// "drift": ±5 % about the nominal voltage over 10 s, within the dip and
+// swell thresholds, a new voltage each half-cycle at 50 Hz.
+constexpr uint64_t DRIFT_STEP = 10000, DRIFT_PERIOD = 10 * SECOND;
+constexpr double DRIFT_DEPTH = 0.05;
+
+void drift(uint64_t ullStart, uint64_t ullAt, uint64_t ullEnd) {
+    const double dPhase = 2 * M_PI * static_cast<double>(ullAt - ullStart) / DRIFT_PERIOD;
+    for (sim::Phase phase : {sim::Phase::A, sim::Phase::B, sim::Phase::C})
+        sim::setPhaseVolts(phase, sim::PhaseSignal{}.volts * (1 + DRIFT_DEPTH * std::sin(dPhase)));
+    if (ullAt + DRIFT_STEP < ullEnd)
+        sim::schedule(ullAt + DRIFT_STEP, [=] { drift(ullStart, ullAt + DRIFT_STEP, ullEnd); });
+}
 
 class SimulatedBoardLine final : public SimulatedLine {
 public:
@@ -54,6 +67,7 @@ public:
         }
         if (name == "week") return scheduleWeek(startMicros + WEEK_LEAD_SECONDS * SECOND);
         const uint64_t ullEnd = startMicros + (durationMicros ? durationMicros : DEFAULT_SPAN);
+        if (name == "drift") return drift(startMicros, startMicros, ullEnd);
         for (uint64_t at = startMicros + FIRST_EVENT; at < ullEnd; at += REPEAT) {
             if (name == "swell") {
                 sim::swell(sim::Phase::A, 1.15, at, EVENT_LENGTH);  // 230 V to 264.5 V

@@ -19,6 +19,7 @@ struct MeasurementStatus {
     bool bChipAnswering = false;
     std::string fault = "starting";  // what stops it measuring; "" while it measures
     double dUptimeSeconds = 0;
+    uint32_t ulLimitStatusBits = 0;  // the module's, as the loop last saw them
 };
 
 // Written by the host's loop each second, read by the web server's threads.
