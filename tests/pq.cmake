@@ -1,5 +1,6 @@
 # Power quality: the analysis library fed half-cycle records directly, on any time scale.
-qm_add_test(test_pq SOURCES test_pq.cpp LIBS qmpq)
+qm_add_test(test_pq SOURCES test_pq.cpp ${PROJECT_SOURCE_DIR}/host/simline/WeekProgram.cpp LIBS qmpq)
+target_include_directories(test_pq PRIVATE ${PROJECT_SOURCE_DIR}/host/simline)
 # Power quality in qmhost: a week of the simulated line on virtual time and its
 # report through the API. A whole week is ~60 million half-cycles, about 500 s
 # of one core: natively only, and with a timeout of its own.

@@ -1,7 +1,8 @@
 // The power-quality analysis fed half-cycle records directly, on any time
 // scale: unbalance from known phasors, events and rapid voltage changes, the
 // chains' alignment to the UTC clock across a rate change, a dip on a tick and
-// clock steps, and a synthetic week's EN 50160 report; the module's record as input.
+// clock steps, a synthetic week's EN 50160 report and the week scenario's
+// program played as records and reported; the module's record as input.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -15,6 +16,7 @@
 #include "JournalTables.h"
 #include "PowerQualityAnalyzer.h"
 #include "SequenceComponents.h"
+#include "WeekProgram.h"
 
 using namespace pq;
 
@@ -24,12 +26,16 @@ constexpr double DECLARED = 230.0;
 constexpr int64_t BASE = 1700000000LL / 7200 * 7200 * SECOND_MICROS;  // a 2-hour tick
 
 struct Collected : Sink {
+    bool bShort = true;  // the 10/12- and 150/180-cycle values kept too
     std::vector<Interval> intervals;
     std::vector<FrequencyValue> tenSeconds;
     std::vector<VoltageEvent> events;
     std::vector<RapidVoltageChange> changes;
     int nBreaks = 0;
-    void aggregate(const Interval& value) override { intervals.push_back(value); }
+    void aggregate(const Interval& value) override {
+        if (bShort || value.kind == IntervalKind::minutes10 || value.kind == IntervalKind::hours2)
+            intervals.push_back(value);
+    }
     void frequency(const FrequencyValue& value) override { tenSeconds.push_back(value); }
     void voltageEvent(const VoltageEvent& event) override { events.push_back(event); }
     void rapidVoltageChange(const RapidVoltageChange& change) override { changes.push_back(change); }
@@ -354,6 +360,92 @@ TEST(PqReport, ASyntheticWeekGivesThePercentagesAndCountsOfItsProgram) {
         }
         EXPECT_EQ(report.verdict, c.verdict);
     }
+}
+
+// The week scenario's program played as the records of its line (no chip
+// between) from a minute before its Monday; the report's percentages and
+// counts told from the program. Sanitized and emulated builds play a day.
+TEST(PqWeek, TheWeekScenariosProgramIsReportedAsItsTableSays) {
+#if defined(QM_SANITIZED) || defined(__arm__)
+    const int nFirstDay = 1, nDays = 1;
+#else
+    const int nFirstDay = 0, nDays = 7;
+#endif
+    const int64_t llMonday = lastWeekStart(BASE), llFrom = nFirstDay * 86400LL,
+                  llTo = llFrom + nDays * 86400LL;
+    const auto playing = [&](const WeekEvent& e, double dSeconds) {
+        return dSeconds > e.llOffsetSeconds && dSeconds <= e.llOffsetSeconds + e.dSeconds;
+    };
+    Collected sink;
+    sink.bShort = false;
+    Analyzer analyzer(Config{}, sink);
+    double dSeconds = llFrom - WEEK_LEAD_SECONDS;  // from the Monday; the record's end
+    for (HalfCycleRecord r = balanced(0); dSeconds < llTo + WEEK_TAIL_SECONDS; dSeconds += 0.5 / r.dHz) {
+        r = balanced(llMonday + std::llround(dSeconds * 1e6));
+        for (const WeekEvent& e : weekProgram()) {
+            if (!playing(e, dSeconds)) continue;
+            if (e.change == WeekChange::frequency) r.dHz = e.dValue;
+            if (e.change == WeekChange::harmonics) r.voltThdPercent[e.nPhase] = e.dValue;
+            if (e.change == WeekChange::unbalance) r.voltDegrees[e.nPhase] -= e.dDegrees;
+            if (e.change != WeekChange::frequency && e.change != WeekChange::harmonics)
+                r.volts[e.nPhase] *= e.dValue;
+        }
+        analyzer.add(r);
+    }
+    analyzer.finish();
+
+    uint32_t ulFlagged = 0, ulThdHigh = 0, ulUnbalanced = 0, ulHzOut = 0;
+    size_t nChanges = 0;
+    EventTable<DIP_ROWS> dips{};
+    EventTable<SWELL_ROWS> swells{};
+    for (const WeekEvent& e : weekProgram()) {
+        if (e.llOffsetSeconds < llFrom || e.llOffsetSeconds >= llTo) continue;
+        const uint32_t ulTenMinutes = static_cast<uint32_t>(e.dSeconds / 600);
+        const double dPercent = 100 * e.dValue;
+        const int nColumn = e.dSeconds <= 0.2   ? 0
+                            : e.dSeconds <= 0.5 ? 1
+                            : e.dSeconds <= 1   ? 2
+                            : e.dSeconds <= 5   ? 3
+                            : e.dSeconds <= 60  ? 4
+                                                : 5;
+        if (e.change == WeekChange::dip)
+            dips[dPercent >= 80   ? 0
+                 : dPercent >= 70 ? 1
+                 : dPercent >= 40 ? 2
+                 : dPercent >= 5  ? 3
+                                  : 4][nColumn]++;
+        if (e.change == WeekChange::swell) swells[dPercent >= 120 ? 0 : 1][nColumn]++;
+        ulFlagged += e.change == WeekChange::dip || e.change == WeekChange::swell;
+        ulThdHigh += e.change == WeekChange::harmonics && e.dValue > 8 ? ulTenMinutes : 0;
+        ulHzOut += e.change == WeekChange::frequency && std::abs(e.dValue - 50) > 0.5
+                       ? uint32_t(e.dSeconds / 10)
+                       : 0;
+        if (e.change != WeekChange::unbalance) continue;
+        nChanges += 2 * (std::abs(dPercent - 100) > 3);  // its start and end, within the dip threshold
+        const std::complex<double> a = std::polar(1.0, 2 * M_PI / 3),
+                                   b = std::polar(e.dValue, -(120 + e.dDegrees) * M_PI / 180),
+                                   c = std::conj(a);
+        ulUnbalanced +=
+            std::abs(1.0 + a * a * b + a * c) / std::abs(1.0 + a * b + a * a * c) > 0.02 ? ulTenMinutes : 0;
+    }
+    const En50160Report report =
+        en50160Report(Config{}, llMonday, sink.intervals, sink.tenSeconds, sink.events);
+    const uint32_t ulPresent = nDays * 144, ulJudged = ulPresent - ulFlagged;
+    EXPECT_EQ(std::tuple(report.ulTenMinutesPresent, report.ulTenMinutesFlagged, report.ulTenSecondsPresent),
+              std::tuple(ulPresent, ulFlagged, nDays * 8640u));
+    for (const auto& [pCriterion, ulOut] : {std::pair{&report.thd95[0], ulThdHigh},
+                                            {&report.unbalance95, ulUnbalanced},
+                                            {&report.voltage95[2], 0u},
+                                            {&report.thd95[1], 0u}}) {
+        EXPECT_EQ(pCriterion->ulValues, ulJudged);
+        EXPECT_EQ(pCriterion->ulWithin, ulJudged - ulOut);
+    }
+    EXPECT_EQ(report.frequency995.ulWithin, nDays * 8640u - ulHzOut);
+    EXPECT_EQ(report.dips, dips);
+    EXPECT_EQ(report.swells, swells);
+    EXPECT_EQ(sink.changes.size(), nChanges);
+    EXPECT_EQ(report.verdict, nDays == 7 ? Verdict::pass : Verdict::incomplete);
+    EXPECT_EQ(sink.nBreaks, 0);
 }
 
 TEST(PqJournal, AModuleRecordGivesItsOneCycleValuesAndTheFirstPhaseWithAFrequency) {
