@@ -14,16 +14,19 @@ constexpr double RADIANS_PER_DEGREE = 3.14159265358979323846 / 180.0;
 
 void CycleBlock::add(const HalfCycleRecord& record, bool bFlagged) {
     std::array<double, pq_COUNT> values{};
+    Phasors voltages;  // each angle's sine and cosine taken once: the costliest part of a record
     for (int p = 0; p < PHASES; p++) {
         values[pq_VOLTS_A + p] = record.volts[p];
         values[pq_AMPS_A + p] = record.amps[p];
         values[pq_THD_A + p] = record.voltThdPercent[p];
         values[pq_WATTS_A + p] = record.watts[p];
         values[pq_VARS_A + p] = record.vars[p];
-        m_angleSums[p] += std::polar(1.0, record.voltDegrees[p] * RADIANS_PER_DEGREE);
+        const std::complex<double> unit = std::polar(1.0, record.voltDegrees[p] * RADIANS_PER_DEGREE);
+        m_angleSums[p] += unit;
+        voltages[p] = record.volts[p] * unit;
     }
     if (m_bUnbalance) {
-        const UnbalanceRatios ratios = unbalanceRatios(record.volts, record.voltDegrees);
+        const UnbalanceRatios ratios = unbalanceRatios(voltages);
         values[pq_U2] = ratios.dU2Percent;
         values[pq_U0] = ratios.dU0Percent;
     }

@@ -2,6 +2,9 @@
 // zero-sequence components as percentages of the positive sequence.
 #pragma once
 
+#include <array>
+#include <complex>
+
 #include "HalfCycleRecord.h"
 
 namespace pq {
@@ -11,8 +14,11 @@ struct UnbalanceRatios {
     double dU0Percent = 0;  // zero sequence / positive sequence
 };
 
-// `volts`: RMS magnitudes; `degrees`: their angles. Both 0 without a positive
-// sequence (no voltage).
+using Phasors = std::array<std::complex<double>, PHASES>;
+
+// The three voltages' phasors. Both 0 without a positive sequence (no voltage).
+UnbalanceRatios unbalanceRatios(const Phasors& voltages);
+// `volts`: RMS magnitudes; `degrees`: their angles.
 UnbalanceRatios unbalanceRatios(const PhaseValues& volts, const PhaseValues& degrees);
 
 }  // namespace pq
