@@ -495,7 +495,10 @@ bool runUntilStopped(Meter& meter, const RunOptions& options, SimulatedLine* pFa
     while (!g_bStop) {
         module.process();
         meter.recorder->afterProcess();
-        if (pFastLine && meter.pq) meter.pq->pace();
+        if (pFastLine) {  // virtual time waits for the ring's readers, as real time would
+            meter.recorder->pace();
+            if (meter.pq) meter.pq->pace();
+        }
         const uint64_t ullNow = now();
         if (meter.lifetime) meter.lifetime->afterProcess(module, *meter.block, static_cast<int64_t>(ullNow));
         const MeasuringState state =

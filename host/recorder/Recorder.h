@@ -56,6 +56,9 @@ public:
     // The host's loop, after each process call: notes a completed interval.
     void afterProcess();
 
+    // On virtual time, after each process call: waits while a filled window
+    // waits for the thread, so a line faster than real time cannot lap it.
+    void pace();
     // Starts and stops the writing thread (stop takes and writes what it can
     // first; what the database still refuses is counted dropped).
     void start();
