@@ -13,10 +13,10 @@ cp config/*.json "$dir"/
 # A minute's lead, the week, half a minute past its end (WeekProgram.h).
 seconds=$((60 + 7 * 86400 + 30))
 echo "A week on virtual time ($seconds s), one line a day:"
-if ! QM_APP_DIR=$dir "$build"/qmhost run --fast --scenario week --seconds $seconds --log --log-interval 86400 \
-    --db "$dir"/qm9000.db; then
-  echo "week-report: the week's run failed"; exit 1
-fi
+# The module's line at each energy interval left out.
+{ QM_APP_DIR=$dir "$build"/qmhost run --fast --scenario week --seconds $seconds --log --log-interval 86400 \
+    --db "$dir"/qm9000.db 2>&1; echo $? > "$dir"/status; } | grep -v '^ACCUM/DEMAND COUNT'
+if [ "$(cat "$dir"/status)" != 0 ]; then echo "week-report: the week's run failed"; exit 1; fi
 QM_APP_DIR=$dir "$build"/qmhost run --log --web "$web" --seconds 120 --db "$dir"/qm9000.db > "$dir"/log 2>&1 &
 pid=$!
 for i in $(seq 150); do
