@@ -104,17 +104,19 @@ test-arm: deps deps-arm
 
 # The concurrency suites under ThreadSanitizer, in a small build of just what
 # they need: a lock dropped from the module, the recorder, the page's shared
-# capture, the MQTT publisher or the Modbus server's shared image fails here.
+# capture, the MQTT publisher or the Modbus server's shared image fails here;
+# and in qmhost's power-quality feeder and recorder, run by test_pq_host.
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=thread
 	cmake --build $(TSAN_BUILD) -j$(JOBS) --target test_concurrency test_board test_recorder test_web_access test_mqtt \
-	  test_modbus QM9000
+	  test_modbus test_pq_host QM9000
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_concurrency
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_board
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_recorder
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_web_access
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_mqtt
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_modbus
+	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/test_pq_host
 
 # The package's contents, lintian, and the unpacked qmhost running the
 # simulated meter on the unpacked example files (nothing is installed). The
