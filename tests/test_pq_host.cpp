@@ -106,6 +106,7 @@ TEST(PqHost, SagsOnVirtualTimeAreStoredAndLinkedToTheirWindowsAndTheLiveUnbalanc
         EXPECT_TRUE(ten["complete"] && ten["flagged"]);
         EXPECT_NEAR(ten["values"]["uB"]["min"].get<double>(), 0.6 * 230, 1.5);
         EXPECT_NEAR(ten["values"]["uA"]["mean"].get<double>(), 230, 1);
+        EXPECT_NEAR(ten["hz"].value("mean", 0.0), 50, 0.01);  // of its 10-second values
     }
 
     // Phase B at 95 % and 2 degrees late: its negative sequence, from the phasors.

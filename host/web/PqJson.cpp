@@ -1,5 +1,6 @@
 #include "PqJson.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "JsonText.h"
@@ -82,9 +83,28 @@ std::string jsonOfPqLive(const PqLive& live, const pq::Config& config) {
 }
 
 std::string jsonOfAggregates(const std::string& period, int64_t llFrom, int64_t llTo, bool bTruncated,
-                             const std::vector<pq::Interval>& intervals) {
+                             const std::vector<pq::Interval>& intervals,
+                             const std::vector<pq::FrequencyValue>& tenSeconds) {
     std::string list;
-    for (const pq::Interval& value : intervals) list += (list.empty() ? "" : ",") + jsonOfPqInterval(value);
+    auto next = tenSeconds.begin();
+    for (const pq::Interval& value : intervals) {
+        while (next != tenSeconds.end() && next->llStartMicros < value.llStartMicros) ++next;
+        pq::Stat hz{INFINITY, 0, -INFINITY};
+        uint32_t ulValues = 0;
+        for (; next != tenSeconds.end() && next->llEndMicros <= value.llEndMicros; ++next) {
+            if (!next->bComplete) continue;
+            hz = {std::min(hz.dMin, next->hz.dMin), hz.dMean + next->hz.dMean,
+                  std::max(hz.dMax, next->hz.dMax)};
+            ulValues++;
+        }
+        std::string json = jsonOfPqInterval(value);
+        json.insert(json.size() - 1,
+                    ",\"hz\":" + (ulValues ? "{\"min\":" + jsonNumber(hz.dMin) +
+                                                 ",\"mean\":" + jsonNumber(hz.dMean / ulValues) +
+                                                 ",\"max\":" + jsonNumber(hz.dMax) + "}"
+                                           : std::string("null")));
+        list += (list.empty() ? "" : ",") + json;
+    }
     return "{\"period\":" + jsonString(period) + "," + timeFields("from", llFrom) + "," +
            timeFields("to", llTo) + ",\"count\":" + jsonNumber(static_cast<int64_t>(intervals.size())) +
            ",\"truncated\":" + flag(bTruncated) + ",\"intervals\":[" + list + "]}";

@@ -406,14 +406,19 @@ struct WebServer::Routes {
             return;
         if (llFrom >= llTo) return sendError(response, 400, "from must be before to");
         std::vector<pq::Interval> intervals;
+        std::vector<pq::FrequencyValue> tenSeconds;  // the frequency of each, from the values within it
+        bool bTruncated = false;
         const auto loaded = [&](std::string& error) {
-            return loadPqIntervals(database, bTenMinutes ? 600 : 7200, llFrom, llTo, MAX_AGGREGATES + 1,
-                                   intervals, error);
+            if (!loadPqIntervals(database, bTenMinutes ? 600 : 7200, llFrom, llTo, MAX_AGGREGATES + 1,
+                                 intervals, error))
+                return false;
+            bTruncated = intervals.size() > static_cast<size_t>(MAX_AGGREGATES);
+            if (bTruncated) intervals.resize(MAX_AGGREGATES);
+            return intervals.empty() || loadPqFrequency(database, intervals.front().llStartMicros,
+                                                        intervals.back().llEndMicros, tenSeconds, error);
         };
         if (!inDatabase(response, 503, "", loaded)) return;
-        const bool bTruncated = intervals.size() > static_cast<size_t>(MAX_AGGREGATES);
-        if (bTruncated) intervals.resize(MAX_AGGREGATES);
-        response.set_content(jsonOfAggregates(period, llFrom, llTo, bTruncated, intervals), JSON);
+        response.set_content(jsonOfAggregates(period, llFrom, llTo, bTruncated, intervals, tenSeconds), JSON);
     }
 
     // ?from=&to=: the week from `from` (a week's span), by default the last
