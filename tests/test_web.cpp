@@ -317,7 +317,7 @@ TEST_F(WebPage, ChromiumShowsTheMeterASwellChosenFromTheKeyboardAndWhatFails) {
     // A swell recorded while the page is open is on the page within two
     // seconds of the API listing it; the window that sees it end joins it.
     const std::string newSwell =
-        "[...document.querySelectorAll('#events tr[data-id]')].find(tr => !" + json(known).dump() +
+        "[...document.querySelectorAll('#events tr[data-kind=window]')].find(tr => !" + json(known).dump() +
         ".includes(Number(tr.dataset.id)) && tr.querySelector('.classification').textContent === 'swell')";
     const auto start = std::chrono::steady_clock::now();
     const auto elapsed = [&] {
@@ -348,6 +348,41 @@ TEST_F(WebPage, ChromiumShowsTheMeterASwellChosenFromTheKeyboardAndWhatFails) {
     EXPECT_NEAR(std::stod(row["extreme"].get<std::string>()), 264.5, 0.5);
     EXPECT_NEAR(std::stod(row["duration"].get<std::string>()), event["duration"].get<double>(), 0.001);
     EXPECT_NEAR(event["duration"].get<double>(), 3.0, 0.05);  // the scenario's swell lasts 3 s
+
+    // The analysis's swell: listed with its kind and its window, on the ITIC curve above it (115 % for
+    // 3 s), counted in this week's EN 50160 table in the swells' 110-120 %, 1-5 s.
+    const std::string pqSwell =
+        "document.querySelector('#events tr[data-kind=swell][data-window=\"" + std::to_string(id) + "\"]')";
+    ASSERT_GE(browser.waitFor(pqSwell + "?.querySelector('.kind').textContent === 'swell'", 10), 0);
+    const std::string iticRows = "[...document.querySelectorAll('#itic-values tbody tr')]";
+    ASSERT_GE(browser.waitFor(iticRows + ".length > 0", 10), 0);
+    const json itic = browser.evaluate(
+        iticRows +
+            ".map(tr => [...tr.cells].slice(1).map(c => c.textContent)).find(r => Math.abs(r[2] - 3) < 0.05)",
+        error);
+    ASSERT_TRUE(itic.is_array()) << error;
+    EXPECT_EQ(json({itic[0], itic[1], itic[3], itic[4]}), json({"swell", "A", "115.0", "above"}));
+    EXPECT_EQ(
+        browser.evaluate("Number(document.querySelector('#itic').dataset.points) === " + iticRows + ".length",
+                         error),
+        true);
+    browser.evaluate(
+        "(s => { s.value = 'this'; s.dispatchEvent(new Event('change')); })(document."
+        "querySelector('#en50160-week'))",
+        error);
+    const std::string counts =
+        "[...document.querySelectorAll('#en50160-events tbody tr')].map(tr => "
+        "[...tr.cells].map(c => c.textContent).join(' '))";
+    ASSERT_GE(browser.waitFor(counts + "[6]?.startsWith('swell 110-120% 0 0 0 ')", 10), 0);
+    const json table = browser.evaluate(counts, error);
+    EXPECT_EQ(table.size(), 7u) << table;
+    for (size_t r = 0; r < 6; r++)
+        EXPECT_EQ(table[r].get<std::string>().substr(table[r].get<std::string>().find(" 0")), " 0 0 0 0 0 0")
+            << table;
+    EXPECT_NE(table[6].get<std::string>().substr(24, 2), "0 ") << table;
+    EXPECT_EQ(browser.evaluate("document.querySelectorAll('#en50160 tbody tr').length", error), 12);
+    browser.evaluate("document.querySelector('#pq-panel').scrollIntoView()", error);
+    EXPECT_TRUE(browser.screenshot(QM_ARTIFACTS_DIR "/web-pq.png", error)) << error;
 
     // Chosen from the keyboard (Tab to the list, down to its row, Enter), it
     // plots its one-cycle RMS voltages: the swell and the normal level.
