@@ -188,14 +188,29 @@ TEST_F(WebPage, ApiServesTheModulesAnswersAndRefusesBadRequests) {
     for (int s = 0; s < 128; s++) micros.push_back(s * 1e6 / (128 * snapshot["frequency"].get<double>()));
     expectSamples(stored, samples, micros);
 
-    for (const std::string refusal :
-         {"404 /api/nothing", "404 /api/records/", "400 /api/events/abc", "400 /api/events/0",
-          "400 /api/events/-4", "400 /api/events/1e3", "400 /api/events/99999999999999999999",
-          "404 /api/events/424242", "404 /api/events/1.exe", "400 /api/events?limit=0",
-          "400 /api/events?limit=1001", "400 /api/intervals?limit=x", "404 /api/snapshots/1.csv",
-          "404 /api/snapshots/77.cfg", "404 /no-such-page.html", "404 /lib/dygraphs/../../../etc/passwd"})
+    for (const std::string refusal : {"404 /api/nothing",
+                                      "404 /api/records/",
+                                      "400 /api/events/abc",
+                                      "400 /api/events/0",
+                                      "400 /api/events/-4",
+                                      "400 /api/events/1e3",
+                                      "400 /api/events/99999999999999999999",
+                                      "404 /api/events/424242",
+                                      "404 /api/events/1.exe",
+                                      "400 /api/events?limit=0",
+                                      "400 /api/events?limit=1001",
+                                      "400 /api/intervals?limit=x",
+                                      "404 /api/snapshots/1.csv",
+                                      "404 /api/snapshots/77.cfg",
+                                      "404 /no-such-page.html",
+                                      "404 /lib/dygraphs/../../../etc/passwd",
+                                      "400 /api/aggregates?period=1h",
+                                      "400 /api/aggregates?from=2024-02-30",
+                                      "400 /api/aggregates?from=today",
+                                      "400 /api/aggregates?from=2024-03-04T00:00:00Z&to=2024-03-03"})
         EXPECT_TRUE(request(refusal.substr(4), std::stoi(refusal)).contains("error")) << refusal;
     EXPECT_EQ(request("/api/records/3", 404)["error"], "no record \"3\": records are 0, 2, 5 and 10");
+    EXPECT_EQ(request("/api/aggregates?period=1h", 400)["error"], "period \"1h\" is neither 10min nor 2h");
     // What HTTP asks of methods, lengths and sizes: the status, a header the
     // answer carries, and a JSON body naming the reason (none on 204 and HEAD).
     const std::string longTarget = "/api/values?x=" + std::string(3000, 'a');
@@ -373,13 +388,11 @@ TEST_F(WebPage, ChromiumShowsTheMeterASwellChosenFromTheKeyboardAndWhatFails) {
     const std::string counts =
         "[...document.querySelectorAll('#en50160-events tbody tr')].map(tr => "
         "[...tr.cells].map(c => c.textContent).join(' '))";
-    ASSERT_GE(browser.waitFor(counts + "[6]?.startsWith('swell 110-120% 0 0 0 ')", 10), 0);
+    ASSERT_GE(browser.waitFor("/^swell 110-120% 0 0 0 [1-9]/.test(" + counts + "[6])", 10), 0);
     const json table = browser.evaluate(counts, error);
-    EXPECT_EQ(table.size(), 7u) << table;
+    ASSERT_EQ(table.size(), 7u) << table;
     for (size_t r = 0; r < 6; r++)
-        EXPECT_EQ(table[r].get<std::string>().substr(table[r].get<std::string>().find(" 0")), " 0 0 0 0 0 0")
-            << table;
-    EXPECT_NE(table[6].get<std::string>().substr(24, 2), "0 ") << table;
+        EXPECT_TRUE(table[r].get<std::string>().find(" 0 0 0 0 0 0") != std::string::npos) << table;
     EXPECT_EQ(browser.evaluate("document.querySelectorAll('#en50160 tbody tr').length", error), 12);
     browser.evaluate("document.querySelector('#pq-panel').scrollIntoView()", error);
     EXPECT_TRUE(browser.screenshot(QM_ARTIFACTS_DIR "/web-pq.png", error)) << error;
