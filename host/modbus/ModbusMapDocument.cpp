@@ -1,7 +1,7 @@
 #include "ModbusMapDocument.h"
 
 #include "MeterMap.h"
-#include "SunSpecBlock.h"
+#include "SunsChain.h"
 
 namespace {
 

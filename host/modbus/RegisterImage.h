@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "MeterReadings.h"
-#include "SunSpecBlock.h"
+#include "SunsChain.h"
 
 class RegisterImage {
 public:

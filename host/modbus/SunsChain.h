@@ -1,4 +1,4 @@
-// The SunSpec block from protocol address 40000, for clients that find a
+// The chain of SunSpec models from protocol address 40000, for clients that find a
 // meter by SunSpec: "SunS", the common model (1), the three-phase meter model
 // with float points (213) and the end marker. Points this meter does not
 // measure carry SunSpec's "not implemented" (NaN for a float).

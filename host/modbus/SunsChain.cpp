@@ -1,4 +1,4 @@
-#include "SunSpecBlock.h"
+#include "SunsChain.h"
 
 #include <cmath>
 #include <limits>
