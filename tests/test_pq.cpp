@@ -207,6 +207,8 @@ TEST(PqChains, TenMinuteValuesKeepToTheTicksAcrossARateChangeAClockStepAndAGap) 
         else
             *pCount += t >= BASE + (pCount == &nSecond) * M && t < BASE + (1 + (pCount == &nSecond)) * M;
         if (pCount == &nFirst && std::llabs(t - (BASE + M)) <= 300000) at(60, 2)(record), record.dHz = 5.2e8;
+        if (t == BASE || t == BASE - 10000)
+            record.watts[0] = t == BASE ? 0 : -1;  // the first in, the last out
     };
     const int64_t t = feed(analyzer, BASE - SECOND_MICROS, BASE + 123456700, 50, shape);
     feed(analyzer, t, BASE + 605 * SECOND_MICROS, 60, shape);
@@ -236,6 +238,7 @@ TEST(PqChains, TenMinuteValuesKeepToTheTicksAcrossARateChangeAClockStepAndAGap) 
     }
     EXPECT_EQ(tens[0].stats[pq_VOLTS_A].dMean, DECLARED);
     EXPECT_EQ(tens[0].stats[pq_VOLTS_B].dMin, 0.6 * DECLARED);
+    EXPECT_EQ(tens[0].stats[pq_WATTS_A].dMin, 0);  // the record stamped on the tick is the interval's first
     EXPECT_NEAR(tens[2].stats[pq_WATTS_C].dMean, 1100, 1e-9);
     EXPECT_NEAR(tens[2].stats[pq_VARS_B].dMean, -150, 1e-9);
     // The 150/180-cycle chain starts over at the tick: the first interval's hold its blocks, no more.
