@@ -2,7 +2,8 @@
 # The week scenario through the whole meter, as `make week` runs it: qmhost
 # plays a week of the simulated line on virtual time (--fast; several minutes
 # of one core), then a host on the same database serves the week's EN 50160
-# report, printed here. Fails when there is no report or it does not pass.
+# report, printed here. Fails when the run lost anything, or there is no report
+# or it does not pass.
 # Usage: week-report.sh BUILD-DIR [ADDRESS:PORT]
 set -u
 build=$1
@@ -15,8 +16,12 @@ seconds=$((60 + 7 * 86400 + 30))
 echo "A week on virtual time ($seconds s), one line a day:"
 # The module's line at each energy interval left out.
 { QM_APP_DIR=$dir "$build"/qmhost run --fast --scenario week --seconds $seconds --log --log-interval 86400 \
-    --db "$dir"/qm9000.db 2>&1; echo $? > "$dir"/status; } | grep -v '^ACCUM/DEMAND COUNT'
+    --db "$dir"/qm9000.db 2>&1; echo $? > "$dir"/status; } | grep -v '^ACCUM/DEMAND COUNT' | tee "$dir"/run.log
 if [ "$(cat "$dir"/status)" != 0 ]; then echo "week-report: the week's run failed"; exit 1; fi
+# On virtual time nothing may be lost: every window recorded, every record analysed.
+if ! grep -q 'intervals stored, 0 dropped' "$dir"/run.log || ! grep -q ' 0 lost, 0 breaks;' "$dir"/run.log; then
+  echo "week-report: the week's run lost recording windows or records"; exit 1
+fi
 QM_APP_DIR=$dir "$build"/qmhost run --log --web "$web" --seconds 120 --db "$dir"/qm9000.db > "$dir"/log 2>&1 &
 pid=$!
 for i in $(seq 150); do
