@@ -365,9 +365,6 @@ TEST(PqWeek, TheWeekScenariosProgramIsReportedAsItsTableSays) {
     const int64_t llFrom = 0, llTo = WEEK_SECONDS;
 #endif
     const int64_t llMonday = lastWeekStart(BASE);
-    const auto playing = [&](const WeekEvent& e, double dSeconds) {
-        return dSeconds > e.llOffsetSeconds && dSeconds <= e.llOffsetSeconds + e.dSeconds;
-    };
     Collected sink;
     sink.bShort = false;
     Analyzer analyzer(Config{}, sink);
@@ -376,7 +373,7 @@ TEST(PqWeek, TheWeekScenariosProgramIsReportedAsItsTableSays) {
     for (HalfCycleRecord r = balanced(0); dSeconds < llTo + 1; dSeconds += 0.5 / r.dHz) {
         r = balanced(llMonday + std::llround(dSeconds * 1e6));
         for (const WeekEvent& e : weekProgram()) {
-            if (!playing(e, dSeconds)) continue;
+            if (dSeconds <= e.llOffsetSeconds || dSeconds > e.llOffsetSeconds + e.dSeconds) continue;
             if (e.change == WeekChange::frequency) r.dHz = e.dValue;
             if (e.change == WeekChange::harmonics) r.voltThdPercent[e.nPhase] = e.dValue;
             if (e.change == WeekChange::unbalance) r.voltDegrees[e.nPhase] -= e.dDegrees;
@@ -387,6 +384,10 @@ TEST(PqWeek, TheWeekScenariosProgramIsReportedAsItsTableSays) {
     }
     analyzer.finish();
 
+    // The report's row of a voltage by the rows' lower bounds; its column of -duration likewise.
+    const auto bucket = [](double d, std::initializer_list<double> bounds) {
+        return int(std::count_if(bounds.begin(), bounds.end(), [d](double b) { return d < b; }));
+    };
     uint32_t ulFlagged = 0, ulThdHigh = 0, ulUnbalanced = 0, ulHzOut = 0;
     size_t nChanges = 0;
     EventTable<DIP_ROWS> dips{};
@@ -395,19 +396,9 @@ TEST(PqWeek, TheWeekScenariosProgramIsReportedAsItsTableSays) {
         if (e.llOffsetSeconds < llFrom || e.llOffsetSeconds >= llTo) continue;
         const uint32_t ulTenMinutes = static_cast<uint32_t>(e.dSeconds / 600);
         const double dPercent = 100 * e.dValue;
-        const int nColumn = e.dSeconds <= 0.2   ? 0
-                            : e.dSeconds <= 0.5 ? 1
-                            : e.dSeconds <= 1   ? 2
-                            : e.dSeconds <= 5   ? 3
-                            : e.dSeconds <= 60  ? 4
-                                                : 5;
-        if (e.change == WeekChange::dip)
-            dips[dPercent >= 80   ? 0
-                 : dPercent >= 70 ? 1
-                 : dPercent >= 40 ? 2
-                 : dPercent >= 5  ? 3
-                                  : 4][nColumn]++;
-        if (e.change == WeekChange::swell) swells[dPercent >= 120 ? 0 : 1][nColumn]++;
+        const int nColumn = bucket(-e.dSeconds, {-0.2, -0.5, -1, -5, -60});
+        if (e.change == WeekChange::dip) dips[bucket(dPercent, {80, 70, 40, 5})][nColumn]++;
+        if (e.change == WeekChange::swell) swells[bucket(dPercent, {120})][nColumn]++;
         ulFlagged += e.change == WeekChange::dip || e.change == WeekChange::swell;
         ulThdHigh += e.change == WeekChange::harmonics && e.dValue > 8 ? ulTenMinutes : 0;
         ulHzOut += e.change == WeekChange::frequency && std::abs(e.dValue - 50) > 0.5
