@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -106,6 +107,12 @@ uint64_t steadyMicros() {
                                      .count());
 }
 
+// The simulated line's clock, for the threads that time retries: on virtual
+// time their waits are the line's, as the loop's are.
+std::function<int64_t()> lineClock(SimulatedLine* pLine) {
+    return [pLine] { return static_cast<int64_t>(pLine->nowMicros()); };
+}
+
 void copyText(char* pszDest, size_t size, const std::string& text) {
     snprintf(pszDest, size, "%s", text.c_str());
 }
@@ -199,11 +206,12 @@ StorageLimits storageLimits(const RunOptions& options) {
 // configuration the module loaded (its defaults, as the module's, when the
 // file cannot be read). A database that cannot be opened leaves the meter
 // measuring without recording, and says so.
-void startRecorder(Meter& meter, const RunOptions& options) {
+void startRecorder(Meter& meter, const RunOptions& options, SimulatedLine* pFastLine) {
     LineSettings settings;
     readLineSettings(meter.block->s_pszActiveConfig, settings);
     meter.recorder =
-        std::make_unique<Recorder>(*meter.block, voltageThresholds(settings, options.dInterruptionPercent));
+        std::make_unique<Recorder>(*meter.block, voltageThresholds(settings, options.dInterruptionPercent),
+                                   pFastLine ? lineClock(pFastLine) : Recorder::steadyClock());
     std::string error;
     if (meter.recorder->open(Recorder::databasePath(*meter.block), error, storageLimits(options)))
         meter.recorder->start();
@@ -214,14 +222,15 @@ void startRecorder(Meter& meter, const RunOptions& options) {
 // The power-quality analysis on the line the configuration declares (its
 // nominal voltage and frequency, the phases its wiring measures), storing in
 // the recorder's database; without one it still serves /api/pq.
-void startPowerQuality(Meter& meter, const RunOptions& options) {
+void startPowerQuality(Meter& meter, const RunOptions& options, SimulatedLine* pFastLine) {
     LineSettings settings;
     readLineSettings(meter.block->s_pszActiveConfig, settings);
     pq::Config config = options.pq;
     config.dDeclaredVolts = settings.fNominalVolts;
     config.nNominalHz = static_cast<int>(std::lround(settings.fNominalHz));
     config.unMeasuredPhases = settings.measuredPhases();
-    meter.pq = std::make_unique<PqFeeder>(*meter.block, config);
+    meter.pq = std::make_unique<PqFeeder>(*meter.block, config,
+                                          pFastLine ? lineClock(pFastLine) : PqRowWriter::Clock{});
     std::string error;
     if (!meter.pq->open(Recorder::databasePath(*meter.block), storageLimits(options), error))
         fprintf(stderr, "qmhost: power quality is not stored: %s\n", error.c_str());
@@ -612,8 +621,8 @@ int runMeter(const HostOptions& host, const RunOptions& options) {
             options.scenario, pFastLine ? ullScenarioStart : host.pLine->nowMicros(),
             options.scenario == "week" ? (WEEK_SECONDS + 2 * WEEK_LEAD_SECONDS) * 1000000 : 0);
 
-    startRecorder(meter, options);
-    startPowerQuality(meter, options);
+    startRecorder(meter, options, pFastLine);
+    startPowerQuality(meter, options, pFastLine);
     startLifetimeEnergy(meter, options);
     startMqtt(meter, options);
     startModbus(meter, options);  // its line before the web page's: whoever waits for that one finds both

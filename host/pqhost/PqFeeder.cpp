@@ -22,7 +22,7 @@ int64_t steadyMicros() {
 
 }  // namespace
 
-PqFeeder::PqFeeder(STATUS_AND_CONTROL& block, const pq::Config& config)
+PqFeeder::PqFeeder(STATUS_AND_CONTROL& block, const pq::Config& config, PqRowWriter::Clock clock)
     : m_block(block),
       m_analyzer(config, *this),
       m_reader(block),
@@ -30,7 +30,7 @@ PqFeeder::PqFeeder(STATUS_AND_CONTROL& block, const pq::Config& config)
           [this](const std::vector<PqRow>& rows, std::string& error) {
               return storePqRows(m_database, rows, m_analyzer.config(), error);
           },
-          steadyMicros),
+          clock ? std::move(clock) : steadyMicros),
       m_liveBlock(m_analyzer.config().measuresAllPhases()) {
     for (const std::string& error : m_analyzer.configErrors())
         fprintf(stderr, "qmhost: power quality: %s\n", error.c_str());

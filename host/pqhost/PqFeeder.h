@@ -32,7 +32,9 @@ struct PqLive {
 
 class PqFeeder : private pq::Sink {
 public:
-    PqFeeder(STATUS_AND_CONTROL& block, const pq::Config& config);
+    // `clock` (microseconds, monotonic; the steady clock when empty) times the
+    // retries of a failed write: the simulated line's on virtual time.
+    PqFeeder(STATUS_AND_CONTROL& block, const pq::Config& config, PqRowWriter::Clock clock = {});
     ~PqFeeder() override;
     // The settings the analysis replaced, one message each.
     const std::vector<std::string>& configErrors() const { return m_analyzer.configErrors(); }
