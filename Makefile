@@ -144,10 +144,11 @@ check-metrics: build
 # The week scenario through the whole meter on virtual time (several minutes
 # of one core), its EN 50160 report printed; it fails unless the week passes.
 # make test plays the same week straight into the analysis instead.
+# WEEK_KEEP=DIR leaves the week's database and configuration there.
 WEEK_WEB ?= 127.0.0.1:18091
 week: build
 	$(call install_missing,curl jq)
-	sh tests/week-report.sh $(BUILD) $(WEEK_WEB)
+	sh tests/week-report.sh $(BUILD) $(WEEK_WEB) $(WEEK_KEEP)
 
 # The board build: the plug-in, the board libraries and qmhost.
 arm: deps-build deps-arm-build
@@ -184,6 +185,7 @@ bench: deps
 	build-bench/bench_module
 	build-bench/bench_mqtt
 	build-bench/bench_modbus
+	build-bench/bench_pq
 
 # Each libFuzzer target of the configuration files for FUZZ_SECONDS, one after
 # the other (clang with AddressSanitizer and UndefinedBehaviorSanitizer). New

@@ -4,10 +4,12 @@
 # of one core), then a host on the same database serves the week's EN 50160
 # report, printed here. Fails when the run lost anything, or there is no report
 # or it does not pass.
-# Usage: week-report.sh BUILD-DIR [ADDRESS:PORT]
+# Usage: week-report.sh BUILD-DIR [ADDRESS:PORT [KEEP-DIR]]
+# With KEEP-DIR the week's database is left there, for the page to show.
 set -u
 build=$1
 web=${2:-127.0.0.1:18091}
+keep=${3:-}
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 cp config/*.json "$dir"/
@@ -15,9 +17,12 @@ cp config/*.json "$dir"/
 seconds=$((60 + 7 * 86400 + 30))
 echo "A week on virtual time ($seconds s), one line a day:"
 # The module's line at each energy interval left out.
+started=$(date +%s)
 { QM_APP_DIR=$dir "$build"/qmhost run --fast --scenario week --seconds $seconds --log --log-interval 86400 \
     --db "$dir"/qm9000.db 2>&1; echo $? > "$dir"/status; } | grep -v '^ACCUM/DEMAND COUNT' | tee "$dir"/run.log
 if [ "$(cat "$dir"/status)" != 0 ]; then echo "week-report: the week's run failed"; exit 1; fi
+echo "The week took $(($(date +%s) - started)) s of the wall on $(nproc) cores."
+if [ -n "$keep" ]; then mkdir -p "$keep" && cp "$dir"/*.json "$dir"/qm9000.db "$keep"/; fi
 # On virtual time nothing may be lost: every window recorded, every record analysed.
 if ! grep -q 'intervals stored, 0 dropped' "$dir"/run.log || ! grep -q ' 0 lost, 0 breaks;' "$dir"/run.log; then
   echo "week-report: the week's run lost recording windows or records"; exit 1
