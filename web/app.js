@@ -576,13 +576,17 @@
   const pqCharts = {};
 
   // A dygraph of [time, [min, mean, max] or value, ...] rows, made once and then given new rows.
-  function trendChart(name, rows, labels, options) {
-    if (pqCharts[name]) return pqCharts[name].updateOptions({ file: rows, labels: labels });
+  // `yDigits`: the value axis's decimals, where a day's values differ by less than its default shows.
+  function trendChart(name, rows, labels, options, yDigits) {
+    if (pqCharts[name]) return pqCharts[name].updateOptions(Object.assign({ file: rows, labels: labels }, options));
     pqCharts[name] = new Dygraph($("#pq-" + name), rows, Object.assign({
       labels: labels,
       legend: "always",
       labelsDiv: $("#pq-" + name + "-legend"),
-      axes: { x: { valueFormatter: (ms) => localTime(ms * 1000) } },
+      axes: {
+        x: { valueFormatter: (ms) => localTime(ms * 1000) },
+        y: yDigits ? { axisLabelFormatter: (value) => value.toFixed(yDigits) } : {},
+      },
     }, options));
   }
 
@@ -605,8 +609,12 @@
     trendChart("thd", list.map((iv) => [when(iv), iv.values.thdA.mean, iv.values.thdB.mean, iv.values.thdC.mean,
       iv.values.u2.mean]), ["end", "THD A (%)", "THD B (%)", "THD C (%)", "u2 (%)"],
       { colors: PHASE_COLOURS.concat(["#555"]), ylabel: "%", includeZero: true, digitsAfterDecimal: 2 });
+    // At least the ±1 % band around the nominal (50 or 60 Hz), so a steady line is a flat line, not noise.
+    const hzSeen = list.filter((iv) => iv.hz).map((iv) => iv.hz);
+    const nominal = hzSeen.length && hzSeen[0].mean > 55 ? 60 : 50;
+    const hzRange = [Math.min(nominal * 0.99, ...hzSeen.map((f) => f.min)), Math.max(nominal * 1.01, ...hzSeen.map((f) => f.max))];
     trendChart("hz", list.map((iv) => [when(iv), hz(iv)]), ["end", "f (Hz)"],
-      { customBars: true, colors: ["#555"], ylabel: "Hz", digitsAfterDecimal: 3 });
+      { customBars: true, colors: ["#555"], ylabel: "Hz", digitsAfterDecimal: 3, valueRange: hzRange }, 2);
     const QUANTITIES = ["uA", "uB", "uC", "thdA", "thdB", "thdC", "u2"];
     showValues("#pq-values", ["end", "flagged"].concat(QUANTITIES.flatMap((q) => [q + " min", q + " mean", q + " max"]),
       ["f min", "f mean", "f max"]), list.map((iv) => [iv.endMicros, iv.flagged ? "flagged" : ""].concat(
