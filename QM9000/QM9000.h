@@ -175,6 +175,7 @@ public:
 
     // Phasors and waveform capture.
     void processPhasor();
+    float angleScale();  // degrees per angle count at the measured line frequency
     void processWaveforms();
     void processHarmonics();
     void processTemperature();

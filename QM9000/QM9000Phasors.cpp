@@ -13,6 +13,8 @@ constexpr int WAVEFORM_CHANNELS = 6;
 constexpr int CYCLE_SAMPLES = 128;
 constexpr int REFERENCE_CHANNEL = 1;  // voltage A: the cycle starts where it rises through zero
 constexpr int LAST_START = 128;
+constexpr double ANGLE_COUNT_SECONDS = 9.765625e-7;  // the angle registers count at 1.024 MHz
+constexpr float MIN_MEASURED_SHARE = 0.5f, MAX_MEASURED_SHARE = 1.5f;  // of the nominal frequency
 
 // The sample's most significant byte as received, read as signed.
 int8_t sampleSign(const ADE9000_WAVEFORM_RECV_BUFFER& buffer, int nSample) {
@@ -22,16 +24,33 @@ int8_t sampleSign(const ADE9000_WAVEFORM_RECV_BUFFER& buffer, int nSample) {
 }
 }  // namespace
 
+// Degrees per count of an angle register. A count is a time between zero
+// crossings, so its angle depends on the line's period: at 49 Hz the nominal
+// 50 Hz scale would read 120 degrees as 117.6 and show an unbalance that is
+// not there. The newest record's measured frequency is used when it is a
+// believable reading, the nominal scale otherwise.
+float QM9000::angleScale() {
+    const float* pfNewest = m_pStat->s_AcquisitionBuffer[publishedIndex()].m_fJournal;
+    const float fNominal = m_fNominalFreq == 50.0f ? 50.0f : 60.0f;
+    for (int p = 0; p < 3; p++) {
+        const float fMeasured = pfNewest[jrnl_FREQ_A + p];
+        if (fMeasured >= fNominal * MIN_MEASURED_SHARE && fMeasured <= fNominal * MAX_MEASURED_SHARE)
+            return static_cast<float>(ANGLE_COUNT_SECONDS * 360.0 * fMeasured);
+    }
+    return m_fAngle_LSB;
+}
+
 void QM9000::processPhasor() {
     static constexpr uint16_t kAngles[6] = {ANGL_VA_VB, ANGL_VB_VC, ANGL_VA_VC,
                                             ANGL_VA_IA, ANGL_VB_IB, ANGL_VC_IC};
+    const float fScale = angleScale();
     float fDegrees[6];
     for (int i = 0; i < 6; i++) {
         uint16_t unCounts = 0;
         m_ADE9000.readReg16(kAngles[i], unCounts);
         // Into [0, 360) however many turns the count holds (a chip reading
         // all ones gives more than two).
-        fDegrees[i] = std::fmod(m_fAngle_LSB * unCounts, 360.0f);
+        fDegrees[i] = std::fmod(fScale * unCounts, 360.0f);
     }
     float* pfJournal = m_pAcqBuffer->m_fJournal;
     pfJournal[jrnl_VANGLE_A] = 0.0f;

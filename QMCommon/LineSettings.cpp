@@ -52,10 +52,10 @@ bool LineSettings::apply(const JSONBuffer& json, const char* pszName, char* pszL
         const char* pszName;
         float LineSettings::*pfValue;
     } reals[] = {
-        {"VNominal", &LineSettings::fNominalVolts},       {"VHighPercent", &LineSettings::fVHighPercent},
-        {"VLowPercent", &LineSettings::fVLowPercent},     {"FullScaleVolts", &LineSettings::fFullScaleVolts},
-        {"FSVM_WYE", &LineSettings::fFSVM_Wye},           {"FSVM_DELTA", &LineSettings::fFSVM_Delta},
-        {"FullScaleAmps", &LineSettings::fFullScaleAmps},
+        {"VNominal", &LineSettings::fNominalVolts},         {"FNominal", &LineSettings::fNominalHz},
+        {"VHighPercent", &LineSettings::fVHighPercent},     {"VLowPercent", &LineSettings::fVLowPercent},
+        {"FullScaleVolts", &LineSettings::fFullScaleVolts}, {"FSVM_WYE", &LineSettings::fFSVM_Wye},
+        {"FSVM_DELTA", &LineSettings::fFSVM_Delta},         {"FullScaleAmps", &LineSettings::fFullScaleAmps},
     };
     for (const auto& real : reals)
         if (strcmp(pszName, real.pszName) == 0) {

@@ -15,6 +15,7 @@ constexpr uint16_t WIRING_SINGLE = 1, WIRING_SPLIT = 2, WIRING_WYE = 3, WIRING_D
 struct LineSettings {
     uint16_t unWiring = 0;
     float fNominalVolts = 120.0f;
+    float fNominalHz = 50.0f;      // the line's nominal frequency
     float fVHighPercent = 105.0f;  // the voltage's high limit, % of nominal
     float fVLowPercent = 90.0f;    // and its low limit
     float fFullScaleVolts = 1077.11f;

@@ -83,17 +83,24 @@ TEST_F(EventDatabaseTest, TodaysDatabaseMovesToColumnsKeepingEverything) {
                   ": moved to layout version 1: 2 events kept, 3 intervals put into columns; " +
                   "1 intervals of a size no build writes are kept apart in table undecoded_intervals; " +
                   "moved to layout version 2: a table for the lifetime energy counters; " +
-                  "moved to layout version 3: tables for the MQTT publisher's outbox\n");
+                  "moved to layout version 3: tables for the MQTT publisher's outbox; " +
+                  "moved to layout version 4: tables for the power-quality values and events\n");
     EXPECT_EQ(dump(m_path, kept), before);
     EXPECT_EQ(dump(m_path,
                    "SELECT hex(data) FROM undecoded_intervals; PRAGMA user_version;"
                    "SELECT time_us FROM intervals WHERE id > 1"),
-              "00\n3\n2147483647000000\n4102444800000000\n");
+              "00\n4\n2147483647000000\n4102444800000000\n");
     // A version 1 database, as every meter has it before the lifetime energy, moves on keeping everything.
     m_database.close();
-    dump(m_path, "DROP TABLE lifetime_energy; PRAGMA user_version = 1");
+    dump(
+        m_path,
+        "DROP TABLE lifetime_energy; DROP TABLE pq_intervals; DROP TABLE pq_frequency; DROP TABLE pq_events; "
+        "ALTER TABLE pruned DROP COLUMN pq_rows; PRAGMA user_version = 1");
     ASSERT_TRUE(m_database.open(m_path, m_error)) << m_error;
-    EXPECT_EQ(dump(m_path, kept + "; SELECT COUNT(*) FROM lifetime_energy"), before + "0\n");
+    EXPECT_EQ(
+        dump(m_path, kept + "; SELECT COUNT(*) FROM lifetime_energy; SELECT COUNT(*) FROM pq_intervals, "
+                            "pq_frequency, pq_events; SELECT pq_rows FROM pruned"),
+        before + "0\n0\n0\n");
     const std::vector<ACCUMULATOR_DATA> listed = m_database.listIntervals(10, m_error);
     ASSERT_EQ(listed.size(), 3u);
     for (const ACCUMULATOR_DATA& got : {listed[0], listed[1]})

@@ -80,6 +80,21 @@ TEST_F(Measurement, RecordHoldsTheAppliedTruth) {
 }
 
 // PT and CT ratios scale volts, amps, watts and every energy quantity after updateConfig.
+// The angle registers count time: off the nominal frequency the angles still
+// read the line's own, so a balanced line shows no unbalance at 49 or 51.5 Hz.
+TEST_F(Measurement, AnglesHoldOffTheNominalFrequency) {
+    startWith(wyeMeter());
+    for (double dHertz : {49.0, 51.5}) {
+        sim::setLineFrequency(dHertz);
+        runFor(300);
+        const std::vector<float> v = registerMap();
+        EXPECT_NEAR(v[jrnl_FREQ_A], dHertz, 0.01);
+        EXPECT_NEAR(v[jrnl_VANGLE_B], -120.0, 0.12) << dHertz;
+        EXPECT_NEAR(v[jrnl_VANGLE_C], 120.0, 0.12) << dHertz;
+        EXPECT_NEAR(v[jrnl_IANGLE_A], LAG, 0.05) << dHertz;
+    }
+}
+
 TEST_F(Measurement, RatiosScaleValuesAndEnergy) {
     const struct {
         const char *pszPT, *pszCT;

@@ -1,5 +1,6 @@
 // QM9000 meter page: polls the host's JSON API and draws the live table,
-// phasors, waveform snapshot, events and per-interval energy; the status line
+// phasors, waveform snapshot, events, per-interval energy and power quality
+// (trends, the ITIC curve, the EN 50160 report); the status line
 // names every part that stopped answering.
 "use strict";
 
@@ -233,6 +234,13 @@
       q.queued + " · delivered " + q.delivered + " · dropped " + q.dropped + (q.lastError ? " · " + q.lastError : ""),
       [q.connected ? "" : "not connected", q.dropped ? q.dropped + " messages dropped" : ""]
         .filter(Boolean).map((p) => "MQTT: " + p).join(", "));
+    const a = status.pq;  // none: no power-quality analysis runs
+    $("#health-pq").hidden = !a;
+    if (a) healthPart("#health-pq", "power quality · analysed " + a.recordsAnalysed + " records · breaks " +
+      a.breaks + " · lost " + a.recordsLost + " · rows " + a.rows.written + " written, " + a.rows.pending +
+      " pending, " + a.rows.dropped + " dropped" + (a.lastError ? " · " + a.lastError : ""),
+      [a.lastError, a.recordsLost ? a.recordsLost + " records lost" : "", a.rows.dropped ? a.rows.dropped + " rows dropped" : ""]
+        .filter(Boolean).map((p) => "power quality: " + p).join(", "));
     $("#health-lost").replaceChildren(...r.lostWindows.map((w) => {
       const li = document.createElement("li");
       li.textContent = "not recorded: " + localTime(w.startMicros) + " – " + localTime(w.endMicros, false) +
@@ -457,8 +465,12 @@
     for (const ev of list) {
       const tr = body.insertRow();
       tr.dataset.id = ev.id;
+      tr.dataset.kind = ev.kind;
+      if (ev.kind !== "window" && ev.eventId !== null) tr.dataset.window = ev.eventId;
       const cells = {
         start: localTime(ev.startMicros),
+        // The recorder's window, or the analysis's own event (its records are its window's).
+        kind: ev.kind === "window" ? "recording window" : ev.kind === "rvc" ? "rapid voltage change" : ev.kind,
         // Cut by a stop of the recorder; its records deleted to keep the database within its bound.
         classification: ev.classification + (ev.incomplete ? " (incomplete)" : ""),
         phases: ev.phases,
@@ -492,7 +504,7 @@
   }
 
   async function refreshEvents() {
-    const list = await getJSON("events", "/api/events");
+    const list = await getJSON("events", "/api/events?kind=all");
     renderEvents(list);
     // An event still being recorded grows; redraw it when its row changes.
     const current = list.find((ev) => String(ev.id) === String(selectedEvent));
@@ -556,6 +568,182 @@
       labelsDiv: $("#event-legend"),
       digitsAfterDecimal: 3,
     });
+  }
+
+  // ---- power quality ------------------------------------------------------
+
+  const HOUR_MS = 3600 * 1000, DAY_MS = 24 * HOUR_MS;
+  const pqCharts = {};
+
+  // A dygraph of [time, [min, mean, max] or value, ...] rows, made once and then given new rows.
+  // `yDigits`: the value axis's decimals, where a day's values differ by less than its default shows.
+  function trendChart(name, rows, labels, options, yDigits) {
+    if (pqCharts[name]) return pqCharts[name].updateOptions(Object.assign({ file: rows, labels: labels }, options));
+    pqCharts[name] = new Dygraph($("#pq-" + name), rows, Object.assign({
+      labels: labels,
+      legend: "always",
+      labelsDiv: $("#pq-" + name + "-legend"),
+      axes: {
+        x: { valueFormatter: (ms) => localTime(ms * 1000) },
+        y: yDigits ? { axisLabelFormatter: (value) => value.toFixed(yDigits) } : {},
+      },
+    }, options));
+  }
+
+  // The stored 10-minute values of the last day or week: voltage, THD and
+  // unbalance, frequency; and all of them as a table.
+  async function refreshTrends() {
+    const days = Number($("#pq-span").value), to = Date.now();
+    const answer = await getJSON("power quality", "/api/aggregates?period=10min&from=" +
+      (to - days * DAY_MS) * 1000 + "&to=" + to * 1000);
+    const list = answer.intervals;
+    $("#pq-note").textContent = !list.length ? "no 10-minute value stored in that span" :
+      answer.truncated ? "the first " + list.length + " values only" : list.length + " values";
+    if (!list.length) return;
+    const v = (iv, q) => iv.values[q] ? [iv.values[q].min, iv.values[q].mean, iv.values[q].max] : null;
+    const hz = (iv) => iv.hz ? [iv.hz.min, iv.hz.mean, iv.hz.max] : null;
+    const when = (iv) => new Date(iv.endMicros / 1000);
+    const bars = { customBars: true, colors: PHASE_COLOURS };
+    trendChart("volts", list.map((iv) => [when(iv), v(iv, "uA"), v(iv, "uB"), v(iv, "uC")]),
+      ["end", "uA (V)", "uB (V)", "uC (V)"], Object.assign({ ylabel: "V", digitsAfterDecimal: 1 }, bars));
+    trendChart("thd", list.map((iv) => [when(iv), iv.values.thdA.mean, iv.values.thdB.mean, iv.values.thdC.mean,
+      iv.values.u2.mean]), ["end", "THD A (%)", "THD B (%)", "THD C (%)", "u2 (%)"],
+      { colors: PHASE_COLOURS.concat(["#555"]), ylabel: "%", includeZero: true, digitsAfterDecimal: 2 });
+    // At least the ±1 % band around the nominal (50 or 60 Hz), so a steady line is a flat line, not noise.
+    const hzSeen = list.filter((iv) => iv.hz).map((iv) => iv.hz);
+    const nominal = hzSeen.length && hzSeen[0].mean > 55 ? 60 : 50;
+    const hzRange = [Math.min(nominal * 0.99, ...hzSeen.map((f) => f.min)), Math.max(nominal * 1.01, ...hzSeen.map((f) => f.max))];
+    trendChart("hz", list.map((iv) => [when(iv), hz(iv)]), ["end", "f (Hz)"],
+      { customBars: true, colors: ["#555"], ylabel: "Hz", digitsAfterDecimal: 3, valueRange: hzRange }, 2);
+    const QUANTITIES = ["uA", "uB", "uC", "thdA", "thdB", "thdC", "u2"];
+    showValues("#pq-values", ["end", "flagged"].concat(QUANTITIES.flatMap((q) => [q + " min", q + " mean", q + " max"]),
+      ["f min", "f mean", "f max"]), list.map((iv) => [iv.endMicros, iv.flagged ? "flagged" : ""].concat(
+      QUANTITIES.flatMap((q) => v(iv, q)), hz(iv) || [null, null, null])),
+      (x, i) => (i === 0 ? localTime(x) : i === 1 ? x : fixed(x, i > 2 + 3 * 7 ? 3 : 2)));
+  }
+
+  // The ITIC curve in % of the declared voltage against seconds: above the
+  // upper line or below the lower one, equipment may be damaged or drop out.
+  const ITIC_UPPER = [[1e-4, 500], [1e-3, 200], [1e-3, 140], [3e-3, 140], [3e-3, 120], [0.5, 120], [0.5, 110],
+    [1e4, 110]];
+  const ITIC_LOWER = [[1e-4, 0], [0.02, 0], [0.02, 70], [0.5, 70], [0.5, 80], [10, 80], [10, 90], [1e4, 90]];
+  const ITIC_SECONDS = [1e-3, 1e4], ITIC_PERCENT = [0, 200];
+
+  // The curve's value at `seconds` (the stricter side at a step).
+  function iticLimit(curve, seconds, upper) {
+    let limit = curve[0][1];
+    for (const [s, p] of curve) if (s <= seconds) limit = s < seconds ? p : (upper ? Math.min(limit, p) : Math.max(limit, p));
+    return limit;
+  }
+
+  function iticVerdict(ev) {
+    return ev.percent > iticLimit(ITIC_UPPER, ev.duration, true) ? "above" :
+      ev.percent < iticLimit(ITIC_LOWER, ev.duration, false) ? "below" : "within";
+  }
+
+  function drawItic(points) {
+    const canvas = $("#itic");
+    const w = 640, h = 320, ratio = window.devicePixelRatio || 1;
+    if (canvas.width !== w * ratio) { canvas.width = w * ratio; canvas.height = h * ratio; }
+    const ctx = canvas.getContext("2d");
+    ctx.setTransform(ratio, 0, 0, ratio, 0, 0);
+    ctx.clearRect(0, 0, w, h);
+    const left = 48, right = w - 10, top = 10, bottom = h - 34;
+    const lg = Math.log10;
+    const x = (s) => left + (right - left) * (lg(Math.min(Math.max(s, ITIC_SECONDS[0]), ITIC_SECONDS[1])) -
+      lg(ITIC_SECONDS[0])) / (lg(ITIC_SECONDS[1]) - lg(ITIC_SECONDS[0]));
+    const y = (p) => bottom - (bottom - top) * (Math.min(Math.max(p, ITIC_PERCENT[0]), ITIC_PERCENT[1]) -
+      ITIC_PERCENT[0]) / (ITIC_PERCENT[1] - ITIC_PERCENT[0]);
+    ctx.font = "10px sans-serif";
+    ctx.fillStyle = "#666";
+    ctx.strokeStyle = "#e4e4e4";
+    ctx.lineWidth = 1;
+    for (let e = lg(ITIC_SECONDS[0]); e <= lg(ITIC_SECONDS[1]); e++) {
+      ctx.beginPath(); ctx.moveTo(x(10 ** e), top); ctx.lineTo(x(10 ** e), bottom); ctx.stroke();
+      ctx.fillText(10 ** e >= 1 ? String(10 ** e) : (10 ** e).toPrecision(1), x(10 ** e) - 8, bottom + 12);
+    }
+    for (let p = 0; p <= ITIC_PERCENT[1]; p += 20) {
+      ctx.beginPath(); ctx.moveTo(left, y(p)); ctx.lineTo(right, y(p)); ctx.stroke();
+      ctx.fillText(p + " %", 4, y(p) + 3);
+    }
+    ctx.fillText("duration (s)", (left + right) / 2 - 24, h - 6);
+    ctx.strokeStyle = "#333";
+    ctx.lineWidth = 2;
+    for (const curve of [ITIC_UPPER, ITIC_LOWER]) {
+      ctx.beginPath();
+      curve.forEach(([s, p], i) => (i ? ctx.lineTo(x(s), y(p)) : ctx.moveTo(x(s), y(p))));
+      ctx.stroke();
+    }
+    const COLOURS = { dip: PHASE_COLOURS[2], swell: PHASE_COLOURS[0], interruption: "#000" };
+    for (const ev of points) {
+      ctx.fillStyle = COLOURS[ev.kind] || "#000";
+      ctx.beginPath();
+      ctx.arc(x(ev.duration), y(ev.percent), 4, 0, 2 * Math.PI);
+      ctx.fill();
+    }
+    canvas.dataset.points = points.length;
+  }
+
+  async function refreshItic() {
+    const list = await getJSON("power quality", "/api/events?kind=dip,swell,interruption&limit=1000");
+    const points = list.filter((ev) => ev.declaredVolts > 0 && isFinite(ev.extreme)).map((ev) => ({
+      start: ev.startMicros, kind: ev.kind, phase: ev.phases, duration: ev.duration,
+      percent: (100 * ev.extreme) / ev.declaredVolts,
+    }));
+    drawItic(points);
+    $("#itic-values tbody").innerHTML = "";
+    for (const ev of points) {
+      const tr = $("#itic-values tbody").insertRow();
+      for (const [cls, text] of [["start", localTime(ev.start)], ["kind text", ev.kind], ["phase text", ev.phase],
+        ["duration", fixed(ev.duration, 3)], ["percent", fixed(ev.percent, 1)], ["verdict text", iticVerdict(ev)]])
+        Object.assign(tr.insertCell(), { className: cls, textContent: text });
+    }
+  }
+
+  // The Monday 00:00 UTC of this week, in microseconds.
+  function thisWeekMicros() {
+    const now = new Date(), day = (now.getUTCDay() + 6) % 7; // Monday 0
+    return (Date.UTC(now.getUTCFullYear(), now.getUTCMonth(), now.getUTCDate()) - day * DAY_MS) * 1000;
+  }
+
+  const CRITERIA = [
+    ["voltage95", "10-minute voltage within ±10 %"], ["voltageAll", "10-minute voltage within +10/−15 %"],
+    ["thd95", "THD at most 8 %"]];
+
+  async function refreshReport() {
+    const week = $("#en50160-week").value === "this" ? "?from=" + thisWeekMicros() : "";
+    const r = await getJSON("power quality", "/api/report/en50160" + week);
+    $("#en50160-summary").textContent = "Week from " + r.start + " to " + r.end + " (UTC), " + r.declaredVolts +
+      " V, " + r.nominalHz + " Hz: " + r.verdict + ". 10-minute values " + r.tenMinutes.present + " of " +
+      r.tenMinutes.expected + " (" + r.tenMinutes.flagged + " flagged by a dip, swell or interruption, left out), " +
+      "10-second frequency values " + r.tenSeconds.present + " of " + r.tenSeconds.expected + ".";
+    $("#en50160-summary").className = "verdict " + r.verdict;
+    const rows = [];
+    for (const [key, label] of CRITERIA)
+      for (const p of PHASES) rows.push([label + ", phase " + p, r[key][p]]);
+    rows.push(["10-second frequency within ±1 %", r.frequency995], ["10-second frequency within +4/−6 %", r.frequencyAll],
+      ["unbalance u2 at most 2 %", r.unbalance95]);
+    $("#en50160 tbody").innerHTML = "";
+    for (const [label, c] of rows) {
+      const tr = $("#en50160 tbody").insertRow();
+      const result = !c.judged ? "not judged" : !c.values ? "no values" : c.pass ? "pass" : "fail";
+      tr.className = result === "fail" ? "fail" : "";
+      for (const [cls, text] of [["text", label], ["", c.values], ["", c.within], ["", fixed(c.percentWithin, 2)],
+        ["", fixed(c.requiredPercent, 1)], ["text result", result]])
+        Object.assign(tr.insertCell(), { className: cls, textContent: text });
+    }
+    const head = document.createElement("tr");
+    for (const text of ["", ...r.dips.columns]) Object.assign(head.appendChild(document.createElement("th")),
+      { scope: "col", textContent: text });
+    $("#en50160-events thead").replaceChildren(head);
+    $("#en50160-events tbody").innerHTML = "";
+    for (const [name, table] of [["dip", r.dips], ["swell", r.swells]])
+      table.rows.forEach((row, i) => {
+        const tr = $("#en50160-events tbody").insertRow();
+        tr.dataset.kind = name;
+        Object.assign(tr.appendChild(document.createElement("th")), { scope: "row", textContent: name + " " + row });
+        for (const n of table.counts[i]) tr.insertCell().textContent = n;
+      });
   }
 
   // ---- intervals ----------------------------------------------------------
@@ -634,9 +822,16 @@
   // The events are a grid of rows: Tab reaches it, the arrows move between
   // rows, Enter or Space chooses one as a click does.
   const events = $("#events tbody");
+  // The analysis's event shows the records of the recorder's window over it.
+  function chooseRow(tr) {
+    if (tr.dataset.kind === "window") return selectEvent(tr.dataset.id);
+    if (tr.dataset.window) return selectEvent(tr.dataset.window);
+    $("#event-title").textContent = "the analysis's " + tr.querySelector(".kind").textContent +
+      " has no recording window over it: no records to show";
+  }
   events.addEventListener("click", (e) => {
     const tr = e.target.closest("tr[data-id]");
-    if (tr) selectEvent(tr.dataset.id);
+    if (tr) chooseRow(tr);
   });
   events.addEventListener("keydown", (e) => {
     const tr = e.target.closest("tr[data-id]");
@@ -644,7 +839,7 @@
     if (!tr || !(next || e.key === "Enter" || e.key === " ")) return;
     e.preventDefault();
     if (next) next.focus();
-    else selectEvent(tr.dataset.id);
+    else chooseRow(tr);
   });
   events.addEventListener("focusin", (e) => {
     for (const tr of eventRows()) tr.tabIndex = tr === e.target ? 0 : -1;
@@ -664,5 +859,12 @@
   every(1000, "events", refreshEvents);
   every(5000, "snapshot", () => takeSnapshot(false));
   every(10000, "intervals", refreshIntervals);
+  every(60000, "power quality", refreshTrends);
+  every(5000, "power quality", refreshItic);
+  every(10000, "power quality", refreshReport);
+  // On paper the ITIC events' table is there whole.
+  window.addEventListener("beforeprint", () => document.querySelectorAll("details.print-open").forEach((d) => { d.open = true; }));
+  $("#pq-span").addEventListener("change", () => refreshTrends().catch(() => {}));
+  $("#en50160-week").addEventListener("change", () => refreshReport().catch(() => {}));
   every(10000, "lifetime energy", refreshLifetime);
 })();

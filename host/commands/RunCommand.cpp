@@ -7,19 +7,23 @@
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
 
 #include "AppFiles.h"
+#include "En50160Report.h"
 #include "HostBlock.h"
 #include "HostCommandLine.h"
 #include "HostCommands.h"
 #include "HostLibraries.h"
+#include "HostWallClock.h"
 #include "LifetimeEnergy.h"
 #include "LineSettings.h"
 #include "LiveView.h"
@@ -31,6 +35,7 @@
 #include "MqttPublisher.h"
 #include "MqttUrl.h"
 #include "PluginLoader.h"
+#include "PqFeeder.h"
 #include "PublishedQuantities.h"
 #include "Recorder.h"
 #include "RegisterImageCache.h"
@@ -38,12 +43,17 @@
 #include "Scenarios.h"
 #include "ServiceNotifier.h"
 #include "SimulatedEeprom.h"
+#include "UtcTime.h"
 #include "WebAccess.h"
 #include "WebServer.h"
+#include "WeekProgram.h"
 
 namespace {
 
 constexpr uint64_t REPORT_MICROS = 1000000;
+// --fast: the virtual clock's step between process calls, less than a 60 Hz
+// half-cycle less the calls' own bus time, so no half-cycle goes unseen.
+constexpr uint64_t FAST_STEP_MICROS = 4000;
 
 volatile std::sig_atomic_t g_bStop = 0;
 
@@ -71,14 +81,36 @@ struct RunOptions {
     std::string mqttId;         // empty: the serial number, else the host's name
     std::string mqttDiscovery;  // "on", "off"; empty: on with JSON, off with Influx
     std::string mqttFormat = "json";
+    bool bFast = false;  // the simulated line on virtual time, as fast as it goes
+    pq::Config pq;       // the thresholds; the declared voltage and frequency come from the configuration
     std::string modbusAddress;  // empty: no Modbus server
     int nModbusUnit = 1;
 };
+
+// --fast: the process's wall clock runs with the simulated board's virtual
+// clock, from a moment chosen at the start.
+struct VirtualWall {
+    SimulatedLine* pLine = nullptr;
+    uint64_t ullLineOrigin = 0;
+    int64_t llWallOrigin = 0;
+};
+VirtualWall g_virtualWall;
+
+int64_t virtualWallMicros() {
+    return g_virtualWall.llWallOrigin +
+           static_cast<int64_t>(g_virtualWall.pLine->nowMicros() - g_virtualWall.ullLineOrigin);
+}
 
 uint64_t steadyMicros() {
     return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
                                      std::chrono::steady_clock::now().time_since_epoch())
                                      .count());
+}
+
+// The simulated line's clock, for the threads that time retries: on virtual
+// time their waits are the line's, as the loop's are.
+std::function<int64_t()> lineClock(SimulatedLine* pLine) {
+    return [pLine] { return static_cast<int64_t>(pLine->nowMicros()); };
 }
 
 void copyText(char* pszDest, size_t size, const std::string& text) {
@@ -136,6 +168,7 @@ struct Meter {
     std::unique_ptr<LifetimeEnergy> lifetime;  // none when its database cannot be written
     ModuleSession session;
     MeasurementHealth health;             // the loop's view of the measurement, for the page
+    std::unique_ptr<PqFeeder> pq;         // none: no power-quality analysis
     std::unique_ptr<MqttPublisher> mqtt;  // before the web server, which shows its counts
     std::unique_ptr<WebServer> web;
     AccessPolicy webAccess;
@@ -146,10 +179,11 @@ struct Meter {
 // The meter's health as the loop, the recorder and the MQTT publisher know
 // it; the database's size is the web server's to read.
 MeterStatus meterStatus(const Meter& meter) {
-    MeterStatus status{meter.health.get(), meter.recorder->counts(), {}, {}, {}};
+    MeterStatus status{meter.health.get(), meter.recorder->counts(), {}, {}, {}, {}};
     status.database.path = status.recorder.databasePath;
     status.database.bWritable = status.recorder.bRecording;
     if (meter.mqtt) status.mqtt = meter.mqtt->counts();
+    if (meter.pq) status.pq = meter.pq->counts();
     return status;
 }
 
@@ -172,16 +206,35 @@ StorageLimits storageLimits(const RunOptions& options) {
 // configuration the module loaded (its defaults, as the module's, when the
 // file cannot be read). A database that cannot be opened leaves the meter
 // measuring without recording, and says so.
-void startRecorder(Meter& meter, const RunOptions& options) {
+void startRecorder(Meter& meter, const RunOptions& options, SimulatedLine* pFastLine) {
     LineSettings settings;
     readLineSettings(meter.block->s_pszActiveConfig, settings);
     meter.recorder =
-        std::make_unique<Recorder>(*meter.block, voltageThresholds(settings, options.dInterruptionPercent));
+        std::make_unique<Recorder>(*meter.block, voltageThresholds(settings, options.dInterruptionPercent),
+                                   pFastLine ? lineClock(pFastLine) : Recorder::steadyClock());
     std::string error;
     if (meter.recorder->open(Recorder::databasePath(*meter.block), error, storageLimits(options)))
         meter.recorder->start();
     else
         fprintf(stderr, "qmhost: nothing is recorded: %s\n", error.c_str());
+}
+
+// The power-quality analysis on the line the configuration declares (its
+// nominal voltage and frequency, the phases its wiring measures), storing in
+// the recorder's database; without one it still serves /api/pq.
+void startPowerQuality(Meter& meter, const RunOptions& options, SimulatedLine* pFastLine) {
+    LineSettings settings;
+    readLineSettings(meter.block->s_pszActiveConfig, settings);
+    pq::Config config = options.pq;
+    config.dDeclaredVolts = settings.fNominalVolts;
+    config.nNominalHz = static_cast<int>(std::lround(settings.fNominalHz));
+    config.unMeasuredPhases = settings.measuredPhases();
+    meter.pq = std::make_unique<PqFeeder>(*meter.block, config,
+                                          pFastLine ? lineClock(pFastLine) : PqRowWriter::Clock{});
+    std::string error;
+    if (!meter.pq->open(Recorder::databasePath(*meter.block), storageLimits(options), error))
+        fprintf(stderr, "qmhost: power quality is not stored: %s\n", error.c_str());
+    meter.pq->start();
 }
 
 // The lifetime energy counters, restored from the recorder's database and
@@ -244,6 +297,7 @@ void startWeb(Meter& meter, const RunOptions& options) {
         sources.lifetime = [&meter](LifetimeTotals& totals) { return meter.lifetime->published(totals); };
     sources.serialNumber = meter.serialNumber;
     meter.web->setPublishedSources(std::move(sources));
+    if (meter.pq) meter.web->setPqSources({[&meter] { return meter.pq->live(); }, meter.pq->config()});
     if (meter.web->start(options.webAddress, error)) {
         meter.webLine = "web page: " + meter.web->url();
         meter.webAccess.port = meter.web->port();
@@ -434,11 +488,13 @@ private:
 // measurement, a report each second (or --log-interval) and the console's
 // keys, until a signal, "q" or --seconds. False when it gave up because the
 // meter did not measure for the grace period.
-bool runUntilStopped(Meter& meter, const RunOptions& options) {
+bool runUntilStopped(Meter& meter, const RunOptions& options, SimulatedLine* pFastLine) {
     MeasSOM& module = meter.session.module();
     ProgressReport report;
     ServiceNotifier service;
-    const uint64_t ullStart = steadyMicros();
+    // On virtual time every time of the loop is the simulated board's.
+    const auto now = [pFastLine] { return pFastLine ? pFastLine->nowMicros() : steadyMicros(); };
+    const uint64_t ullStart = now();
     const uint64_t ullReportMicros =
         options.bLog ? static_cast<uint64_t>(options.dLogSeconds * 1e6) : REPORT_MICROS;
     uint64_t ullNextReport = ullStart + ullReportMicros;
@@ -448,7 +504,11 @@ bool runUntilStopped(Meter& meter, const RunOptions& options) {
     while (!g_bStop) {
         module.process();
         meter.recorder->afterProcess();
-        const uint64_t ullNow = steadyMicros();
+        if (pFastLine) {  // virtual time waits for the ring's readers, as real time would
+            meter.recorder->pace();
+            if (meter.pq) meter.pq->pace();
+        }
+        const uint64_t ullNow = now();
         if (meter.lifetime) meter.lifetime->afterProcess(module, *meter.block, static_cast<int64_t>(ullNow));
         const MeasuringState state =
             watch.look(ullNow, meter.block->s_unAcqBufferNextIn, meter.block->s_unSignalValidFlags);
@@ -473,7 +533,10 @@ bool runUntilStopped(Meter& meter, const RunOptions& options) {
         if (command == "s") printReport(module, REQ_SCALED_JSON, "scaled JSON values (request 6)");
         if (command == "r") printReport(module, REQ_REGLIST, "register list (request 8)");
         if (options.dSeconds > 0 && static_cast<double>(ullNow - ullStart) >= options.dSeconds * 1e6) break;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        if (pFastLine)
+            pFastLine->advance(FAST_STEP_MICROS);
+        else
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     service.stopping();
     return true;
@@ -490,6 +553,17 @@ int stopMeter(Meter& meter, bool bMeasured) {
     }
     meter.session.end();
     meter.recorder->stop();
+    if (meter.pq) {
+        meter.pq->stop();  // what is in progress stored as incomplete
+        const PqCounts pq = meter.pq->counts();
+        printf(
+            "qmhost: power quality: %llu records analysed, %llu lost, %llu breaks; %llu rows stored, %llu "
+            "dropped\n",
+            static_cast<unsigned long long>(pq.ullRecordsAnalysed),
+            static_cast<unsigned long long>(pq.ullRecordsLost), static_cast<unsigned long long>(pq.ullBreaks),
+            static_cast<unsigned long long>(pq.ullRowsWritten),
+            static_cast<unsigned long long>(pq.ullRowsDropped));
+    }
     LifetimeTotals lifetime;
     if (meter.lifetime) meter.lifetime->stop();  // what the loop counted last, saved
     if (meter.lifetime && meter.lifetime->published(lifetime))
@@ -517,7 +591,20 @@ int runMeter(const HostOptions& host, const RunOptions& options) {
     }
     meter.moduleLine = setUpModuleTable(mdt, eepromSource);
     meter.serialNumber = readSerialNumber(mdt);
-    if (host.pLine) host.pLine->runInRealTime();
+    SimulatedLine* pFastLine = options.bFast ? host.pLine : nullptr;
+    const uint64_t ullScenarioStart = host.pLine ? host.pLine->nowMicros() : 0;
+    if (pFastLine) {
+        // The week is last week's, a minute early, so its report is there at its end.
+        const int64_t llRealNow = hostWallMicros();
+        g_virtualWall = {pFastLine, ullScenarioStart,
+                         options.scenario == "week"
+                             ? pq::lastWeekStart(llRealNow) - WEEK_LEAD_SECONDS * pq::SECOND_MICROS
+                             : llRealNow};
+        setHostWallClock(virtualWallMicros);
+        printf("qmhost: on virtual time from %s\n", isoOfMicros(g_virtualWall.llWallOrigin).c_str());
+    } else if (host.pLine) {
+        host.pLine->runInRealTime();
+    }
 
     std::string failure;
     if (!meter.session.create(host.pluginPath(), failure)) return toolFailed(failure);
@@ -529,14 +616,18 @@ int runMeter(const HostOptions& host, const RunOptions& options) {
     meter.boardLine = host.pLine ? "simulated board, scenario " + options.scenario : "real board";
     printf("qmhost: module %d running, %s; Ctrl-C stops\n", meter.session.module().nSOM_ID,
            meter.boardLine.c_str());
-    if (host.pLine) host.pLine->scheduleScenario(options.scenario, host.pLine->nowMicros(), 0);
+    if (host.pLine)
+        host.pLine->scheduleScenario(
+            options.scenario, pFastLine ? ullScenarioStart : host.pLine->nowMicros(),
+            options.scenario == "week" ? (WEEK_SECONDS + 2 * WEEK_LEAD_SECONDS) * 1000000 : 0);
 
-    startRecorder(meter, options);
+    startRecorder(meter, options, pFastLine);
+    startPowerQuality(meter, options, pFastLine);
     startLifetimeEnergy(meter, options);
     startMqtt(meter, options);
     startModbus(meter, options);  // its line before the web page's: whoever waits for that one finds both
     startWeb(meter, options);
-    const bool bMeasured = runUntilStopped(meter, options);
+    const bool bMeasured = runUntilStopped(meter, options, pFastLine);
     return stopMeter(meter, bMeasured);
 }
 
@@ -584,6 +675,25 @@ ToolAction addRunCommand(CLI::App& command, HostOptions& host) {
                     "Interruption below, % of nominal (5); dips and swells follow the configuration")
         ->type_name("PERCENT")
         ->check(nonNegativeNumber());
+    const struct {
+        const char* pszName;
+        double* pdValue;
+        double dLow, dHigh;
+        const char* pszHelp;
+    } pqThresholds[] = {
+        {"--pq-dip-percent", &options->pq.dDipPercent, 50, 95,
+         "Power quality: a dip below, % of nominal (90)"},
+        {"--pq-swell-percent", &options->pq.dSwellPercent, 105, 200,
+         "Power quality: a swell above, % of nominal (110)"},
+        {"--pq-interruption-percent", &options->pq.dInterruptionPercent, 1, 50,
+         "Power quality: an interruption with every phase below, % of nominal (5)"},
+        {"--pq-rvc-percent", &options->pq.dRvcPercent, 1, 6,
+         "Power quality: a rapid voltage change leaves a band of this, % of nominal (3)"},
+    };
+    for (const auto& threshold : pqThresholds)
+        command.add_option(threshold.pszName, *threshold.pdValue, threshold.pszHelp)
+            ->type_name("PERCENT")
+            ->check(CLI::Range(threshold.dLow, threshold.dHigh));
     command
         .add_option("--db-max-mb", options->llDatabaseMegabytes,
                     "Keep the event database within this many MiB (1024): beyond, the oldest events' records "
@@ -651,6 +761,11 @@ ToolAction addRunCommand(CLI::App& command, HostOptions& host) {
                     std::string("What happens on the simulated line: ") + scenarioNames())
         ->type_name("NAME")
         ->check(acceptedBy(isScenario, "a scenario"))
+        ->group(SIMULATED_BOARD_ONLY);
+    command
+        .add_flag("--fast", options->bFast,
+                  "Run the simulated line on virtual time, as fast as the computer goes; --seconds then "
+                  "counts simulated seconds")
         ->group(SIMULATED_BOARD_ONLY);
     command
         .add_option("--eeprom", options->eepromImage, "The EEPROM image file (default: <appdir>/eeprom.bin)")

@@ -70,6 +70,15 @@ bool LifetimeEnergy::open(const std::string& path, const StorageLimits& limits, 
 void LifetimeEnergy::afterProcess(MeasSOM& module, const STATUS_AND_CONTROL& block, int64_t llSteadyMicros) {
     const ACCUMULATOR_DATA* pCompleted = block.s_pLastAccumulator;
     const bool bCompleted = pCompleted && m_pCounted->isNew(*pCompleted);
+    if (m_llNextSaveMicros == 0) m_llNextSaveMicros = llSteadyMicros + SAVE_PERIOD_MICROS;
+    if (llSteadyMicros >= m_llNextSaveMicros) {
+        m_llNextSaveMicros = llSteadyMicros + SAVE_PERIOD_MICROS;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_bSaveDue = true;
+        }
+        m_wake.notify_all();
+    }
     if (!bCompleted && llSteadyMicros < m_llNextLookMicros) return;
     m_llNextLookMicros = llSteadyMicros + LOOK_PERIOD_MICROS;
     // Within the loop the module is between process calls: the running
@@ -104,8 +113,10 @@ void LifetimeEnergy::start() {
     m_bStopping = false;
     m_thread = std::thread([this] {
         std::unique_lock<std::mutex> lock(m_mutex);
-        while (!m_wake.wait_for(lock, std::chrono::microseconds(SAVE_PERIOD_MICROS),
-                                [this] { return m_bStopping; })) {
+        while (true) {
+            m_wake.wait(lock, [this] { return m_bSaveDue || m_bStopping; });
+            if (m_bStopping) break;
+            m_bSaveDue = false;
             lock.unlock();
             std::string error;
             const bool bSaved = save(error);

@@ -69,13 +69,14 @@ public:
     // The host's loop, after each process call, on its thread: counts what
     // the module's intervals gained, all of what they hold at the first call
     // (the module's first process since monitorStart). `llSteadyMicros`
-    // paces the looks.
+    // (the loop's clock: virtual time on --fast) paces the looks and the saves.
     void afterProcess(MeasSOM& module, const STATUS_AND_CONTROL& block, int64_t llSteadyMicros);
     // Saves the totals as counted now; once on disk they are published.
     // False with `error` (what is published stays as it was).
     bool save(std::string& error);
-    // Saves every SAVE_PERIOD_MICROS on a thread of its own; stop() ends it
-    // and saves a last time, saying on standard error when it cannot.
+    // Saves every SAVE_PERIOD_MICROS of the loop's clock on a thread of its
+    // own, so a save never holds up the loop; stop() ends it and saves a last
+    // time, saying on standard error when it cannot.
     void start();
     void stop();
     // The totals last saved; false when there are none (not opened).
@@ -91,8 +92,10 @@ private:
     LifetimeTotals m_published;                        // with m_mutex
     bool m_bOpen = false;
     int64_t m_llNextLookMicros = 0;  // the loop's own
+    int64_t m_llNextSaveMicros = 0;  // the loop's own
     std::string m_lastError;         // the saving thread's: said once until a save succeeds
     std::condition_variable m_wake;  // with m_mutex
     bool m_bStopping = false;        // with m_mutex
+    bool m_bSaveDue = false;         // with m_mutex
     std::thread m_thread;
 };

@@ -43,3 +43,63 @@ std::string isoOfMicros(int64_t llMicros) {
                   t.hour, t.minute, t.second, t.microsecond);
     return text;
 }
+
+namespace {
+
+// Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
+int64_t daysOfDate(int64_t year, int month, int day) {
+    year -= month <= 2;
+    const int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const int64_t yearOfEra = year - era * 400;
+    const int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    return era * 146097 + yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear - 719468;
+}
+
+// `count` digits at `pos` as a number; false when they are not all digits.
+bool digits(const std::string& text, size_t pos, size_t count, int64_t& value) {
+    if (pos + count > text.size()) return false;
+    value = 0;
+    for (size_t i = pos; i < pos + count; i++) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        value = value * 10 + (text[i] - '0');
+    }
+    return true;
+}
+
+}  // namespace
+
+bool microsOfTimeText(const std::string& text, int64_t& llMicros) {
+    const size_t sign = !text.empty() && text[0] == '-';
+    if (text.size() > sign && text.size() <= 18 &&
+        text.find_first_not_of("0123456789", sign) == std::string::npos) {
+        llMicros = std::stoll(text);
+        return true;
+    }
+    int64_t year, month, day, hour = 0, minute = 0, second = 0, micros = 0;
+    if (!digits(text, 0, 4, year) || text.size() < 10 || text[4] != '-' || !digits(text, 5, 2, month) ||
+        text[7] != '-' || !digits(text, 8, 2, day) || month < 1 || month > 12 || day < 1)
+        return false;
+    size_t pos = 10;
+    if (pos < text.size()) {
+        if (text[pos] != 'T' || !digits(text, 11, 2, hour) || text.size() < 19 || text[13] != ':' ||
+            !digits(text, 14, 2, minute) || text[16] != ':' || !digits(text, 17, 2, second) || hour > 23 ||
+            minute > 59 || second > 59)
+            return false;
+        pos = 19;
+        if (pos < text.size() && text[pos] == '.') {
+            size_t count = 0;
+            while (pos + 1 + count < text.size() && text[pos + 1 + count] >= '0' &&
+                   text[pos + 1 + count] <= '9')
+                count++;
+            if (count == 0 || count > 6 || !digits(text, pos + 1, count, micros)) return false;
+            for (size_t i = count; i < 6; i++) micros *= 10;
+            pos += 1 + count;
+        }
+        if (pos < text.size() && text[pos] == 'Z') pos++;
+        if (pos != text.size()) return false;
+    }
+    const int64_t days = daysOfDate(year, static_cast<int>(month), static_cast<int>(day));
+    if (utcOfMicros(days * MICROS_PER_DAY).day != day) return false;  // the 30th of February
+    llMicros = ((days * 24 + hour) * 60 + minute) * 60 * 1000000 + second * 1000000 + micros;
+    return true;
+}

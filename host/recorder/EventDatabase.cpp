@@ -195,7 +195,8 @@ bool EventDatabase::storeEvent(StoredEvent& event, std::string& error) {
         sqlite3_bind_int(p, 10, event.bOpen);
         if (sqlite3_step(p) != SQLITE_DONE) return failed(why);
         llId = sqlite3_last_insert_rowid(m_pDb);
-        return insertRecords(llId, 0, event.records, why);
+        return insertRecords(llId, 0, event.records, why) &&
+               linkPqEvents(llId, event.llStartMicros, event.llEndMicros, why);
     };
     if (!write(ROW_BYTES + RECORD_BYTES * static_cast<int64_t>(event.records.size()), body, error))
         return false;
@@ -226,9 +227,33 @@ bool EventDatabase::extendEvent(int64_t llId, const StoredEvent& event, std::str
         sqlite3_bind_int(p, 7, event.bOpen);
         sqlite3_bind_int64(p, 8, llId);
         if (sqlite3_step(p) != SQLITE_DONE) return failed(why);
-        return insertRecords(llId, llStored, event.records, why);
+        return insertRecords(llId, llStored, event.records, why) &&
+               linkPqEvents(llId, event.llStartMicros, event.llEndMicros, why);
     };
     return write(RECORD_BYTES * static_cast<int64_t>(event.records.size()), body, error);
+}
+
+bool EventDatabase::linkPqEvents(int64_t llId, int64_t llStartMicros, int64_t llEndMicros,
+                                 std::string& error) {
+    Statement link = prepare(m_pDb,
+                             "UPDATE pq_events SET recorder_event_id = ? WHERE recorder_event_id IS NULL AND "
+                             "start_us <= ? AND start_us + duration_us >= ?");
+    if (!link) return failed(error);
+    sqlite3_bind_int64(link.get(), 1, llId);
+    sqlite3_bind_int64(link.get(), 2, llEndMicros);
+    sqlite3_bind_int64(link.get(), 3, llStartMicros);
+    return sqlite3_step(link.get()) == SQLITE_DONE || failed(error);
+}
+
+bool EventDatabase::writeTransaction(int64_t llBytes, const Transaction& body, std::string& error) {
+    return write(
+        llBytes,
+        [&](std::string& why) {
+            if (body(m_pDb, why)) return true;
+            m_nFailure = sqlite3_errcode(m_pDb) & 0xff;
+            return false;
+        },
+        error);
 }
 
 bool EventDatabase::closeOpenEvents(std::string& error) {

@@ -80,6 +80,14 @@ public:
     bool loadLifetimeEnergy(std::map<std::string, double>& counters, int64_t& llTimeMicros,
                             std::string& error);
 
+    // Other tables' writes (the power-quality rows): `body` on the connection
+    // in a transaction of its own, about `llBytes` large, with room made as for
+    // the recorder's. False with `error` (nothing written).
+    using Transaction = std::function<bool(sqlite3* pDb, std::string& error)>;
+    bool writeTransaction(int64_t llBytes, const Transaction& body, std::string& error);
+    // For other tables' reads; null when not open.
+    sqlite3* connection() const { return m_pDb; }
+
     // After a load that failed: true when the event or snapshot is not there,
     // false when the database failed (locked, unreadable).
     bool lastLoadMissed() const { return m_bMissed; }
@@ -99,6 +107,9 @@ private:
     // A write taken and rolled back: SQLITE_OK, else why not in `why`.
     int probeWrite(std::string& why);
     std::string lastError() const;
+    // Gives the power-quality events overlapping the stored event's span
+    // without a link their link to it; inside a transaction.
+    bool linkPqEvents(int64_t llId, int64_t llStartMicros, int64_t llEndMicros, std::string& error);
     // A lookup's step: true on a row; else false with `error` set to `missing`
     // when there was none, or to the database's error.
     bool found(int nStep, const std::string& missing, std::string& error);

@@ -48,6 +48,28 @@ CREATE TABLE IF NOT EXISTS mqtt_cursor(id INTEGER PRIMARY KEY CHECK(id = 1), eve
 INSERT OR IGNORE INTO mqtt_cursor VALUES(1, NULL, NULL);
 )sql";
 
+// Version 4's tables (their intervals' quantity columns are added from
+// PQ_QUANTITY_COLUMNS). pq_intervals: 10-minute and 2-hour values by their
+// UTC ticks; not unique, as a clock stepped back can give a tick a second
+// value (readers take the complete one first). pq_frequency: the 10-second
+// frequency values. pq_events: dips, swells, interruptions and rapid voltage
+// changes, each with the recorder's event whose window overlaps it, once
+// there is one.
+constexpr const char* VERSION_4_TABLES = R"sql(
+CREATE TABLE pq_frequency(
+  start_us INTEGER NOT NULL, mean_hz REAL, min_hz REAL, max_hz REAL, half_cycles INTEGER NOT NULL,
+  complete INTEGER NOT NULL, flagged INTEGER NOT NULL);
+CREATE INDEX pq_frequency_start ON pq_frequency(start_us);
+CREATE TABLE pq_events(
+  id INTEGER PRIMARY KEY, kind TEXT NOT NULL CHECK(kind IN ('dip','swell','interruption','rvc')),
+  start_us INTEGER NOT NULL, duration_us INTEGER NOT NULL, phase TEXT, extreme_v REAL, interrupted_us INTEGER,
+  delta_max_v REAL, delta_ss_v REAL, cut_short INTEGER NOT NULL DEFAULT 0, declared_v REAL NOT NULL,
+  recorder_event_id INTEGER REFERENCES events(id));
+CREATE INDEX pq_events_start ON pq_events(start_us);
+CREATE INDEX pq_intervals_end ON pq_intervals(period_s, end_us);
+ALTER TABLE pruned ADD COLUMN pq_rows INTEGER NOT NULL DEFAULT 0;
+)sql";
+
 constexpr size_t BOARD_BLOB_SIZE = 392, WIDE_TIME_BLOB_SIZE = 396;
 constexpr int QUANTITIES_PER_ARRAY = accum_POWER_MAX;
 // ACCUMULATOR_DATA's arrays in their order: each a column prefix and suffix.
@@ -172,9 +194,22 @@ bool moveToVersion3(sqlite3* pDb, std::string& what) {
     return execute(pDb, VERSION_3_TABLES);
 }
 
+// Version 3 to 4: the power-quality values and events.
+bool moveToVersion4(sqlite3* pDb, std::string& what) {
+    what = "tables for the power-quality values and events";
+    std::string intervals =
+        "CREATE TABLE pq_intervals(id INTEGER PRIMARY KEY, period_s INTEGER NOT NULL CHECK(period_s IN "
+        "(600, 7200)), start_us INTEGER NOT NULL, end_us INTEGER NOT NULL, parts INTEGER NOT NULL, "
+        "complete INTEGER NOT NULL, flagged INTEGER NOT NULL, declared_v REAL, nominal_hz INTEGER";
+    for (const char* pszStem : PQ_QUANTITY_COLUMNS)
+        for (const char* pszStat : {"_min", "_mean", "_max"})
+            intervals += std::string(", ") + pszStem + pszStat + " REAL";
+    return execute(pDb, intervals + ")") && execute(pDb, VERSION_4_TABLES);
+}
+
 // Each version's move from the one before, in order: entry n makes version n + 1.
 using Move = bool (*)(sqlite3*, std::string&);
-constexpr Move MOVES[] = {moveToVersion1, moveToVersion2, moveToVersion3};
+constexpr Move MOVES[] = {moveToVersion1, moveToVersion2, moveToVersion3, moveToVersion4};
 static_assert(std::size(MOVES) == EVENT_SCHEMA_VERSION, "a move to each version");
 
 // From `llVersion` to this build's inside the caller's transaction. A new
@@ -193,6 +228,10 @@ bool moveFrom(sqlite3* pDb, int64_t llVersion, std::string& note) {
 }
 
 }  // namespace
+
+const char* const PQ_QUANTITY_COLUMNS[17] = {"u_a",   "u_b",   "u_c",   "i_a", "i_b", "i_c",
+                                             "thd_a", "thd_b", "thd_c", "p_a", "p_b", "p_c",
+                                             "q_a",   "q_b",   "q_c",   "u2",  "u0"};
 
 const std::string& intervalInsert() {
     static const std::string sql = [] {

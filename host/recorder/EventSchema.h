@@ -9,6 +9,8 @@
 // Version 2: the lifetime energy counters.
 // Version 3: the MQTT publisher's outbox, the messages waiting for the
 // broker's acknowledgement, and how far it has queued the events and intervals.
+// Version 4: power quality: 10-minute and 2-hour values, 10-second
+// frequency values, voltage events and rapid voltage changes.
 #pragma once
 
 #include <sqlite3.h>
@@ -20,7 +22,7 @@
 #include "AccumulatorTables.h"
 #include "StoredEvent.h"
 
-constexpr int EVENT_SCHEMA_VERSION = 3;
+constexpr int EVENT_SCHEMA_VERSION = 4;
 
 // Brings an open, writable database to EVENT_SCHEMA_VERSION in one
 // transaction, a version at a time; a new one is made at version 0 and moved
@@ -48,6 +50,11 @@ ACCUMULATOR_DATA readInterval(sqlite3_stmt* p, int nFirst);
 // time_t), 396 a 64-bit one's. False for any other size, or a time beyond
 // 64-bit microseconds.
 bool decodeIntervalBlob(const void* pBlob, size_t size, int64_t& llTimeSeconds, ACCUMULATOR_DATA& interval);
+
+// The quantities of a power-quality interval by their column names' stems,
+// in pq::Quantity's order: u_a ... u_c, i_a ..., thd_a ..., p_a ..., q_a ...,
+// u2, u0; each stored as <stem>_min, <stem>_mean, <stem>_max.
+extern const char* const PQ_QUANTITY_COLUMNS[17];
 
 // "SELECT <the event columns> FROM events ", to be followed by a condition;
 // readEventRow reads one of its rows, without the event's records.

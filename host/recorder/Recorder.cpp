@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "HostBlock.h"
 
@@ -117,6 +118,7 @@ bool Recorder::takeWindows() {
     pthread_mutex_lock(QM_BLOCK_MUTEX(m_block, s_mutexAcqBuffer));
     const unsigned unNextIn = m_block.s_unAcqBufferNextIn;
     pthread_mutex_unlock(QM_BLOCK_MUTEX(m_block, s_mutexAcqBuffer));
+    m_unLookedAt = unNextIn;
     const bool bFirstLook = !m_ring.bSeen;
     const unsigned unSince = bFirstLook ? 0 : ringDistance(m_ring.unNextIn, unNextIn);
     const bool bFollowed = lookAtRing(unNextIn);
@@ -349,6 +351,28 @@ bool Recorder::wakeUp() {
     const unsigned unNextIn = m_block.s_unAcqBufferNextIn;
     pthread_mutex_unlock(QM_BLOCK_MUTEX(m_block, s_mutexAcqBuffer));
     return ringDistance(unFirst, unNextIn) >= ringDistance(unFirst, unEnd);  // filled since the pass
+}
+
+void Recorder::pace() {
+    pthread_mutex_t* pMutex = QM_BLOCK_MUTEX(m_block, s_mutexEventIDs);
+    while (m_thread.joinable() && !m_bStop.load()) {
+        pthread_mutex_lock(pMutex);
+        const unsigned unFirst = m_block.s_unAcqBufferNextWrite, unEnd = m_block.s_unAcqBufferLastWrite;
+        pthread_mutex_unlock(pMutex);
+        pthread_mutex_lock(QM_BLOCK_MUTEX(m_block, s_mutexAcqBuffer));
+        const unsigned unNextIn = m_block.s_unAcqBufferNextIn;
+        pthread_mutex_unlock(QM_BLOCK_MUTEX(m_block, s_mutexAcqBuffer));
+        const bool bFilled =
+            unFirst != unEnd && ringDistance(unFirst, unNextIn) >= ringDistance(unFirst, unEnd);
+        // A window is known whole only when the thread looked less than a lap before it opened.
+        const bool bUnseen = ringDistance(m_unLookedAt.load(), unNextIn) >= ACQ_BUFFER_RECORDS / 4;
+        if (!bFilled && !bUnseen) return;
+        m_bWake = true;
+        pthread_mutex_lock(pMutex);
+        pthread_cond_broadcast(QM_BLOCK_COND(m_block, s_condDataAvailable));
+        pthread_mutex_unlock(pMutex);
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
 }
 
 void Recorder::start() {

@@ -56,6 +56,10 @@ public:
     // The host's loop, after each process call: notes a completed interval.
     void afterProcess();
 
+    // On virtual time, after each process call: waits while a filled window
+    // waits for the thread, or it has not looked at the ring for a quarter of
+    // a lap, so a line faster than real time cannot lap it.
+    void pace();
     // Starts and stops the writing thread (stop takes and writes what it can
     // first; what the database still refuses is counted dropped).
     void start();
@@ -132,5 +136,6 @@ private:
     int64_t m_llBackoffMicros = 0, m_llRetryAtMicros = 0;
     time_t m_ttLastInterval = 0;
     std::atomic<bool> m_bStop{false}, m_bWake{false};
+    std::atomic<unsigned> m_unLookedAt{0};  // NextIn at the thread's last look, for pace()
     std::thread m_thread;
 };

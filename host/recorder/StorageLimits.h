@@ -24,5 +24,6 @@ struct StorageStatus {
     // Since the database was made: events whose records were deleted (their
     // summaries stay), snapshots deleted by the bound or the cap.
     int64_t llPrunedEvents = 0, llPrunedSnapshots = 0;
+    int64_t llPrunedPqRows = 0;  // power-quality values deleted, oldest first
     bool bWritable = false;
 };

@@ -70,9 +70,36 @@ bool StoragePruner::pruneAfterFull(int64_t llBytes) {
     return bPruned;
 }
 
+// An hour of 10-second frequency values, or six 10-minute and 2-hour values,
+// at a time: pruning row by row would take a transaction each.
+constexpr int FREQUENCY_BATCH = 360, INTERVAL_BATCH = 6;
+// The frequency values of the newest five weeks stay while anything else can go.
+constexpr int64_t FREQUENCY_KEPT_MICROS = int64_t{5} * 7 * 86400 * 1000000;
+
+// Deletes the oldest `nRows` of `pszTable` by start_us (older than `llBefore`),
+// counted in pruned.pq_rows; false when there were none.
+static bool deleteOldest(sqlite3* pDb, const char* pszTable, int nRows, int64_t llBefore) {
+    const std::string sql = std::string("DELETE FROM ") + pszTable + " WHERE rowid IN (SELECT rowid FROM " +
+                            pszTable + " WHERE start_us < ? ORDER BY start_us LIMIT " +
+                            std::to_string(nRows) + ")";
+    if (!step(prepare(pDb, sql.c_str()), llBefore)) return false;
+    const int nDeleted = sqlite3_changes(pDb);
+    return nDeleted > 0 &&
+           execute(pDb, ("UPDATE pruned SET pq_rows = pq_rows + " + std::to_string(nDeleted)).c_str());
+}
+
 bool StoragePruner::pruneOldest() {
     if (!execute(m_pDb, "BEGIN IMMEDIATE")) return false;
-    bool bDone = false;
+    const int64_t llNewestFrequency = single(prepare(m_pDb, "SELECT max(start_us) FROM pq_frequency"));
+    // The frequency values beyond five weeks first, then the events' records,
+    // the snapshots, the other frequency values and the 10-minute and 2-hour values.
+    bool bDone =
+        deleteOldest(m_pDb, "pq_frequency", FREQUENCY_BATCH, llNewestFrequency - FREQUENCY_KEPT_MICROS);
+    if (bDone) {
+        if (execute(m_pDb, "COMMIT")) return m_bPruned = true;
+        execute(m_pDb, "ROLLBACK");
+        return false;
+    }
     const int64_t llEvent = single(prepare(
         m_pDb,
         "SELECT id FROM events WHERE records_pruned = 0 AND open = 0 AND records > 0 ORDER BY id LIMIT 1"));
@@ -85,6 +112,8 @@ bool StoragePruner::pruneOldest() {
         bDone = llSnapshot > 0 && step(prepare(m_pDb, "DELETE FROM snapshots WHERE id = ?"), llSnapshot) &&
                 execute(m_pDb, "UPDATE pruned SET snapshots = snapshots + 1");
     }
+    bDone = bDone || deleteOldest(m_pDb, "pq_frequency", FREQUENCY_BATCH, INT64_MAX) ||
+            deleteOldest(m_pDb, "pq_intervals", INTERVAL_BATCH, INT64_MAX);
     if (bDone && execute(m_pDb, "COMMIT")) return m_bPruned = true;
     execute(m_pDb, "ROLLBACK");
     return false;
@@ -116,10 +145,11 @@ StorageStatus StoragePruner::status(bool bWritable) const {
     status.path = m_path;
     status.llUsedBytes = usedBytes();
     status.llMaxBytes = m_limits.llMaxBytes;
-    Statement counts = prepare(m_pDb, "SELECT events, snapshots FROM pruned");
+    Statement counts = prepare(m_pDb, "SELECT events, snapshots, pq_rows FROM pruned");
     if (counts && sqlite3_step(counts.get()) == SQLITE_ROW) {
         status.llPrunedEvents = sqlite3_column_int64(counts.get(), 0);
         status.llPrunedSnapshots = sqlite3_column_int64(counts.get(), 1);
+        status.llPrunedPqRows = sqlite3_column_int64(counts.get(), 2);
     }
     status.bWritable = bWritable;
     return status;

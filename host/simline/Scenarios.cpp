@@ -1,7 +1,8 @@
 #include "Scenarios.h"
 
 namespace {
-const char* const SCENARIO_NAMES[] = {"steady", "swell", "sag", "phase-loss", "unbalanced", "drift"};
+const char* const SCENARIO_NAMES[] = {
+    "steady", "swell", "sag", "phase-loss", "unbalanced", "drift", "voltage-unbalance", "week"};
 }  // namespace
 
 bool isScenario(const std::string& name) {
@@ -11,5 +12,5 @@ bool isScenario(const std::string& name) {
 }
 
 const char* scenarioNames() {
-    return "steady, swell, sag, phase-loss, unbalanced, drift";
+    return "steady, swell, sag, phase-loss, unbalanced, drift, voltage-unbalance, week";
 }

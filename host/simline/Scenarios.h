@@ -4,9 +4,10 @@
 
 #include <string>
 
-// Names: "steady", "swell", "sag", "phase-loss", "unbalanced", "drift". The
-// disturbance starts a few seconds in and comes back every 20 s; "drift" moves
-// every voltage from the start, a step each half-cycle, so no two records
-// are alike.
+// Names: "steady"; "swell", "sag", "phase-loss", "unbalanced", whose
+// disturbance starts a few seconds in and comes back every 20 s; "drift",
+// which moves every voltage from the start, a step each half-cycle, so no two
+// records are alike; "voltage-unbalance", phase B's voltage held at 95 % and
+// 2 degrees late; "week", the week of WeekProgram.h, from its start.
 bool isScenario(const std::string& name);
 const char* scenarioNames();

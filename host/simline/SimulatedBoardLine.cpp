@@ -8,6 +8,7 @@
 #include "Scenarios.h"
 #include "Sim.h"
 #include "SimulatedLine.h"
+#include "WeekProgram.h"
 
 static_assert(sim::kEepromAddress == MODULE_EEPROM_ADDRESS,
               "the simulated EEPROM answers where the module's does");
@@ -59,6 +60,12 @@ public:
 
     void scheduleScenario(const std::string& name, uint64_t startMicros, uint64_t durationMicros) override {
         if (!isScenario(name)) throw std::invalid_argument("no scenario named " + name);
+        if (name == "voltage-unbalance") {
+            sim::setPhaseVolts(sim::Phase::B, 0.95 * sim::phaseSignal(sim::Phase::B).volts);
+            sim::setVoltageAngle(sim::Phase::B, sim::voltageAngle(sim::Phase::B) + 2.0);
+            return;
+        }
+        if (name == "week") return scheduleWeek(startMicros + WEEK_LEAD_SECONDS * SECOND);
         const uint64_t ullEnd = startMicros + (durationMicros ? durationMicros : DEFAULT_SPAN);
         if (name == "drift") return drift(startMicros, startMicros, ullEnd);
         for (uint64_t at = startMicros + FIRST_EVENT; at < ullEnd; at += REPEAT) {
@@ -71,6 +78,42 @@ public:
             } else if (name == "unbalanced") {
                 sim::unbalancedLoad({5.0, 8.5, 2.0}, {36.87, 10.0, 60.0}, at);
                 sim::unbalancedLoad({5.0, 5.0, 5.0}, {36.87, 36.87, 36.87}, at + EVENT_LENGTH);
+            }
+        }
+    }
+
+    // The week's program from `mondayMicros` on the board's clock.
+    static void scheduleWeek(uint64_t mondayMicros) {
+        for (const WeekEvent& event : weekProgram()) {
+            const uint64_t at = mondayMicros + static_cast<uint64_t>(event.llOffsetSeconds) * SECOND;
+            const uint64_t length = static_cast<uint64_t>(event.dSeconds * SECOND);
+            const sim::Phase phase = static_cast<sim::Phase>(event.nPhase);
+            switch (event.change) {
+                case WeekChange::dip:
+                    sim::sag(phase, event.dValue, at, length);
+                    break;
+                case WeekChange::swell:
+                    sim::swell(phase, event.dValue, at, length);
+                    break;
+                case WeekChange::frequency:
+                    sim::frequencyStep(event.dValue, at);
+                    sim::frequencyStep(sim::lineFrequency(), at + length);
+                    break;
+                case WeekChange::unbalance:
+                    // A sag without its own end, and the angle, both undone together.
+                    sim::sag(phase, event.dValue, at, length);
+                    sim::schedule(
+                        at, [=] { sim::setVoltageAngle(phase, sim::voltageAngle(phase) + event.dDegrees); });
+                    sim::schedule(at + length, [=] {
+                        sim::setVoltageAngle(phase, sim::voltageAngle(phase) - event.dDegrees);
+                    });
+                    break;
+                case WeekChange::harmonics:
+                    sim::schedule(at, [=] {
+                        sim::setHarmonics(phase, sim::Quantity::Voltage, {{5, event.dValue}});
+                    });
+                    sim::schedule(at + length, [=] { sim::setHarmonics(phase, sim::Quantity::Voltage, {}); });
+                    break;
             }
         }
     }

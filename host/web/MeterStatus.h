@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "PqCounts.h"
 #include "RecorderCounts.h"
 #include "StorageLimits.h"
 
@@ -53,6 +54,7 @@ struct MeterStatus {
     StorageStatus database;
     std::string databaseError;       // why this server cannot read it, if it cannot
     std::optional<MqttCounts> mqtt;  // none: the meter publishes to no broker
+    std::optional<PqCounts> pq;      // none: no power-quality analysis runs
 };
 
 // What the web server asks for its status report; safe from any thread.

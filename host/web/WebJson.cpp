@@ -68,8 +68,9 @@ std::string timeFields(const char* pszName, int64_t llMicros) {
 }
 
 std::string eventFields(const StoredEvent& event) {
-    return "\"id\":" + number(event.llId) + "," + timeFields("start", event.llStartMicros) + "," +
-           timeFields("end", event.llEndMicros) + "," + timeFields("trigger", event.llTriggerMicros) +
+    return "\"id\":" + number(event.llId) + ",\"kind\":\"window\"," +
+           timeFields("start", event.llStartMicros) + "," + timeFields("end", event.llEndMicros) + "," +
+           timeFields("trigger", event.llTriggerMicros) +
            ",\"triggerStatus\":" + number(int64_t{event.ulTriggerStatus}) +
            ",\"classification\":" + quoted(event.classification) + ",\"phases\":" + quoted(event.phases) +
            ",\"extreme\":" + number(event.dExtreme) +
@@ -199,6 +200,15 @@ std::string jsonOfStatus(const MeterStatus& status) {
         mqtt = ",\"mqtt\":{\"connected\":" + flag(q->bConnected) + ",\"queued\":" + count(q->ullQueued) +
                ",\"delivered\":" + count(q->ullDelivered) + ",\"dropped\":" + count(q->ullDropped) +
                ",\"lastError\":" + quoted(q->lastError) + "}";
+    std::string pq;  // left out when no analysis runs
+    if (const std::optional<PqCounts>& a = status.pq)
+        pq = ",\"pq\":{\"recordsAnalysed\":" + count(a->ullRecordsAnalysed) +
+             ",\"recordsLost\":" + count(a->ullRecordsLost) +
+             ",\"recordsDropped\":" + count(a->ullRecordsDropped) + ",\"breaks\":" + count(a->ullBreaks) +
+             ",\"rows\":{\"written\":" + count(a->ullRowsWritten) +
+             ",\"pending\":" + count(a->ullRowsPending) + ",\"dropped\":" + count(a->ullRowsDropped) +
+             "},\"retriedWrites\":" + count(a->ullRetriedWrites) + ",\"lastError\":" + quoted(a->lastError) +
+             "}";
     return "{\"measurement\":{\"measuring\":" + flag(m.bMeasuring) + ",\"fault\":" + quoted(m.fault) +
            ",\"recordsPerSecond\":" + number(m.dRecordsPerSecond) +
            ",\"chipAnswering\":" + flag(m.bChipAnswering) + ",\"uptimeSeconds\":" + number(m.dUptimeSeconds) +
@@ -213,7 +223,8 @@ std::string jsonOfStatus(const MeterStatus& status) {
            ",\"sizeBytes\":" + number(d.llUsedBytes) + ",\"maxBytes\":" + number(d.llMaxBytes) +
            ",\"prunedEvents\":" + number(d.llPrunedEvents) +
            ",\"prunedSnapshots\":" + number(d.llPrunedSnapshots) +
-           ",\"error\":" + quoted(status.databaseError) + "}" + mqtt + "}";
+           ",\"prunedPqRows\":" + number(d.llPrunedPqRows) + ",\"error\":" + quoted(status.databaseError) +
+           "}" + mqtt + pq + "}";
 }
 
 std::string jsonOfLifetime(const LifetimeTotals& totals) {

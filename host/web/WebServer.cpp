@@ -1,5 +1,8 @@
 #include "WebServer.h"
 
+#include <sys/time.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,8 +15,10 @@
 #include "EventDatabase.h"
 #include "HttpServer.h"
 #include "MetricsText.h"
+#include "PqJson.h"
 #include "PublishedQuantities.h"
 #include "SnapshotCache.h"
+#include "UtcTime.h"
 #include "WebAccess.h"
 #include "WebJson.h"
 
@@ -28,6 +33,12 @@ constexpr const char* STATION = "QM9000";
 // Debian's charting library (libjs-dygraphs), which the page draws with.
 constexpr const char* DYGRAPHS_DIR = "/usr/share/javascript/dygraphs";
 constexpr int DEFAULT_EVENTS = 100, DEFAULT_INTERVALS = 96, MAX_LIST = 1000;
+// The most 10-minute or 2-hour values one answer holds: a week of 10-minute
+// values (~1.4 MB), or 92 days of 2-hour ones.
+constexpr int MAX_AGGREGATES = 1104;
+constexpr int64_t HOUR_MICROS = 3600LL * 1000000, DAY_MICROS = 24 * HOUR_MICROS;
+// The analysis's kinds of event, and the recorder's own ("window").
+constexpr const char* EVENT_KINDS[] = {"window", "dip", "swell", "interruption", "rvc"};
 constexpr std::chrono::milliseconds SNAPSHOT_PERIOD{5000};
 // Big enough for the JSON reports: the values, the scaled values and the register list.
 constexpr uint32_t REPORT_BUFFER = 65536;
@@ -121,6 +132,57 @@ struct Download {
     }
 };
 
+// The wall clock, as the module stamps its records (virtual with --fast).
+int64_t nowMicros() {
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    return int64_t{now.tv_sec} * 1000000 + now.tv_usec;
+}
+
+// ?`name`= as a moment (ISO 8601 UTC or microseconds), `llDefault` without
+// one. False with a 400 sent.
+bool timeParam(const Request& request, Response& response, const char* pszName, int64_t llDefault,
+               int64_t& llMicros) {
+    llMicros = llDefault;
+    if (!request.has_param(pszName)) return true;
+    const std::string text = request.get_param_value(pszName);
+    if (microsOfTimeText(text, llMicros)) return true;
+    sendError(response, 400,
+              std::string(pszName) + " \"" + text +
+                  "\" is not a time: ISO 8601 in UTC (2024-03-04T00:00:00Z) or microseconds since the epoch");
+    return false;
+}
+
+// ?kind=a,b: which kinds of event /api/events lists, a bit each in
+// EVENT_KINDS' order; "all" for every one. The recorder's alone without one.
+bool eventKinds(const Request& request, Response& response, unsigned& unKinds) {
+    unKinds = 1;
+    if (!request.has_param("kind")) return true;
+    const std::string text = request.get_param_value("kind");
+    unKinds = 0;
+    for (size_t at = 0; at <= text.size();) {
+        const size_t comma = std::min(text.find(',', at), text.size());
+        const std::string kind = text.substr(at, comma - at);
+        unsigned unBit = kind == "all" ? (1u << std::size(EVENT_KINDS)) - 1 : 0;
+        for (size_t k = 0; k < std::size(EVENT_KINDS); k++)
+            if (kind == EVENT_KINDS[k]) unBit = 1u << k;
+        if (!unBit) {
+            sendError(response, 400,
+                      "kind \"" + kind + "\" is none of window, dip, swell, interruption, rvc, all");
+            return false;
+        }
+        unKinds |= unBit;
+        at = comma + 1;
+    }
+    return true;
+}
+
+bool listsKind(unsigned unKinds, const std::string& kind) {
+    for (size_t k = 0; k < std::size(EVENT_KINDS); k++)
+        if (kind == EVENT_KINDS[k]) return (unKinds >> k) & 1;
+    return false;
+}
+
 }  // namespace
 
 bool parseWebAddress(const std::string& text, std::string& host, int& port, std::string& error) {
@@ -157,6 +219,7 @@ struct WebServer::Routes {
     SnapshotCache snapshots;  // the capture every viewer is served
     AccessPolicy accessPolicy;
     PublishedSources published;
+    PqSources pqSources;
 
     // A handler of ours, as the server calls it.
     HttpServer::Handler handler(void (Routes::*pHandler)(const Request&, Response&)) {
@@ -292,11 +355,104 @@ struct WebServer::Routes {
         download.sendComtrade(response, comtradeOfEvent(stored, STATION));
     }
 
+    // The recorder's events and the analysis's, of the kinds asked for, newest first.
+    void events(const Request& request, Response& response) {
+        int nLimit = 0;
+        unsigned unKinds = 0;
+        if (!listLimit(request, response, DEFAULT_EVENTS, nLimit) || !eventKinds(request, response, unKinds))
+            return;
+        std::vector<StoredEvent> windows;
+        std::vector<StoredPqEvent> analysed;
+        const auto loaded = [&](std::string& error) {
+            if (unKinds & 1) windows = database.listEvents(nLimit, error);
+            return error.empty() &&
+                   (unKinds == 1 || loadPqEvents(database, INT64_MIN, INT64_MAX, MAX_LIST, analysed, error));
+        };
+        if (!inDatabase(response, 503, "", loaded)) return;
+        analysed.erase(std::remove_if(analysed.begin(), analysed.end(),
+                                      [&](const StoredPqEvent& e) { return !listsKind(unKinds, e.kind); }),
+                       analysed.end());
+        std::string json = "[";
+        auto w = windows.begin();
+        auto a = analysed.begin();
+        for (int n = 0; n < nLimit && (w != windows.end() || a != analysed.end()); n++) {
+            const bool bWindow =
+                a == analysed.end() || (w != windows.end() && w->llStartMicros >= a->llStartMicros);
+            json += (n ? "," : "") + (bWindow ? jsonOfEventSummary(*w++) : jsonOfPqEvent(*a++));
+        }
+        response.set_content(json + "]", JSON);
+    }
+
     void routeEvents() {
-        server.route("GET", "/api/events", [this](const Request& request, Response& response) {
-            listing(request, response, DEFAULT_EVENTS, &EventDatabase::listEvents, jsonOfEvents);
-        });
+        server.route("GET", "/api/events", handler(&Routes::events));
         server.route("GET", R"(/api/events/([^/]*))", handler(&Routes::event));
+    }
+
+    void pqLive(Response& response) {
+        if (!pqSources.live) return sendError(response, 503, "no power-quality analysis runs");
+        response.set_content(jsonOfPqLive(pqSources.live(), pqSources.config), JSON);
+    }
+
+    // ?period=10min|2h&from=&to=: the stored values ending within (from, to],
+    // by default the day (10min) or the week (2h) up to now.
+    void aggregates(const Request& request, Response& response) {
+        const std::string period = request.has_param("period") ? request.get_param_value("period") : "10min";
+        if (period != "10min" && period != "2h")
+            return sendError(response, 400, "period \"" + period + "\" is neither 10min nor 2h");
+        const bool bTenMinutes = period == "10min";
+        int64_t llFrom = 0, llTo = 0;
+        if (!timeParam(request, response, "to", nowMicros(), llTo) ||
+            !timeParam(request, response, "from", llTo - (bTenMinutes ? DAY_MICROS : 7 * DAY_MICROS), llFrom))
+            return;
+        if (llFrom >= llTo) return sendError(response, 400, "from must be before to");
+        std::vector<pq::Interval> intervals;
+        std::vector<pq::FrequencyValue> tenSeconds;  // the frequency of each, from the values within it
+        bool bTruncated = false;
+        const auto loaded = [&](std::string& error) {
+            if (!loadPqIntervals(database, bTenMinutes ? 600 : 7200, llFrom, llTo, MAX_AGGREGATES + 1,
+                                 intervals, error))
+                return false;
+            bTruncated = intervals.size() > static_cast<size_t>(MAX_AGGREGATES);
+            if (bTruncated) intervals.resize(MAX_AGGREGATES);
+            return intervals.empty() || loadPqFrequency(database, intervals.front().llStartMicros,
+                                                        intervals.back().llEndMicros, tenSeconds, error);
+        };
+        if (!inDatabase(response, 503, "", loaded)) return;
+        response.set_content(jsonOfAggregates(period, llFrom, llTo, bTruncated, intervals, tenSeconds), JSON);
+    }
+
+    // ?from=&to=: the week from `from` (a week's span), by default the last
+    // complete week, Monday 00:00 UTC to Monday 00:00 UTC.
+    void en50160(const Request& request, Response& response) {
+        int64_t llFrom = 0, llTo = 0;
+        if (!timeParam(request, response, "from", pq::lastWeekStart(nowMicros()), llFrom) ||
+            !timeParam(request, response, "to", llFrom + pq::WEEK_MICROS, llTo))
+            return;
+        if (llTo - llFrom != pq::WEEK_MICROS)
+            return sendError(response, 400, "the report covers one week: to must be 7 days after from");
+        std::vector<pq::Interval> tenMinutes;
+        std::vector<pq::FrequencyValue> tenSeconds;
+        std::vector<StoredPqEvent> stored;
+        const auto loaded = [&](std::string& error) {
+            return loadPqIntervals(database, 600, llFrom, llTo, 2 * pq::TEN_MINUTES_PER_WEEK, tenMinutes,
+                                   error) &&
+                   loadPqFrequency(database, llFrom, llTo, tenSeconds, error) &&
+                   loadPqEvents(database, llFrom, llTo, INT32_MAX, stored, error);
+        };
+        if (!inDatabase(response, 503, "", loaded)) return;
+        std::vector<pq::VoltageEvent> events;
+        for (const StoredPqEvent& event : stored)
+            if (voltageEventOf(event, events.emplace_back()) == false) events.pop_back();
+        const pq::En50160Report report =
+            pq::en50160Report(pqSources.config, llFrom, tenMinutes, tenSeconds, events);
+        response.set_content(jsonOfEn50160Report(report, pqSources.config), JSON);
+    }
+
+    void routePowerQuality() {
+        server.route("GET", "/api/pq", [this](const Request&, Response& response) { pqLive(response); });
+        server.route("GET", "/api/aggregates", handler(&Routes::aggregates));
+        // Slow: a week of values read and judged.
+        server.route("GET", "/api/report/en50160", handler(&Routes::en50160), true);
     }
 
     void routeIntervals() {
@@ -373,6 +529,7 @@ WebServer::WebServer(MeasSOM& module, std::string databasePath, std::string webR
     m_pRoutes->routeSnapshots();
     m_pRoutes->routeEvents();
     m_pRoutes->routeIntervals();
+    m_pRoutes->routePowerQuality();
     m_pRoutes->routeStatus();
     m_pRoutes->routeFiles(webRoot);
     m_pRoutes->routeAccess();
@@ -388,6 +545,10 @@ void WebServer::setAccessPolicy(const AccessPolicy& policy) {
 
 void WebServer::setPublishedSources(PublishedSources sources) {
     m_pRoutes->published = std::move(sources);
+}
+
+void WebServer::setPqSources(PqSources sources) {
+    m_pRoutes->pqSources = std::move(sources);
 }
 
 bool WebServer::start(const std::string& address, std::string& error) {

@@ -4,18 +4,28 @@
 // connection to the event database, so no request ever holds up `process`.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "MeasSOM.h"
 #include "MeterStatus.h"
 #include "MetricsText.h"
+#include "PqFeeder.h"
 #include "StorageLimits.h"
 #include "WebAccess.h"
 
 // "[ADDRESS:]PORT": the address to listen on, 127.0.0.1 when only a port is
 // given; port 0 takes any free one. False with `error` set for anything else.
 bool parseWebAddress(const std::string& text, std::string& host, int& port, std::string& error);
+
+// The power-quality analysis as the API shows it: its live values (none: no
+// analysis runs, /api/pq answers 503) and what it judges against (the
+// week's report, from the stored values).
+struct PqSources {
+    std::function<PqLive()> live;
+    pq::Config config;
+};
 
 class WebServer {
 public:
@@ -34,6 +44,7 @@ public:
     // The lifetime energy (/api/values, /metrics), the MQTT queue and the
     // serial number (/metrics); before start. Without them they are left out.
     void setPublishedSources(PublishedSources sources);
+    void setPqSources(PqSources sources);
     // Listens on "[ADDRESS:]PORT" and serves from threads of its own.
     bool start(const std::string& address, std::string& error);
     // The port it listens on (the one taken when 0 was asked), 0 before start.
