@@ -8,8 +8,8 @@ constexpr int64_t DAY = 86400, HOUR = 3600, MINUTE = 60;
 // tick, on one phase, its depth and duration well inside a row and a column of
 // the report's event table; the long changes start and end on ticks.
 const std::vector<WeekEvent> PROGRAM = {
-    // Below 99 % of the nominal, yet not so far that the module's angles, which
-    // it reads at the nominal frequency, make the line look unbalanced.
+    // Below 99 % of the nominal: half an hour of 10-second values outside the
+    // ±1 % band, within the +4/-6 % one.
     {WeekChange::frequency, 3 * HOUR, 1800, 0, 49.4},
     {WeekChange::dip, DAY + 10 * HOUR + 3 * MINUTE, 0.1, 0, 0.85},
     {WeekChange::dip, DAY + 14 * HOUR + 3 * MINUTE, 0.3, 1, 0.60},
