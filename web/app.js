@@ -590,10 +590,13 @@
     }, options));
   }
 
-  // The stored 10-minute values of the last day or week: voltage, THD and
-  // unbalance, frequency; and all of them as a table.
+  // The stored 10-minute values of the last day, the last 7 days or the last
+  // complete week (the EN 50160 report's): voltage, THD and unbalance,
+  // frequency; and all of them as a table.
   async function refreshTrends() {
-    const days = Number($("#pq-span").value), to = Date.now();
+    const span = $("#pq-span").value;
+    const to = span === "week" ? thisWeekMicros() / 1000 : Date.now();
+    const days = span === "week" ? 7 : Number(span);
     const answer = await getJSON("power quality", "/api/aggregates?period=10min&from=" +
       (to - days * DAY_MS) * 1000 + "&to=" + to * 1000);
     const list = answer.intervals;
